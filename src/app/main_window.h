@@ -1,0 +1,203 @@
+// The main window Form1: every control, menu, timer and piece of shared state of the program.
+// Its handlers are defined by the subsystem that owns them:
+//   app/main_window.cpp           construction, start-up, shut-down, About
+//   app/port_selection.cpp        the Com Port menu and comsetting.ini
+//   link/serial_link.cpp          connect/disconnect, poll, watchdog, menu refresh timer
+//   link/device_protocol.cpp      the receive handler
+//   link/monitoring.cpp           the live display and the correction pause
+//   calibration/settings_model.cpp     the editing rules of the calibration boxes
+//   calibration/settings_transfer.cpp  load from / save to the device
+//   calibration/calibration_file.cpp   .cal files
+#pragma once
+
+#include "app/port_selection.h"
+#include "platform/platform.h"
+
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPointer>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QPushButton;
+
+namespace kv {
+
+class AboutDialog;
+
+// A text box: a QLineEdit that reports losing the focus.
+class TextBox : public QLineEdit {
+    Q_OBJECT
+public:
+    using QLineEdit::QLineEdit;
+    std::function<void()> onLostFocus;
+
+protected:
+    void focusOutEvent(QFocusEvent* event) override;
+};
+
+// Background colours, given as the 0x00BBGGRR values the device's tooling has always used.
+QColor colorFromBgr(std::uint32_t bgr);
+inline constexpr std::uint32_t kAxisNormal = 0xE0E0E0;
+inline constexpr std::uint32_t kAxisDiffering = 0x8080FF;
+inline constexpr std::uint32_t kCellDiffering = 0xC0C0FF;
+
+class Form1 : public QMainWindow {
+    Q_OBJECT
+public:
+    // Builds the window and runs Form_Load; the caller shows it.
+    explicit Form1(Platform& platform, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    Platform& platform() { return platform_; }
+
+    // ---- application shell -------------------------------------------------------------------
+    void Form_Load();
+    void Form_Unload();
+    void Exit_Click();
+    void About_Click();
+    void UnloadAllForms(const QString& keepName);
+
+    bool PortExists(int portNumber);
+    void RefreshPortMenu();
+    void comp_Click(int portNumber);  // the handler of the menu item "Com n"
+    void readSavedPort();
+    void writeSavedPort();
+
+    // ---- device link -------------------------------------------------------------------------
+    void Command1_Click();
+    void Timer1_Timer();
+    void Timer3_Timer();
+    void Timer4_Timer();
+    void MSComm1_OnComm();
+    void showMonitoringValue(int field, float value);  // the display step for field 0..5
+    void Text9_Change();
+    void Command11_Click();
+
+    // ---- calibration editor ------------------------------------------------------------------
+    void Col_Change(int index);
+    void Row_Change(int index);
+    void Matrix_Change(int index);
+    void Col_KeyPress(int index, int keyAscii);
+    void Row_KeyPress(int index, int keyAscii);
+    void Matrix_KeyPress(int index, int keyAscii);
+    void Col_LostFocus(int index);
+    void Row_LostFocus(int index);
+    void Matrix_LostFocus(int index);
+    void Text7_Change();
+    void Text8_Change();
+    void Command6_Click();   // Toggle
+    void Command7_Click();   // delay +
+    void Command8_Click();   // delay -
+    void Command13_Click();  // table +
+    void Command12_Click();  // table -
+
+    // ---- settings transfer and files ---------------------------------------------------------
+    void Command2_Click();  // Load Settings from KestroVar
+    void Command5_Click();  // Save Settings to KestroVar
+    void Timer2_Timer();
+    void settleWait();
+    void Command9_Click();   // Save Settings to File
+    void Command10_Click();  // Load Settings from File
+
+    // ---- background colours of the editor boxes ---------------------------------------------
+    static QColor backColor(const QLineEdit* box);
+    static void setBackColor(QLineEdit* box, const QColor& color);
+    QColor windowBackground() const;
+
+    // ---- controls ----------------------------------------------------------------------------
+    QLabel* Label1{};
+    QLabel* Label2{};
+    QLabel* Label3{};
+    QLabel* Label4{};
+    QLabel* Label5{};
+    QLabel* Label6{};
+    QLabel* Label7{};
+    QLabel* Label8{};
+    QLabel* Label9{};
+    QLabel* Label10{};
+    QLabel* Label11{};
+    QLabel* Label12{};
+    QLabel* Label15{};
+    TextBox* Text1{};
+    TextBox* Text2{};
+    TextBox* Text3{};
+    TextBox* Text4{};
+    TextBox* Text5{};
+    TextBox* Text6{};
+    TextBox* Text7{};
+    TextBox* Text8{};
+    TextBox* Text9{};
+    QPushButton* Command1{};
+    QPushButton* Command2{};
+    QPushButton* Command5{};
+    QPushButton* Command6{};
+    QPushButton* Command7{};
+    QPushButton* Command8{};
+    QPushButton* Command9{};
+    QPushButton* Command10{};
+    QPushButton* Command11{};
+    QPushButton* Command12{};
+    QPushButton* Command13{};
+    std::array<TextBox*, 5> Col{};
+    std::array<TextBox*, 6> Row{};
+    std::array<TextBox*, 30> Matrix{};
+    QWidget* Image1{};
+    QLabel* Image2{};
+    QWidget* Line1{};
+    QWidget* Line2{};
+    QWidget* Line3{};
+
+    QMenu* File{};
+    QAction* Exit{};
+    QMenu* comp{};
+    QAction* Com{};
+    std::array<QAction*, 17> compItems{};  // index 1..16: "Com 1".."Com 16"; index 0 unused
+    QMenu* Help{};
+    QAction* About{};
+
+    std::unique_ptr<IntervalTimer> Timer1;
+    std::unique_ptr<IntervalTimer> Timer2;
+    std::unique_ptr<IntervalTimer> Timer3;
+    std::unique_ptr<IntervalTimer> Timer4;
+    std::unique_ptr<SerialControl> MSComm1;
+    QPointer<AboutDialog> frmAbout;
+
+    // ---- window-level state ------------------------------------------------------------------
+    std::uint8_t selectedPort = 0;
+    TaggedValue savedPort;
+    std::uint8_t rxMode = 0;
+    std::array<float, 6> monitoringSample{};
+    std::array<QString, 5> colLastGood;
+    std::array<QString, 6> rowLastGood;
+    std::array<QString, 30> matrixLastGood;
+    std::array<QString, 5> colDevice;
+    std::array<QString, 6> rowDevice;
+    std::array<QString, 30> matrixDevice;
+    float delayDevice = 255.0f;
+    QString activeDevice;
+    std::array<QString, 5> colSent;
+    std::array<QString, 6> rowSent;
+    std::array<QString, 30> matrixSent;
+    QString activeSent;
+    float delaySent = 0.0f;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void buildMenus();
+    void connectHandlers();
+    void setTabOrder();
+
+    Platform& platform_;
+    bool ended_ = false;  // File > Exit or the close box has run its shut-down
+};
+
+}  // namespace kv

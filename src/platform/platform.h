@@ -1,0 +1,124 @@
+// The seams between the window logic and the system. The logic never touches QSerialPort, QTimer,
+// QMessageBox, QFileDialog, sleeps or the file system directly; production uses the Qt implementations
+// in qt_platform.h, tests use the virtual-time doubles under tests/support.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QWidget;
+
+namespace kv {
+
+// Event codes reported through SerialControl::CommEvent().
+enum CommEventCode : int {
+    comEvReceive = 2,
+    comEvBreak = 1001,
+    comEvFrame = 1004,
+    comEvOverrun = 1006,
+    comEvRxOver = 1008,
+    comEvRxParity = 1009,
+};
+
+// The serial control. Members keep the names the window logic is written against.
+class SerialControl {
+public:
+    virtual ~SerialControl() = default;
+
+    // Port number 1..16; only changed while the port is closed.
+    virtual void setCommPort(int port) = 0;
+    virtual int CommPort() const = 0;
+    // Line settings such as "19200,N,8,1"; used by every later open.
+    virtual void setSettings(const QString& settings) = 0;
+
+    virtual bool PortOpen() const = 0;
+    // true opens (the receive buffer starts empty), false closes (a byte just written goes out
+    // first). Returns false when an open fails: missing, in use, no permission.
+    virtual bool setPortOpen(bool open) = 0;
+
+    // OnComm is raised with comEvReceive once at least RThreshold bytes wait.
+    virtual void setRThreshold(int bytes) = 0;
+    // Input() returns at most this many bytes; the rest stays buffered.
+    virtual void setInputLen(int bytes) = 0;
+
+    // Sends one byte, unchanged. Returns false when the port is closed or has gone away.
+    virtual bool Output(std::uint8_t byte) = 0;
+    virtual QByteArray Input() = 0;
+    // The code of the event being reported while OnComm runs.
+    virtual int CommEvent() const = 0;
+
+    // Raised on the UI thread for every reported event.
+    std::function<void()> OnComm;
+};
+
+// An interval timer with an enabled flag. Enabling a disabled timer starts a full interval;
+// enabling an enabled one changes nothing, so a restart is disable-then-enable.
+class IntervalTimer {
+public:
+    virtual ~IntervalTimer() = default;
+    virtual void setInterval(int ms) = 0;
+    virtual int Interval() const = 0;
+    virtual void setEnabled(bool enabled) = 0;
+    virtual bool Enabled() const = 0;
+
+    std::function<void()> onTimer;
+};
+
+enum class FileDialogKind { Save, Open };
+
+struct FileDialogOptions {
+    QString title;
+    QString filter;  // "Label|pattern" pairs joined by "|"
+    int filterIndex = 1;
+    int flags = 4;  // 4: no read-only check box
+    bool cancelError = true;
+};
+
+struct FileError {
+    QString message;  // why, in words a user understands
+};
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    virtual std::unique_ptr<SerialControl> createSerialControl() = 0;
+    virtual std::unique_ptr<IntervalTimer> createTimer() = 0;
+
+    // Let pending window, timer and port events run, then return.
+    virtual void doEvents() = 0;
+    // Block the UI thread; nothing runs meanwhile.
+    virtual void sleep(int ms) = 0;
+
+    // A modal message box with an OK button and the application title.
+    virtual void messageBox(QWidget* parent, const QString& text) = 0;
+    // The chosen path, or nothing when the user cancelled.
+    virtual std::optional<QString> fileDialog(QWidget* parent, FileDialogKind kind,
+                                              const FileDialogOptions& options) = 0;
+
+    // Whether port n (1..16) can be opened right now. Nothing is written, no line setting changes.
+    virtual bool portExists(int port) = 0;
+    // The system's name for port n: "COM3" on Windows, a device path elsewhere.
+    virtual QString portSystemName(int port) const = 0;
+
+    // Binary access: opening creates an empty file when there is none and never shortens one.
+    // readBinaryFile returns the whole content, or nothing when the file cannot be opened.
+    virtual std::optional<QByteArray> readBinaryFile(const QString& path) = 0;
+    // Writes bytes at offset 0, keeping whatever lies beyond them. false when it cannot.
+    virtual bool writeBinaryFile(const QString& path, const QByteArray& bytes) = 0;
+
+    // Whole-file text access for calibration files.
+    virtual std::optional<QByteArray> readTextFile(const QString& path, FileError* error) = 0;
+    // Replaces the file only once the new content is completely written.
+    virtual bool writeTextFileAtomically(const QString& path, const QByteArray& content, FileError* error) = 0;
+
+    // Ends the process at once; no close handler runs afterwards.
+    virtual void endProcess() = 0;
+};
+
+}  // namespace kv
