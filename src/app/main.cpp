@@ -1,1 +1,86 @@
-int main() { return 0; }
+#include "app/about_dialog.h"
+#include "app/artwork.h"
+#include "app/main_window.h"
+#include "platform/qt_platform.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QScreen>
+
+#include <cstdio>
+
+namespace {
+
+struct Options {
+    kv::PortMap ports;
+    bool simulate = false;
+};
+
+// Parses the command line before any window exists, so that a mistake ends the program with a
+// message instead of a window. Returns an exit code when the program should stop here.
+std::optional<int> parseOptions(const QStringList& arguments, Options& options) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Monitor and calibrate a KestroVar dew-point compensator over a serial line."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption({QStringLiteral("port"),
+                      QStringLiteral("Use PATH as port N (1 to 16); repeatable. Overrides KESTROVAR_PORTS."),
+                      QStringLiteral("N=PATH")});
+    parser.addOption({QStringLiteral("simulate"),
+                      QStringLiteral("Run against the built-in simulated device, as port Com 1.")});
+    if (!parser.parse(arguments)) {
+        std::fprintf(stderr, "kestrovar-link: %s\n", qPrintable(parser.errorText()));
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        std::fputs("\nEnvironment:\n  KESTROVAR_PORTS   port paths, for example 1=/dev/pts/4,3=/dev/ttyS0\n", stdout);
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("kestrovar-link %s\n", qPrintable(QCoreApplication::applicationVersion()));
+        return 0;
+    }
+    if (auto error = options.ports.apply(kv::PortMap::splitVariable(qEnvironmentVariable("KESTROVAR_PORTS")))) {
+        std::fprintf(stderr, "kestrovar-link: KESTROVAR_PORTS: %s\n", qPrintable(*error));
+        return 2;
+    }
+    if (auto error = options.ports.apply(parser.values(QStringLiteral("port")))) {
+        std::fprintf(stderr, "kestrovar-link: --port: %s\n", qPrintable(*error));
+        return 2;
+    }
+    options.simulate = parser.isSet(QStringLiteral("simulate"));
+    return std::nullopt;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication::setApplicationName(QStringLiteral("kestrovar-link"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
+                                                .arg(KV_VERSION_MAJOR)
+                                                .arg(KV_VERSION_MINOR)
+                                                .arg(KV_VERSION_PATCH));
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    Options options;
+    if (auto exitCode = parseOptions(arguments, options)) {
+        return *exitCode;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationDisplayName(kv::applicationTitle());
+    QApplication::setWindowIcon(kv::applicationIcon());
+
+    kv::QtPlatform platform(options.ports);
+    kv::Form1 window(platform);
+    window.adjustSize();
+    if (const QScreen* screen = window.screen()) {  // centred when first shown
+        window.move(screen->availableGeometry().center() - window.frameGeometry().center() + window.pos());
+    }
+    window.show();
+    return app.exec();
+}

@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPointer>
+#include <QPushButton>
 
 #include <array>
 #include <cstdint>
@@ -24,7 +25,6 @@
 class QAction;
 class QLabel;
 class QMenu;
-class QPushButton;
 
 namespace kv {
 
@@ -39,6 +39,16 @@ public:
 
 protected:
     void focusOutEvent(QFocusEvent* event) override;
+};
+
+// A push button whose caption wraps onto a second line when it is wider than the button.
+class WrappingButton : public QPushButton {
+    Q_OBJECT
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 };
 
 // Background colours, given as the 0x00BBGGRR values the device's tooling has always used.

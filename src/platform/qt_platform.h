@@ -1,0 +1,47 @@
+// The production platform: QSerialPort, QTimer, QMessageBox, QFileDialog and the file system.
+#pragma once
+
+#include "app/port_selection.h"
+#include "platform/platform.h"
+
+#include <QObject>
+
+namespace kv {
+
+class QtPlatform : public Platform {
+public:
+    explicit QtPlatform(PortMap ports);
+
+    std::unique_ptr<SerialControl> createSerialControl() override;
+    std::unique_ptr<IntervalTimer> createTimer() override;
+    void doEvents() override;
+    void sleep(int ms) override;
+    void messageBox(QWidget* parent, const QString& text) override;
+    std::optional<QString> fileDialog(QWidget* parent, FileDialogKind kind, const FileDialogOptions& options) override;
+    bool portExists(int port) override;
+    QString portSystemName(int port) const override;
+    std::optional<QByteArray> readBinaryFile(const QString& path) override;
+    bool writeBinaryFile(const QString& path, const QByteArray& bytes) override;
+    std::optional<QByteArray> readTextFile(const QString& path, FileError* error) override;
+    bool writeTextFileAtomically(const QString& path, const QByteArray& content, FileError* error) override;
+    void endProcess() override;
+
+    PortMap& ports() { return ports_; }
+
+private:
+    PortMap ports_;
+};
+
+// Turns "Label|pattern|Label|pattern" into the filter list of a Qt file dialog.
+QStringList qtFileFilters(const QString& filter);
+
+// Parses line settings such as "19200,N,8,1".
+struct LineSettings {
+    int baud = 19200;
+    char parity = 'N';
+    int dataBits = 8;
+    int stopBits = 1;
+    static std::optional<LineSettings> parse(const QString& text);
+};
+
+}  // namespace kv
