@@ -1,0 +1,107 @@
+#include "app/port_selection.h"
+
+#include <gtest/gtest.h>
+
+namespace kv {
+namespace {
+
+QByteArray bytes(std::initializer_list<int> values) {
+    QByteArray result;
+    for (int v : values) {
+        result.append(char(v));
+    }
+    return result;
+}
+
+TEST(RememberedPortFile, ReadsTheTaggedValueAtTheStartOfTheFile) {
+    struct Case {
+        const char* what;
+        QByteArray content;
+        TaggedValue expected;
+    };
+    const Case cases[] = {
+        {"empty file", {}, TaggedValue::empty()},
+        {"explicit empty value", bytes({0, 0}), TaggedValue::empty()},
+        {"port 3 as 16-bit integer", bytes({2, 0, 3, 0}), TaggedValue::port(3)},
+        {"port 16", bytes({2, 0, 16, 0}), TaggedValue::port(16)},
+        {"extra bytes after the value", bytes({2, 0, 1, 0, 0xFF, 0x7F}), TaggedValue::port(1)},
+        {"32-bit integer tag", bytes({3, 0, 5, 0, 0, 0}), TaggedValue{3, 5}},
+        {"truncated 16-bit value", bytes({2, 0, 3}), TaggedValue::empty()},
+        {"truncated 32-bit value", bytes({3, 0, 5, 0}), TaggedValue::empty()},
+        {"single stray byte", bytes({2}), TaggedValue::empty()},
+        {"string tag is not a port", bytes({8, 0, 3, 0}), TaggedValue::empty()},
+        {"garbage", bytes({0xFF, 0xFF, 0xFF, 0xFF}), TaggedValue::empty()},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(TaggedValue::fromBytes(c.content), c.expected) << c.what;
+    }
+}
+
+TEST(RememberedPortFile, WritesTheBytesTheFileHasAlwaysHeld) {
+    EXPECT_EQ(TaggedValue::port(3).toBytes(), bytes({2, 0, 3, 0}));
+    EXPECT_EQ(TaggedValue::port(16).toBytes(), bytes({2, 0, 16, 0}));
+    EXPECT_EQ(TaggedValue::empty().toBytes(), bytes({0, 0}));
+    EXPECT_EQ((TaggedValue{3, 7}).toBytes(), bytes({3, 0, 7, 0, 0, 0}));
+    for (int port = kFirstPort; port <= kLastPort; ++port) {
+        EXPECT_EQ(TaggedValue::fromBytes(TaggedValue::port(port).toBytes()), TaggedValue::port(port));
+    }
+}
+
+TEST(RememberedPortFile, OnlyNumericValuesMatchAPort) {
+    EXPECT_TRUE(TaggedValue::port(3).holdsPort(3));
+    EXPECT_FALSE(TaggedValue::port(3).holdsPort(4));
+    EXPECT_TRUE((TaggedValue{3, 4}).holdsPort(4));
+    EXPECT_FALSE(TaggedValue::empty().holdsPort(0));
+    EXPECT_FALSE(TaggedValue::empty().holdsPort(1));
+}
+
+TEST(PortNames, AssignmentsOverrideSinglePortsAndRejectMistakes) {
+    struct Case {
+        QStringList items;
+        bool ok;
+        int port;
+        QString path;
+    };
+    const Case cases[] = {
+        {{"1=/dev/pts/4"}, true, 1, "/dev/pts/4"},
+        {{" 16 = /dev/ttyS3 "}, true, 16, "/dev/ttyS3"},
+        {{"3=/dev/ttyS0", "3=/dev/ttyS1"}, true, 3, "/dev/ttyS1"},
+        {{"0=/dev/ttyS0"}, false, 0, {}},
+        {{"17=/dev/ttyS0"}, false, 0, {}},
+        {{"3="}, false, 0, {}},
+        {{"=/dev/ttyS0"}, false, 0, {}},
+        {{"three=/dev/ttyS0"}, false, 0, {}},
+        {{"/dev/ttyS0"}, false, 0, {}},
+    };
+    for (const Case& c : cases) {
+        PortMap map;
+        const auto error = map.apply(c.items);
+        EXPECT_EQ(!error.has_value(), c.ok) << c.items.join(' ').toStdString();
+        if (c.ok) {
+            EXPECT_EQ(map.systemName(c.port), c.path);
+        } else {
+            EXPECT_FALSE(error->isEmpty());
+        }
+    }
+}
+
+TEST(PortNames, DefaultsAndTheEnvironmentVariable) {
+    PortMap map;
+#ifdef Q_OS_WIN
+    EXPECT_EQ(map.systemName(1), "COM1");
+    EXPECT_EQ(map.systemName(16), "COM16");
+#else
+    EXPECT_EQ(map.systemName(1), "/dev/ttyUSB0");
+    EXPECT_EQ(map.systemName(8), "/dev/ttyUSB7");
+    EXPECT_EQ(map.systemName(9), "/dev/ttyACM0");
+    EXPECT_EQ(map.systemName(16), "/dev/ttyACM7");
+#endif
+    EXPECT_TRUE(map.systemName(0).isEmpty());
+    EXPECT_TRUE(map.systemName(17).isEmpty());
+    EXPECT_EQ(PortMap::splitVariable("1=/dev/pts/4,3=/dev/ttyS0"), QStringList({"1=/dev/pts/4", "3=/dev/ttyS0"}));
+    EXPECT_EQ(PortMap::splitVariable(""), QStringList());
+    EXPECT_EQ(PortMap::splitVariable(" , 2=/a ,"), QStringList({"2=/a"}));
+}
+
+}  // namespace
+}  // namespace kv
