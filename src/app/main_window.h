@@ -11,6 +11,7 @@
 #pragma once
 
 #include "app/port_selection.h"
+#include "calibration/calibration_file.h"
 #include "platform/platform.h"
 
 #include <QLineEdit>
@@ -114,6 +115,12 @@ public:
     void settleWait();
     void Command9_Click();   // Save Settings to File
     void Command10_Click();  // Load Settings from File
+    // Ends a transfer whose port could not be opened or written: link down, buttons back, message.
+    void abandonTransfer();
+    bool transferPortReady();
+    bool transferWrite(std::uint8_t byte);
+    // The 43 editor texts as they stand.
+    CalibrationTexts editorTexts() const;
 
     // ---- background colours of the editor boxes ---------------------------------------------
     static QColor backColor(const QLineEdit* box);
@@ -196,6 +203,8 @@ public:
     std::array<QString, 30> matrixSent;
     QString activeSent;
     float delaySent = 0.0f;
+    // Counts complete settings images received, so a save can tell a read-back from silence.
+    int settingsImagesReceived = 0;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

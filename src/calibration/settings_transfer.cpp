@@ -1,0 +1,323 @@
+#include "calibration/settings_transfer.h"
+
+#include "app/main_window.h"
+#include "calibration/settings_model.h"
+
+#include <QLabel>
+
+#include <algorithm>
+
+namespace kv {
+
+namespace protocol {  // interim, until the wire codec lands
+inline constexpr std::uint8_t requestSettings = 0x02;
+inline constexpr std::uint8_t writeSettings = 0x03;
+inline constexpr int settingsImageSize = 43;
+}  // namespace protocol
+
+namespace {
+
+const QString kLoadBanner = QStringLiteral("Loading Settings from Kestrovar.....");
+const QString kSaveBanner = QStringLiteral("Saving Settings to Kestrovar.......");
+const QString kVerifyBanner = QStringLiteral("Verifying Settings in Kestrovar.......");
+const QString kLinkFailed = QStringLiteral("Connection to KestroVar Failed");
+const QString kMissingData = QStringLiteral("Missing data in one (or more) of the settings fields");
+
+// Why these texts cannot be sent, or nothing when they can.
+std::optional<QString> refusal(const CalibrationTexts& texts) {
+    if (hasEmptyField(texts)) {
+        return kMissingData;
+    }
+    if (auto unsendable = firstUnsendableField(texts)) {
+        return unsendable->message;
+    }
+    return std::nullopt;
+}
+
+QString gridFieldName(const char* axis, int index) {
+    return QStringLiteral("The %1 value %2").arg(QLatin1String(axis)).arg(index + 1);
+}
+
+QString gridProblem(const QString& field, const QString& text) {
+    return QStringLiteral("%1 is \"%2\". It must be a whole number from 0 to 255 before it can be saved to "
+                          "the KestroVar.")
+        .arg(field, text);
+}
+
+}  // namespace
+
+bool hasEmptyField(const CalibrationTexts& texts) {
+    auto isEmpty = [](const QString& text) { return text.isEmpty(); };
+    return std::any_of(texts.matrix.begin(), texts.matrix.end(), isEmpty) ||
+           std::any_of(texts.col.begin(), texts.col.end(), isEmpty) ||
+           std::any_of(texts.row.begin(), texts.row.end(), isEmpty) || texts.delay.isEmpty() ||
+           texts.active.isEmpty();
+}
+
+std::optional<UnsendableField> firstUnsendableField(const CalibrationTexts& texts) {
+    for (int k = 0; k < int(texts.matrix.size()); ++k) {
+        if (!gridByte(texts.matrix[k])) {
+            const QString field =
+                QStringLiteral("The table cell in row %1, column %2").arg(k / 5 + 1).arg(k % 5 + 1);
+            return UnsendableField{gridProblem(field, texts.matrix[k])};
+        }
+    }
+    for (int i = 0; i < int(texts.col.size()); ++i) {
+        if (!gridByte(texts.col[i])) {
+            return UnsendableField{gridProblem(gridFieldName("MCT °F axis", i), texts.col[i])};
+        }
+    }
+    for (int j = 0; j < int(texts.row.size()); ++j) {
+        if (!gridByte(texts.row[j])) {
+            return UnsendableField{gridProblem(gridFieldName("Dew point °F axis", j), texts.row[j])};
+        }
+    }
+    if (!delayByte(texts.delay)) {
+        return UnsendableField{
+            QStringLiteral("The Startup Time Delay is \"%1\". It must be a number of minutes from 0 to 127.5 "
+                           "before it can be saved to the KestroVar.")
+                .arg(texts.delay)};
+    }
+    return std::nullopt;
+}
+
+SettingsWrite settingsWriteBytes(const CalibrationTexts& texts) {
+    SettingsWrite bytes{};
+    int at = 0;
+    bytes[at++] = delayByte(texts.delay).value_or(0);
+    bytes[at++] = texts.active == QStringLiteral("Yes") ? 1 : 0;
+    for (const QString& text : texts.col) bytes[at++] = gridByte(text).value_or(0);
+    for (const QString& text : texts.row) bytes[at++] = gridByte(text).value_or(0);
+    for (const QString& text : texts.matrix) bytes[at++] = gridByte(text).value_or(0);
+    return bytes;
+}
+
+CalibrationTexts Form1::editorTexts() const {
+    CalibrationTexts texts;
+    for (int i = 0; i < 5; ++i) texts.col[i] = Col[i]->text();
+    for (int j = 0; j < 6; ++j) texts.row[j] = Row[j]->text();
+    for (int k = 0; k < 30; ++k) texts.matrix[k] = Matrix[k]->text();
+    texts.delay = Text7->text();
+    texts.active = Text8->text();
+    return texts;
+}
+
+// ---- the settle wait -------------------------------------------------------------------------
+
+void Form1::Timer2_Timer() {
+    if (MSComm1->PortOpen()) {
+        MSComm1->setPortOpen(false);
+    }
+    Timer2->setEnabled(false);
+}
+
+// One Timer2 interval during which the receive handler, the timers and the change rules run.
+// It always ends with the port closed.
+void Form1::settleWait() {
+    Timer2->setEnabled(true);
+    while (Timer2->Enabled()) {
+        platform_.doEvents();
+        platform_.doEvents();
+        platform_.sleep(55);
+    }
+}
+
+bool Form1::transferPortReady() { return MSComm1->PortOpen() || MSComm1->setPortOpen(true); }
+
+bool Form1::transferWrite(std::uint8_t byte) { return MSComm1->Output(byte); }
+
+void Form1::abandonTransfer() {
+    if (MSComm1->PortOpen()) {
+        MSComm1->setPortOpen(false);
+    }
+    Timer2->setEnabled(false);
+    rxMode = 0;
+    Label6->setVisible(false);
+    for (QPushButton* button : {Command1, Command11, Command2, Command5}) {
+        button->setEnabled(true);
+    }
+    // Disconnected again: the menu refresh runs, and at once, in case the adapter was pulled out.
+    Timer3->setEnabled(true);
+    RefreshPortMenu();
+    platform_.messageBox(this, kLinkFailed);
+}
+
+// ---- Load Settings from KestroVar ------------------------------------------------------------
+
+void Form1::Command2_Click() {
+    if (rxMode != 1) {
+        platform_.messageBox(this, QStringLiteral("Must be connected to KestroVar in order to load settings."));
+        return;
+    }
+    Label6->setText(kLoadBanner);
+    Label6->setVisible(true);
+    Timer3->setEnabled(false);
+    for (QPushButton* button : {Command1, Command11, Command5, Command2}) {
+        button->setEnabled(false);
+    }
+    Command1_Click();  // the live link goes down
+    Timer3->setEnabled(false);
+    settleWait();
+    if (ended_) {
+        return;
+    }
+
+    MSComm1->setRThreshold(protocol::settingsImageSize);
+    MSComm1->setInputLen(protocol::settingsImageSize);
+    if (!transferPortReady() || !transferWrite(protocol::requestSettings)) {
+        abandonTransfer();
+        return;
+    }
+    settleWait();  // the settings image arrives in here
+    if (ended_) {
+        return;
+    }
+    if (MSComm1->PortOpen()) {
+        MSComm1->setPortOpen(false);
+    }
+
+    Command1_Click();  // and comes back up
+    for (QPushButton* button : {Command1, Command11, Command5, Command2}) {
+        button->setEnabled(true);
+    }
+    Label6->setVisible(false);
+}
+
+// ---- Save Settings to KestroVar --------------------------------------------------------------
+
+void Form1::Command5_Click() {
+    if (rxMode != 1) {
+        platform_.messageBox(this, QStringLiteral("Must be connected to KestroVar in order to save settings."));
+        return;
+    }
+    // A value with no byte of its own would reach the device as some other value: refuse it first.
+    if (const auto problem = refusal(editorTexts())) {
+        platform_.messageBox(this, *problem);
+        return;
+    }
+
+    // Write phase.
+    Label6->setText(kSaveBanner);
+    Label6->setVisible(true);
+    for (QPushButton* button : {Command1, Command11, Command2, Command5}) {
+        button->setEnabled(false);
+    }
+    Command1_Click();
+    Timer3->setEnabled(false);
+    settleWait();
+    if (ended_) {
+        return;
+    }
+    // The boxes stay editable during the wait; what goes out is what they hold now.
+    const CalibrationTexts sent = editorTexts();
+    if (const auto problem = refusal(sent)) {
+        platform_.messageBox(this, *problem);
+        Label6->setVisible(false);
+        Command1_Click();
+        for (QPushButton* button : {Command1, Command11, Command2, Command5}) {
+            button->setEnabled(true);
+        }
+        return;
+    }
+    if (!transferPortReady() || !transferWrite(protocol::writeSettings)) {
+        abandonTransfer();
+        return;
+    }
+    platform_.sleep(700);
+    const SettingsWrite bytes = settingsWriteBytes(sent);
+    for (std::uint8_t byte : bytes) {
+        if (!transferWrite(byte)) {
+            abandonTransfer();
+            return;
+        }
+    }
+    delaySent = singleValue(sent.delay);
+    activeSent = sent.active;
+    colSent = sent.col;
+    rowSent = sent.row;
+    matrixSent = sent.matrix;
+
+    settleWait();
+    if (ended_) {
+        return;
+    }
+    if (MSComm1->PortOpen()) {
+        MSComm1->setPortOpen(false);
+    }
+
+    // The editor as the device now holds it.
+    for (int i = 0; i < 30; ++i) {
+        matrixDevice[i] = Matrix[i]->text();
+        setBackColor(Matrix[i], windowBackground());
+    }
+    for (int i = 0; i < 5; ++i) {
+        colDevice[i] = Col[i]->text();
+        setBackColor(Col[i], colorFromBgr(kAxisNormal));
+    }
+    for (int j = 0; j < 6; ++j) {
+        rowDevice[j] = Row[j]->text();
+        setBackColor(Row[j], colorFromBgr(kAxisNormal));
+    }
+    activeDevice = Text8->text();
+    setBackColor(Text8, windowBackground());
+    delayDevice = singleValue(Text7->text());
+    setBackColor(Text7, windowBackground());
+
+    // Verify phase: read the settings back and compare every field with what was sent.
+    Label6->setText(kVerifyBanner);
+    MSComm1->setRThreshold(protocol::settingsImageSize);
+    MSComm1->setInputLen(protocol::settingsImageSize);
+    const int imagesBefore = settingsImagesReceived;
+    if (!transferPortReady() || !transferWrite(protocol::requestSettings)) {
+        abandonTransfer();
+        return;
+    }
+    settleWait();
+    if (ended_) {
+        return;
+    }
+    if (MSComm1->PortOpen()) {
+        MSComm1->setPortOpen(false);
+    }
+
+    // Without a read-back nothing was verified.
+    bool ok = settingsImagesReceived > imagesBefore;
+    const QColor cellDiffering = colorFromBgr(kCellDiffering);
+    const QColor axisDiffering = colorFromBgr(kAxisDiffering);
+    for (int i = 0; i < 30; ++i) {
+        if (Matrix[i]->text() != matrixSent[i]) {
+            ok = false;
+            setBackColor(Matrix[i], cellDiffering);
+        }
+    }
+    for (int i = 0; i < 5; ++i) {
+        if (Col[i]->text() != colSent[i]) {
+            ok = false;
+            setBackColor(Col[i], axisDiffering);
+        }
+    }
+    for (int j = 0; j < 6; ++j) {
+        if (Row[j]->text() != rowSent[j]) {
+            ok = false;
+            setBackColor(Row[j], axisDiffering);
+        }
+    }
+    if (Text8->text() != activeSent) {
+        ok = false;
+        setBackColor(Text8, cellDiffering);
+    }
+    if (singleValue(Text7->text()) != delaySent) {
+        ok = false;
+        setBackColor(Text7, cellDiffering);
+    }
+    platform_.messageBox(this, ok ? QStringLiteral("Save to KestroVar Successful")
+                                  : QStringLiteral("Save to KestroVar Failed"));
+
+    Label6->setVisible(false);
+    Command1_Click();
+    for (QPushButton* button : {Command1, Command11, Command2, Command5}) {
+        button->setEnabled(true);
+    }
+}
+
+}  // namespace kv

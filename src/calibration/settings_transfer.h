@@ -1,0 +1,33 @@
+// Load from and save to the device. The handlers (Command2_Click, Command5_Click, Timer2_Timer and
+// the settle wait) are members of Form1; this header holds what they compute without the window.
+#pragma once
+
+#include "calibration/calibration_file.h"
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+namespace kv {
+
+inline constexpr int kSettingsValues = 43;
+
+// The 43 bytes of a settings write in the order they go on the wire: delay, switch, Col, Row, Matrix.
+using SettingsWrite = std::array<std::uint8_t, kSettingsValues>;
+
+// True when any of the 43 texts is empty: such settings are neither sent nor saved to a file.
+bool hasEmptyField(const CalibrationTexts& texts);
+
+struct UnsendableField {
+    QString message;  // names the field and says what it must hold
+};
+
+// The bytes the editor texts are sent as, or the first field (in the order the editor is checked:
+// table, column axis, row axis, delay) that has no byte: not a number, or outside 0..255 once made an
+// integer (the delay doubled first). Empty texts are the caller's business.
+std::optional<UnsendableField> firstUnsendableField(const CalibrationTexts& texts);
+SettingsWrite settingsWriteBytes(const CalibrationTexts& texts);  // only when nothing is unsendable
+
+}  // namespace kv
