@@ -39,7 +39,10 @@ constexpr double kBoxPoints = 14.25;
 
 void TextBox::focusOutEvent(QFocusEvent* event) {
     QLineEdit::focusOutEvent(event);
-    if (onLostFocus) {
+    // Only focus moving to another control of the window counts. Opening a menu, a message box
+    // popping up or the user switching to another program leaves the edit where it was.
+    const bool windowLeft = event->reason() == Qt::ActiveWindowFocusReason || event->reason() == Qt::PopupFocusReason;
+    if (onLostFocus && !windowLeft) {
         onLostFocus();
     }
 }
