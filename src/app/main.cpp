@@ -2,12 +2,14 @@
 #include "app/artwork.h"
 #include "app/main_window.h"
 #include "platform/qt_platform.h"
+#include "simulator/pty_device.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QScreen>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -35,14 +37,16 @@ std::optional<int> parseOptions(const QStringList& arguments, Options& options) 
     }
     if (parser.isSet(QStringLiteral("help"))) {
         std::fputs(qPrintable(parser.helpText()), stdout);
-        std::fputs("\nEnvironment:\n  KESTROVAR_PORTS   port paths, for example 1=/dev/pts/4,3=/dev/ttyS0\n", stdout);
+        std::fputs("\nEnvironment:\n  KESTROVAR_PORTS   port paths, for example 1=/dev/pts/4,3=/dev/ttyS0\n",
+                   stdout);
         return 0;
     }
     if (parser.isSet(QStringLiteral("version"))) {
         std::printf("kestrovar-link %s\n", qPrintable(QCoreApplication::applicationVersion()));
         return 0;
     }
-    if (auto error = options.ports.apply(kv::PortMap::splitVariable(qEnvironmentVariable("KESTROVAR_PORTS")))) {
+    if (auto error =
+            options.ports.apply(kv::PortMap::splitVariable(qEnvironmentVariable("KESTROVAR_PORTS")))) {
         std::fprintf(stderr, "kestrovar-link: KESTROVAR_PORTS: %s\n", qPrintable(*error));
         return 2;
     }
@@ -58,10 +62,8 @@ std::optional<int> parseOptions(const QStringList& arguments, Options& options) 
 
 int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("kestrovar-link"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
-                                                .arg(KV_VERSION_MAJOR)
-                                                .arg(KV_VERSION_MINOR)
-                                                .arg(KV_VERSION_PATCH));
+    QCoreApplication::setApplicationVersion(
+        QStringLiteral("%1.%2.%3").arg(KV_VERSION_MAJOR).arg(KV_VERSION_MINOR).arg(KV_VERSION_PATCH));
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -75,8 +77,31 @@ int main(int argc, char** argv) {
     QApplication::setApplicationDisplayName(kv::applicationTitle());
     QApplication::setWindowIcon(kv::applicationIcon());
 
+#ifdef KV_HAS_PTY_DEVICE
+    // The simulated device lives on this event loop, behind a pseudo-terminal that stands in as Com 1.
+    std::unique_ptr<kv::sim::PtyDevice> simulator;
+    if (options.simulate) {
+        simulator = std::make_unique<kv::sim::PtyDevice>();
+        QString error;
+        if (!simulator->start(&error)) {
+            std::fprintf(stderr, "kestrovar-link: --simulate: no pseudo-terminal: %s\n", qPrintable(error));
+            return 1;
+        }
+        options.ports.set(1, simulator->slavePath());
+    }
+#else
+    if (options.simulate) {
+        std::fputs("kestrovar-link: --simulate needs pseudo-terminals, which this system does not offer\n",
+                   stderr);
+        return 2;
+    }
+#endif
+
     kv::QtPlatform platform(options.ports);
     kv::Form1 window(platform);
+    if (options.simulate) {
+        window.comp_Click(1);  // as if the user had chosen Com 1
+    }
     window.adjustSize();
     if (const QScreen* screen = window.screen()) {  // centred when first shown
         window.move(screen->availableGeometry().center() - window.frameGeometry().center() + window.pos());
