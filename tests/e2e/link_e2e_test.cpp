@@ -135,6 +135,22 @@ TEST_F(LinkOverPty, ASilentDeviceGetsTheWatchdogMessage) {
     EXPECT_GE(device.model().samplesRequested, 2);  // at the connect and at the poll 700 ms later
 }
 
+TEST_F(LinkOverPty, SettingsLoadAndVerifiedSaveGoThroughTheDevice) {
+    connectAndWaitForReadings();
+    window->Command2->click();  // load: about two settle waits
+    EXPECT_EQ(window->Matrix[0]->text(), QString::number(device.model().settings().matrix[0]));
+    EXPECT_EQ(window->Text7->text(), "2.5");
+    EXPECT_EQ(window->Text8->text(), "Yes");
+    ASSERT_TRUE(waitUntil([this] { return live(); }, 3000));
+
+    window->Matrix[7]->setText(QStringLiteral("99"));
+    window->Command5->click();  // save with read-back: about 3.7 s
+    EXPECT_EQ(platform->messages, QStringList{"Save to KestroVar Successful"});
+    EXPECT_EQ(device.model().settings().matrix[7], 99);
+    EXPECT_EQ(device.model().settingsWritten, 1);
+    EXPECT_EQ(window->Command1->text(), "Disconnect");
+}
+
 }  // namespace
 }  // namespace kv::test
 
