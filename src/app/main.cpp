@@ -2,12 +2,14 @@
 #include "app/artwork.h"
 #include "app/main_window.h"
 #include "platform/qt_platform.h"
+#include "simulator/pty_device.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QScreen>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -75,8 +77,31 @@ int main(int argc, char** argv) {
     QApplication::setApplicationDisplayName(kv::applicationTitle());
     QApplication::setWindowIcon(kv::applicationIcon());
 
+#ifdef KV_HAS_PTY_DEVICE
+    // The simulated device lives on this event loop, behind a pseudo-terminal that stands in as Com 1.
+    std::unique_ptr<kv::sim::PtyDevice> simulator;
+    if (options.simulate) {
+        simulator = std::make_unique<kv::sim::PtyDevice>();
+        QString error;
+        if (!simulator->start(&error)) {
+            std::fprintf(stderr, "kestrovar-link: --simulate: no pseudo-terminal: %s\n", qPrintable(error));
+            return 1;
+        }
+        options.ports.set(1, simulator->slavePath());
+    }
+#else
+    if (options.simulate) {
+        std::fputs("kestrovar-link: --simulate needs pseudo-terminals, which this system does not offer\n",
+                   stderr);
+        return 2;
+    }
+#endif
+
     kv::QtPlatform platform(options.ports);
     kv::Form1 window(platform);
+    if (options.simulate) {
+        window.comp_Click(1);  // as if the user had chosen Com 1
+    }
     window.adjustSize();
     if (const QScreen* screen = window.screen()) {  // centred when first shown
         window.move(screen->availableGeometry().center() - window.frameGeometry().center() + window.pos());

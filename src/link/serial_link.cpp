@@ -1,0 +1,71 @@
+#include "link/serial_link.h"
+
+#include "app/main_window.h"
+#include "link/device_protocol.h"
+
+#include <QPushButton>
+
+namespace kv {
+
+void Form1::Command1_Click() {
+    if (selectedPort != 1) {
+        platform_.messageBox(this, QStringLiteral("Select a COM Port to Connect"));
+        return;
+    }
+    if (Command1->text() == connectCaption()) {
+        Command1->setText(disconnectCaption());
+        Command11->setVisible(true);
+        Timer4->setEnabled(true);  // counts from before the open, so a dead port is reported too
+        MSComm1->setRThreshold(int(kMonitoringFrameSize));
+        MSComm1->setInputLen(int(kMonitoringFrameSize));
+        // A port that cannot be opened gets neither request nor poll: the watchdog reports it and
+        // takes the link down. A failed first request on an open port is left to the poll.
+        if (MSComm1->PortOpen() || MSComm1->setPortOpen(true)) {
+            MSComm1->Output(requestSample);
+            Timer1->setEnabled(true);
+        }
+        Timer3->setEnabled(false);
+        return;
+    }
+    Command1->setText(connectCaption());
+    Command11->setVisible(false);
+    Timer4->setEnabled(false);
+    Timer1->setEnabled(false);
+    Timer3->setEnabled(true);
+    if (MSComm1->PortOpen()) {
+        MSComm1->setPortOpen(false);  // nothing is sent on a disconnect
+    }
+    rxMode = 0;
+}
+
+void Form1::Timer1_Timer() {
+    if (MSComm1->Output(requestSample)) {
+        return;
+    }
+    // The port has gone away: down without a message, and the menu shows what is left.
+    Timer1->setEnabled(false);
+    Command1->setText(connectCaption());
+    Command11->setVisible(false);
+    Timer4->setEnabled(false);
+    Timer3->setEnabled(true);
+    if (MSComm1->PortOpen()) {
+        MSComm1->setPortOpen(false);
+    }
+    rxMode = 0;
+    RefreshPortMenu();
+}
+
+void Form1::Timer3_Timer() {
+    RefreshPortMenu();
+}
+
+void Form1::Timer4_Timer() {
+    platform_.messageBox(this, QStringLiteral("Connection to KestroVar Failed"));
+    // While the message was open the poll may already have taken the link down; toggling then
+    // would connect again.
+    if (Command1->text() == disconnectCaption()) {
+        Command1_Click();
+    }
+}
+
+}  // namespace kv
