@@ -140,6 +140,7 @@ void Form1::MSComm1_OnComm() {
             Text8->setText(QStringLiteral("No"));
         }
         activeDevice = Text8->text();
+        ++settingsImagesReceived;
         return;
     }
 
