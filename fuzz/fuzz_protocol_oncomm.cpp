@@ -53,6 +53,7 @@ class IdleTimer : public kv::IntervalTimer {
     int Interval() const override { return interval_; }
     void setEnabled(bool enabled) override { enabled_ = enabled; }
     bool Enabled() const override { return enabled_; }
+    int RemainingMs() const override { return enabled_ ? interval_ : -1; }
 
   private:
     int interval_ = 0;

@@ -104,7 +104,12 @@ Form1::Form1(Platform& platform, QWidget* parent) : QMainWindow(parent), platfor
     Timer3->setEnabled(true);
 }
 
-Form1::~Form1() = default;
+Form1::~Form1() {
+    // Child boxes lose the focus while the window is torn down; no handler may run on a half-gone form.
+    for (TextBox* box : findChildren<TextBox*>()) {
+        box->onLostFocus = nullptr;
+    }
+}
 
 void Form1::buildControls() {
     auto* client = new QWidget(this);

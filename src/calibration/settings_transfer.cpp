@@ -2,6 +2,7 @@
 
 #include "app/main_window.h"
 #include "calibration/settings_model.h"
+#include "link/device_protocol.h"
 
 #include <QLabel>
 
@@ -9,11 +10,6 @@
 
 namespace kv {
 
-namespace protocol {  // interim, until the wire codec lands
-inline constexpr std::uint8_t requestSettings = 0x02;
-inline constexpr std::uint8_t writeSettings = 0x03;
-inline constexpr int settingsImageSize = 43;
-}  // namespace protocol
 
 namespace {
 
@@ -81,15 +77,14 @@ std::optional<UnsendableField> firstUnsendableField(const CalibrationTexts& text
     return std::nullopt;
 }
 
-SettingsWrite settingsWriteBytes(const CalibrationTexts& texts) {
-    SettingsWrite bytes{};
-    int at = 0;
-    bytes[at++] = delayByte(texts.delay).value_or(0);
-    bytes[at++] = texts.active == QStringLiteral("Yes") ? 1 : 0;
-    for (const QString& text : texts.col) bytes[at++] = gridByte(text).value_or(0);
-    for (const QString& text : texts.row) bytes[at++] = gridByte(text).value_or(0);
-    for (const QString& text : texts.matrix) bytes[at++] = gridByte(text).value_or(0);
-    return bytes;
+SettingsBytes settingsWriteBytes(const CalibrationTexts& texts) {
+    SettingsImage image;
+    image.delay = delayByte(texts.delay).value_or(0);
+    image.correctionSwitch = texts.active == QStringLiteral("Yes") ? 1 : 0;
+    for (std::size_t i = 0; i < image.col.size(); ++i) image.col[i] = gridByte(texts.col[i]).value_or(0);
+    for (std::size_t j = 0; j < image.row.size(); ++j) image.row[j] = gridByte(texts.row[j]).value_or(0);
+    for (std::size_t k = 0; k < image.matrix.size(); ++k) image.matrix[k] = gridByte(texts.matrix[k]).value_or(0);
+    return settingsToWriteLayout(image);
 }
 
 CalibrationTexts Form1::editorTexts() const {
@@ -112,13 +107,17 @@ void Form1::Timer2_Timer() {
 }
 
 // One Timer2 interval during which the receive handler, the timers and the change rules run.
-// It always ends with the port closed.
+// It always ends with the port closed. The 55 ms naps never run past the tick, and the wait ends
+// as soon as the tick has run, so a wait lasts the interval and not up to a nap longer.
 void Form1::settleWait() {
     Timer2->setEnabled(true);
     while (Timer2->Enabled()) {
         platform_.doEvents();
         platform_.doEvents();
-        platform_.sleep(55);
+        if (!Timer2->Enabled()) {
+            break;
+        }
+        platform_.sleep(std::clamp(Timer2->RemainingMs(), 1, 55));
     }
 }
 
@@ -162,9 +161,9 @@ void Form1::Command2_Click() {
         return;
     }
 
-    MSComm1->setRThreshold(protocol::settingsImageSize);
-    MSComm1->setInputLen(protocol::settingsImageSize);
-    if (!transferPortReady() || !transferWrite(protocol::requestSettings)) {
+    MSComm1->setRThreshold(int(kSettingsImageSize));
+    MSComm1->setInputLen(int(kSettingsImageSize));
+    if (!transferPortReady() || !transferWrite(requestSettings)) {
         abandonTransfer();
         return;
     }
@@ -219,12 +218,12 @@ void Form1::Command5_Click() {
         }
         return;
     }
-    if (!transferPortReady() || !transferWrite(protocol::writeSettings)) {
+    if (!transferPortReady() || !transferWrite(writeSettings)) {
         abandonTransfer();
         return;
     }
     platform_.sleep(700);
-    const SettingsWrite bytes = settingsWriteBytes(sent);
+    const SettingsBytes bytes = settingsWriteBytes(sent);
     for (std::uint8_t byte : bytes) {
         if (!transferWrite(byte)) {
             abandonTransfer();
@@ -265,10 +264,10 @@ void Form1::Command5_Click() {
 
     // Verify phase: read the settings back and compare every field with what was sent.
     Label6->setText(kVerifyBanner);
-    MSComm1->setRThreshold(protocol::settingsImageSize);
-    MSComm1->setInputLen(protocol::settingsImageSize);
+    MSComm1->setRThreshold(int(kSettingsImageSize));
+    MSComm1->setInputLen(int(kSettingsImageSize));
     const int imagesBefore = settingsImagesReceived;
-    if (!transferPortReady() || !transferWrite(protocol::requestSettings)) {
+    if (!transferPortReady() || !transferWrite(requestSettings)) {
         abandonTransfer();
         return;
     }

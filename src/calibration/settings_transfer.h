@@ -3,6 +3,7 @@
 #pragma once
 
 #include "calibration/calibration_file.h"
+#include "link/device_protocol.h"
 
 #include <QString>
 
@@ -11,11 +12,6 @@
 #include <optional>
 
 namespace kv {
-
-inline constexpr int kSettingsValues = 43;
-
-// The 43 bytes of a settings write in the order they go on the wire: delay, switch, Col, Row, Matrix.
-using SettingsWrite = std::array<std::uint8_t, kSettingsValues>;
 
 // True when any of the 43 texts is empty: such settings are neither sent nor saved to a file.
 bool hasEmptyField(const CalibrationTexts& texts);
@@ -28,6 +24,7 @@ struct UnsendableField {
 // table, column axis, row axis, delay) that has no byte: not a number, or outside 0..255 once made an
 // integer (the delay doubled first). Empty texts are the caller's business.
 std::optional<UnsendableField> firstUnsendableField(const CalibrationTexts& texts);
-SettingsWrite settingsWriteBytes(const CalibrationTexts& texts);  // only when nothing is unsendable
+// The settings write in wire order (delay, switch, Col, Row, Matrix); only when nothing is unsendable.
+SettingsBytes settingsWriteBytes(const CalibrationTexts& texts);
 
 }  // namespace kv

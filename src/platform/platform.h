@@ -65,6 +65,8 @@ public:
     virtual int Interval() const = 0;
     virtual void setEnabled(bool enabled) = 0;
     virtual bool Enabled() const = 0;
+    // Milliseconds until the next tick; -1 while disabled.
+    virtual int RemainingMs() const = 0;
 
     std::function<void()> onTimer;
 };

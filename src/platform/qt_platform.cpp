@@ -187,6 +187,7 @@ public:
         }
     }
     bool Enabled() const override { return timer_.isActive(); }
+    int RemainingMs() const override { return timer_.remainingTime(); }
 
 private:
     QTimer timer_;

@@ -71,7 +71,12 @@ void VirtualTimer::setEnabled(bool enabled) {
     }
 }
 
+int VirtualTimer::RemainingMs() const {
+    return enabled_ ? int(std::max<qint64>(0, due_ - clock_.now())) : -1;
+}
+
 void VirtualTimer::arm(qint64 due) {
+    due_ = due;
     pending_ = clock_.schedule(due, [this, due] { fire(due); });
 }
 

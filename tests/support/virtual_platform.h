@@ -58,6 +58,7 @@ public:
     int Interval() const override { return interval_; }
     void setEnabled(bool enabled) override;
     bool Enabled() const override { return enabled_; }
+    int RemainingMs() const override;
 
     int fires = 0;  // how often the handler ran
 
@@ -70,6 +71,7 @@ private:
     bool enabled_ = false;
     bool running_ = false;
     std::uint64_t pending_ = 0;
+    qint64 due_ = 0;
 };
 
 class VirtualPlatform;
