@@ -149,6 +149,14 @@ TEST_F(LinkOverPty, SettingsLoadAndVerifiedSaveGoThroughTheDevice) {
     EXPECT_EQ(device.model().settings().matrix[7], 99);
     EXPECT_EQ(device.model().settingsWritten, 1);
     EXPECT_EQ(window->Command1->text(), "Disconnect");
+
+    // A fresh load brings the saved value back from the device.
+    window->Matrix[7]->setText(QStringLiteral("5"));
+    ASSERT_TRUE(waitUntil([this] { return live(); }, 3000));
+    window->Command2->click();
+    EXPECT_EQ(window->Matrix[7]->text(), "99");
+    EXPECT_EQ(window->matrixDevice[7], "99");
+    EXPECT_EQ(platform->messages, QStringList{"Save to KestroVar Successful"});
 }
 
 }  // namespace
