@@ -71,6 +71,7 @@ class DeviceModel {
     void addByteToNextAnswer() { ++extraByte_; }  // the next answer has one byte more
     void garbleNextAnswer() { ++garbage_; }       // the next answer is noise of its length
     void vanish() { vanished_ = true; }           // gone for good
+    bool answerSpoilPending() const { return dropByte_ + extraByte_ + garbage_ > 0; }
     bool vanished() const { return vanished_; }
     bool silent() const { return silent_; }
     std::chrono::milliseconds extraDelay() const { return extraDelay_; }

@@ -5,6 +5,7 @@ namespace kv::test {
 ScriptedDevice::ScriptedDevice(VirtualPlatform& platform, sim::DeviceOptions options)
     : model(options), platform_(platform) {
     platform_.serial->deviceReceives = [this](std::uint8_t byte) { hear(byte); };
+    platform_.serial->deviceLineClosed = [this] { model.lineClosed(); };
 }
 
 void ScriptedDevice::hear(std::uint8_t byte) {

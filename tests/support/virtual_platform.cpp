@@ -110,6 +110,9 @@ bool FakeSerial::setPortOpen(bool open) {
             open_ = false;
             rx_.clear();
             log.push_back({now, WireEvent::Close, commPort_, 0});
+            if (deviceLineClosed) {
+                deviceLineClosed();
+            }
         }
         return true;
     }
@@ -189,6 +192,9 @@ void FakeSerial::vanish() {
         open_ = false;
         rx_.clear();
         log.push_back({platform_.clock.now(), WireEvent::Lost, commPort_, 0});
+        if (deviceLineClosed) {
+            deviceLineClosed();
+        }
     }
 }
 

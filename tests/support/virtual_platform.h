@@ -100,8 +100,9 @@ public:
     int CommEvent() const override { return event_; }
 
     // ---- the far side, for tests ----
-    // The scripted device hears every byte that reaches the wire.
+    // The scripted device hears every byte that reaches the wire, and learns when the line closes.
     std::function<void(std::uint8_t)> deviceReceives;
+    std::function<void()> deviceLineClosed;
     // Bytes reach the receive buffer `delayMs` from now, if the port is open then.
     void deliver(const QByteArray& bytes, qint64 delayMs = 0);
     // Reports a line-status or other event code.
