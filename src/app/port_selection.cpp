@@ -119,7 +119,9 @@ void Form1::RefreshPortMenu() {
             item->setEnabled(false);
             item->setVisible(false);
             if (const std::optional<QString> problem = platform_.portProblem(n)) {
-                problems << explainPortProblem(n, *problem);
+                // One sentence a line, so that the tip stays about as wide as the menu.
+                problems
+                    << explainPortProblem(n, *problem).replace(QStringLiteral(". "), QStringLiteral(".\n"));
             }
         }
     }

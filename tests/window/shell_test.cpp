@@ -182,6 +182,12 @@ const QString kNoPermission = QStringLiteral(
 QString refusal(const QString& path) {
     return path + QStringLiteral(" exists but cannot be opened: ") + kNoPermission;
 }
+// The same in the tool tip, one sentence a line.
+QString refusalTip(const QString& path) {
+    return path + QStringLiteral(
+                      " exists but cannot be opened: permission denied.\nAdd your user to the dialout group "
+                      "(sudo adduser $USER dialout) and log in again.");
+}
 
 TEST(PortMenu, ARefusedDeviceIsNotOfferedAndTheUserIsToldWhyOnce) {
     struct Case {
@@ -205,7 +211,7 @@ TEST(PortMenu, ARefusedDeviceIsNotOfferedAndTheUserIsToldWhyOnce) {
          {},
          {},
          true,
-         {refusal(usb0)},
+         {refusalTip(usb0)},
          {"kestrovar-link: " + refusal(usb0)}},
         {"no device at all", {}, {}, bytesOf({2, 0, 1, 0}), {}, {}, true, {}, {}},
         {"the remembered port is refused, another works",
@@ -215,7 +221,7 @@ TEST(PortMenu, ARefusedDeviceIsNotOfferedAndTheUserIsToldWhyOnce) {
          {2},
          {},
          false,
-         {refusal(acm0)},
+         {refusalTip(acm0)},
          {"kestrovar-link: " + refusal(acm0)}},
         {"two refused devices",
          {},
@@ -224,7 +230,7 @@ TEST(PortMenu, ARefusedDeviceIsNotOfferedAndTheUserIsToldWhyOnce) {
          {},
          {},
          true,
-         {refusal(usb0), refusal(acm0)},
+         {refusalTip(usb0), refusalTip(acm0)},
          {"kestrovar-link: " + refusal(usb0), "kestrovar-link: " + refusal(acm0)}},
         {"working ports only", {1, 9}, {}, bytesOf({2, 0, 9, 0}), {1, 9}, {9}, false, {}, {}},
     };
@@ -269,7 +275,7 @@ TEST(PortMenu, ARefusedPortThatIsLetInAppearsAndTheExplanationGoes) {
     Form1& w = h.start();
     EXPECT_TRUE(visiblePorts(w).empty());
     EXPECT_EQ(w.selectedPort, 0);
-    EXPECT_EQ(toolTipShown(w.comp, w.Com), refusal("/dev/ttyUSB2"));
+    EXPECT_EQ(toolTipShown(w.comp, w.Com), refusalTip("/dev/ttyUSB2"));
     ASSERT_EQ(h.platform.notices.size(), 1u);
 
     // The user joins the group and starts over in the same session: the next refresh finds the port.
@@ -288,7 +294,7 @@ TEST(PortMenu, ARefusedPortThatIsLetInAppearsAndTheExplanationGoes) {
     h.clock().advanceTo(10000);
     EXPECT_TRUE(visiblePorts(w).empty());
     EXPECT_EQ(w.selectedPort, 0);
-    EXPECT_EQ(toolTipShown(w.comp, w.Com), refusal("/dev/ttyUSB2"));
+    EXPECT_EQ(toolTipShown(w.comp, w.Com), refusalTip("/dev/ttyUSB2"));
     EXPECT_EQ(h.platform.notices.size(), 1u);
 
     // Pulled out: nothing left to explain.
