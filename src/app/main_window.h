@@ -22,6 +22,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <set>
 
 class QAction;
 class QLabel;
@@ -76,6 +77,8 @@ public:
 
     bool PortExists(int portNumber);
     void RefreshPortMenu();
+    // The line that tells why port n is absent although its device is there; printed once per device.
+    QString explainPortProblem(int portNumber, const QString& problem);
     void comp_Click(int portNumber);  // the handler of the menu item "Com n"
     void readSavedPort();
     void writeSavedPort();
@@ -216,6 +219,7 @@ private:
     void setTabOrder();
 
     Platform& platform_;
+    std::set<QString> portNoticesGiven_;  // devices whose problem has been printed in this run
     bool ended_ = false;  // File > Exit or the close box has run its shut-down
 };
 

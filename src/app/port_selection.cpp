@@ -100,6 +100,7 @@ bool Form1::PortExists(int portNumber) {
 void Form1::RefreshPortMenu() {
     Com->setVisible(true);
     bool anyVisible = false;
+    QStringList problems;
     for (int n = kFirstPort; n <= kLastPort; ++n) {
         QAction* item = compItems[n];
         if (PortExists(n)) {
@@ -117,11 +118,28 @@ void Form1::RefreshPortMenu() {
             }
             item->setEnabled(false);
             item->setVisible(false);
+            if (const std::optional<QString> problem = platform_.portProblem(n)) {
+                // One sentence a line, so that the tip stays about as wide as the menu.
+                problems
+                    << explainPortProblem(n, *problem).replace(QStringLiteral(". "), QStringLiteral(".\n"));
+            }
         }
     }
     if (anyVisible) {
         Com->setVisible(false);
     }
+    // A port that is there but refused counts as absent all the same; say why, so that nobody is
+    // left wondering where the adapter went.
+    Com->setToolTip(problems.join(u'\n'));
+}
+
+QString Form1::explainPortProblem(int portNumber, const QString& problem) {
+    const QString path = platform_.portSystemName(portNumber);
+    const QString text = QStringLiteral("%1 exists but cannot be opened: %2").arg(path, problem);
+    if (portNoticesGiven_.insert(path).second) {
+        platform_.printNotice(QStringLiteral("kestrovar-link: ") + text);
+    }
+    return text;
 }
 
 void Form1::comp_Click(int portNumber) {

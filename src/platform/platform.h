@@ -107,6 +107,13 @@ public:
     virtual bool portExists(int port) = 0;
     // The system's name for port n: "COM3" on Windows, a device path elsewhere.
     virtual QString portSystemName(int port) const = 0;
+    // Why port n was not usable at its latest portExists probe although its device is there, in
+    // words for the user (such as a missing permission and what to do about it); nothing when that
+    // probe opened the port or found no device. Answers from that probe: it opens nothing itself.
+    virtual std::optional<QString> portProblem(int port) = 0;
+
+    // One line for the person who started the program, on the standard error stream.
+    virtual void printNotice(const QString& text) = 0;
 
     // Binary access: opening creates an empty file when there is none and never shortens one.
     // readBinaryFile returns the whole content, or nothing when the file cannot be opened.

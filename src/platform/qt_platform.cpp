@@ -20,6 +20,8 @@
 #else
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
 #endif
 
 namespace kv {
@@ -254,23 +256,56 @@ bool QtPlatform::portExists(int port) {
     HANDLE handle = CreateFileA(device.constData(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
+        probeErrors_[port] = int(GetLastError());
         return false;
     }
     CloseHandle(handle);
+    probeErrors_[port] = 0;
     return true;
 #else
     // A port exists when it can be opened read-write right now. The probe runs only while the
     // program has no port open, never writes and leaves the line settings alone. Opening a real UART
     // raises DTR/RTS for the moment it is open; the compensator talks over RX/TX only, and Windows'
     // own CreateFile probe of a COM port does the same, so the pulse is harmless to it.
+    // Why an open failed is kept for portProblem, so that explaining it needs no second open.
     const QByteArray path = QFile::encodeName(name);
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        probeErrors_[port] = errno;
         return false;
     }
     ::close(fd);
+    probeErrors_[port] = 0;
     return true;
 #endif
+}
+
+std::optional<QString> QtPlatform::portProblem(int port) {
+    if (port < kFirstPort || port > kLastPort) {
+        return std::nullopt;
+    }
+#ifdef Q_OS_WIN
+    // Windows answers "access denied" for a port that another program holds open; that is no
+    // problem of this user's to fix.
+    return std::nullopt;
+#else
+    const int error = probeErrors_[port];
+    if (error != EACCES && error != EPERM) {
+        return std::nullopt;  // opened, no such device, or a device that is not a working port
+    }
+#ifdef Q_OS_LINUX
+    return QStringLiteral(
+        "permission denied. Add your user to the dialout group (sudo adduser $USER dialout) and log in "
+        "again.");
+#else
+    return QStringLiteral("permission denied. Ask the administrator for read and write access to it.");
+#endif
+#endif
+}
+
+void QtPlatform::printNotice(const QString& text) {
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+    std::fflush(stderr);
 }
 
 QString QtPlatform::portSystemName(int port) const { return ports_.systemName(port); }

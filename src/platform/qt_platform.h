@@ -6,6 +6,8 @@
 
 #include <QObject>
 
+#include <array>
+
 namespace kv {
 
 class QtPlatform : public Platform {
@@ -20,6 +22,8 @@ public:
     std::optional<QString> fileDialog(QWidget* parent, FileDialogKind kind, const FileDialogOptions& options) override;
     bool portExists(int port) override;
     QString portSystemName(int port) const override;
+    std::optional<QString> portProblem(int port) override;
+    void printNotice(const QString& text) override;
     std::optional<QByteArray> readBinaryFile(const QString& path) override;
     bool writeBinaryFile(const QString& path, const QByteArray& bytes) override;
     std::optional<QByteArray> readTextFile(const QString& path, FileError* error) override;
@@ -30,6 +34,9 @@ public:
 
 private:
     PortMap ports_;
+    // The error of each port's latest failed probe (errno, or the Windows error code); 0 after a
+    // successful one.
+    std::array<int, kLastPort + 1> probeErrors_{};
 };
 
 // Turns "Label|pattern|Label|pattern" into the filter list of a Qt file dialog.

@@ -119,7 +119,8 @@ bool FakeSerial::setPortOpen(bool open) {
     if (open_) {
         return true;
     }
-    if (!platform_.presentPorts.count(commPort_) || platform_.unopenable.count(commPort_)) {
+    if (!platform_.presentPorts.count(commPort_) || platform_.unopenable.count(commPort_) ||
+        platform_.portProblems.count(commPort_)) {
         log.push_back({now, WireEvent::OpenFailed, commPort_, 0});
         return false;
     }
@@ -274,7 +275,19 @@ std::optional<QString> VirtualPlatform::fileDialog(QWidget*, FileDialogKind kind
 
 bool VirtualPlatform::portExists(int port) {
     probes.push_back(port);
-    return presentPorts.count(port) > 0;
+    lastProbeFailed_[port] = !presentPorts.count(port) || portProblems.count(port);
+    return !lastProbeFailed_[port];
+}
+
+std::optional<QString> VirtualPlatform::portProblem(int port) {
+    problemQueries.push_back(port);
+    // Like the real one, this answers from the latest probe and opens nothing.
+    auto failed = lastProbeFailed_.find(port);
+    auto problem = portProblems.find(port);
+    if (failed == lastProbeFailed_.end() || !failed->second || problem == portProblems.end()) {
+        return std::nullopt;
+    }
+    return problem->second;
 }
 
 QString VirtualPlatform::portSystemName(int port) const {

@@ -147,6 +147,8 @@ public:
     std::optional<QString> fileDialog(QWidget* parent, FileDialogKind kind, const FileDialogOptions& options) override;
     bool portExists(int port) override;
     QString portSystemName(int port) const override;
+    std::optional<QString> portProblem(int port) override;
+    void printNotice(const QString& text) override { notices.push_back({clock.now(), text}); }
     std::optional<QByteArray> readBinaryFile(const QString& path) override;
     bool writeBinaryFile(const QString& path, const QByteArray& bytes) override;
     std::optional<QByteArray> readTextFile(const QString& path, FileError* error) override;
@@ -161,6 +163,16 @@ public:
     std::map<int, QString> portNames;
     std::vector<int> probes;
     std::set<int> unopenable;  // present in the menu, but an open fails (in use)
+    // Devices that are there but refuse the probe, with the reason portProblem gives. Such a port
+    // counts as absent whether or not it is in presentPorts.
+    std::map<int, QString> portProblems;
+    std::vector<int> problemQueries;  // the ports portProblem was asked about, in order
+
+    struct Notice {
+        qint64 time;
+        QString text;
+    };
+    std::vector<Notice> notices;  // lines printed for the user on the standard error stream
 
     struct Message {
         qint64 time;
@@ -188,6 +200,9 @@ public:
     std::set<QString> unwritable;
     int binaryWrites = 0;
     bool ended = false;
+
+private:
+    std::map<int, bool> lastProbeFailed_;
 };
 
 }  // namespace kv::test

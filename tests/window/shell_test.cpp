@@ -4,9 +4,11 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
@@ -33,6 +35,21 @@ std::vector<int> checkedPorts(const Form1& w) {
         }
     }
     return ports;
+}
+
+// What a user sees when resting the pointer on an item of the open menu: its tool tip, or nothing.
+QString toolTipShown(QMenu* menu, QAction* item) {
+    menu->popup(QPoint(0, 0));
+    const QPoint at = menu->actionGeometry(item).center();
+    // A tip that is hidden fades out later, keeping its text; a marker tells a new tip from none.
+    const QString none = QStringLiteral("(no tool tip)");
+    QToolTip::showText(menu->mapToGlobal(at), none, menu);
+    QHelpEvent event(QEvent::ToolTip, at, menu->mapToGlobal(at));
+    QApplication::sendEvent(menu, &event);
+    const QString shown = QToolTip::text();
+    QToolTip::hideText();
+    menu->hide();
+    return shown == none ? QString() : shown;
 }
 
 TEST(StartUp, WithoutPortFileCreatesItEmptyAndChoosesNothing) {
@@ -157,6 +174,136 @@ TEST(PortMenu, ChosenPortVanishesAndComesBackAcrossRefreshes) {
     EXPECT_FALSE(w.Com->isVisible());
     EXPECT_EQ(w.selectedPort, 1);
     EXPECT_EQ(h.serial().CommPort(), 3);
+}
+
+const QString kNoPermission = QStringLiteral(
+    "permission denied. Add your user to the dialout group (sudo adduser $USER dialout) and log in again.");
+
+QString refusal(const QString& path) {
+    return path + QStringLiteral(" exists but cannot be opened: ") + kNoPermission;
+}
+// The same in the tool tip, one sentence a line.
+QString refusalTip(const QString& path) {
+    return path + QStringLiteral(
+                      " exists but cannot be opened: permission denied.\nAdd your user to the dialout group "
+                      "(sudo adduser $USER dialout) and log in again.");
+}
+
+TEST(PortMenu, ARefusedDeviceIsNotOfferedAndTheUserIsToldWhyOnce) {
+    struct Case {
+        const char* what;
+        std::set<int> present;
+        std::map<int, QString> problems;
+        QByteArray file;
+        std::vector<int> visible;
+        std::vector<int> checked;
+        bool noPortsItem;
+        QStringList toolTip;  // the lines of the tool tip of "No COM Ports Available"
+        QStringList notices;
+    };
+    const QString usb0 = QStringLiteral("/dev/ttyUSB0");
+    const QString acm0 = QStringLiteral("/dev/ttyACM0");
+    const Case cases[] = {
+        {"the only adapter is refused",
+         {1},
+         {{1, kNoPermission}},
+         {},
+         {},
+         {},
+         true,
+         {refusalTip(usb0)},
+         {"kestrovar-link: " + refusal(usb0)}},
+        {"no device at all", {}, {}, bytesOf({2, 0, 1, 0}), {}, {}, true, {}, {}},
+        {"the remembered port is refused, another works",
+         {2},
+         {{9, kNoPermission}},
+         bytesOf({2, 0, 9, 0}),
+         {2},
+         {},
+         false,
+         {refusalTip(acm0)},
+         {"kestrovar-link: " + refusal(acm0)}},
+        {"two refused devices",
+         {},
+         {{1, kNoPermission}, {9, kNoPermission}},
+         {},
+         {},
+         {},
+         true,
+         {refusalTip(usb0), refusalTip(acm0)},
+         {"kestrovar-link: " + refusal(usb0), "kestrovar-link: " + refusal(acm0)}},
+        {"working ports only", {1, 9}, {}, bytesOf({2, 0, 9, 0}), {1, 9}, {9}, false, {}, {}},
+    };
+    for (const Case& c : cases) {
+        WindowHarness h;
+        h.platform.presentPorts = c.present;
+        h.platform.portProblems = c.problems;
+        h.platform.portNames = {{1, usb0}, {9, acm0}};
+        h.iniFile() = c.file;
+        Form1& w = h.start();
+        h.clock().advanceTo(15000);  // three more refreshes
+
+        EXPECT_EQ(visiblePorts(w), c.visible) << c.what;
+        EXPECT_EQ(checkedPorts(w), c.checked) << c.what;
+        EXPECT_EQ(w.selectedPort, c.checked.empty() ? 0 : 1) << c.what;
+        EXPECT_EQ(w.Com->isVisible(), c.noPortsItem) << c.what;
+        EXPECT_EQ(w.Com->text(), "No COM Ports Available") << c.what;
+        if (c.noPortsItem) {
+            EXPECT_EQ(toolTipShown(w.comp, w.Com), c.toolTip.join(u'\n')) << c.what;
+        }
+        QStringList printed;
+        for (const auto& notice : h.platform.notices) {
+            printed << notice.text;
+            EXPECT_EQ(notice.time, 0) << c.what << ": told at start-up, not again at a refresh";
+        }
+        EXPECT_EQ(printed, c.notices) << c.what;
+        EXPECT_EQ(h.platform.probes.size(), 4u * 16u)
+            << c.what << ": one probe per port and refresh, no more";
+        for (int port : h.platform.problemQueries) {
+            EXPECT_FALSE(c.present.count(port) && !c.problems.count(port))
+                << c.what << ": a working port " << port << " is never asked about";
+        }
+    }
+}
+
+TEST(PortMenu, ARefusedPortThatIsLetInAppearsAndTheExplanationGoes) {
+    WindowHarness h;
+    h.platform.presentPorts = {3};
+    h.platform.portProblems = {{3, kNoPermission}};
+    h.platform.portNames = {{3, QStringLiteral("/dev/ttyUSB2")}};
+    h.iniFile() = bytesOf({2, 0, 3, 0});
+    Form1& w = h.start();
+    EXPECT_TRUE(visiblePorts(w).empty());
+    EXPECT_EQ(w.selectedPort, 0);
+    EXPECT_EQ(toolTipShown(w.comp, w.Com), refusalTip("/dev/ttyUSB2"));
+    ASSERT_EQ(h.platform.notices.size(), 1u);
+
+    // The user joins the group and starts over in the same session: the next refresh finds the port.
+    h.platform.portProblems.clear();
+    h.clock().advanceTo(5000);
+    EXPECT_EQ(visiblePorts(w), std::vector<int>{3});
+    EXPECT_EQ(checkedPorts(w), std::vector<int>{3});
+    EXPECT_EQ(w.selectedPort, 1);
+    EXPECT_FALSE(w.Com->isVisible());
+    w.Com->setVisible(true);  // only to look at its tool tip
+    EXPECT_EQ(toolTipShown(w.comp, w.Com), "");
+    w.Com->setVisible(false);
+
+    // Refused again later: gone from the menu, explained in the tool tip, but not printed twice.
+    h.platform.portProblems = {{3, kNoPermission}};
+    h.clock().advanceTo(10000);
+    EXPECT_TRUE(visiblePorts(w).empty());
+    EXPECT_EQ(w.selectedPort, 0);
+    EXPECT_EQ(toolTipShown(w.comp, w.Com), refusalTip("/dev/ttyUSB2"));
+    EXPECT_EQ(h.platform.notices.size(), 1u);
+
+    // Pulled out: nothing left to explain.
+    h.platform.portProblems.clear();
+    h.platform.presentPorts.clear();
+    h.clock().advanceTo(15000);
+    EXPECT_TRUE(w.Com->isVisible());
+    EXPECT_EQ(toolTipShown(w.comp, w.Com), "");
+    EXPECT_EQ(h.platform.notices.size(), 1u);
 }
 
 TEST(PortMenu, RememberedPortPluggedInLaterIsChosenWithoutTheUser) {
