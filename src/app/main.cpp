@@ -36,7 +36,10 @@ std::optional<int> parseOptions(const QStringList& arguments, Options& options) 
         return 2;
     }
     if (parser.isSet(QStringLiteral("help"))) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
+        // There is no application object yet, so the parser cannot know the program's name.
+        QString help = parser.helpText();
+        help.replace(QStringLiteral("<executable_name>"), QStringLiteral("kestrovar-link"));
+        std::fputs(qPrintable(help), stdout);
         std::fputs("\nEnvironment:\n  KESTROVAR_PORTS   port paths, for example 1=/dev/pts/4,3=/dev/ttyS0\n", stdout);
         return 0;
     }
