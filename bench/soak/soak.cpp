@@ -242,8 +242,18 @@ class Soak : public QObject {
             fail("the connect button has a caption of neither state");
         }
         if (connected()) {
-            if (!w.MSComm1->PortOpen() || !w.Timer1->Enabled() || w.Timer3->Enabled()) {
-                fail("connected, but the port is closed, the poll is off or the menu refresh runs");
+            if (!w.Timer1->Enabled() || w.Timer3->Enabled()) {
+                fail("connected, but the poll is off or the menu refresh runs");
+            }
+            // A pulled adapter closes the port under the link; the next poll finds out and takes
+            // the link down, so the port may be closed for one poll interval at most.
+            if (w.MSComm1->PortOpen()) {
+                portClosedSince_.reset();
+            } else if (!portClosedSince_) {
+                portClosedSince_ = now();
+            } else if (now() - *portClosedSince_ > 1000) {
+                fail("connected with the port closed for more than a poll interval");
+                portClosedSince_.reset();
             }
             if (w.rxMode == 1 && w.Text1->text().isEmpty()) {
                 fail("readings arrived but none are shown");
@@ -255,11 +265,13 @@ class Soak : public QObject {
             if (!faultRecently() && now() - connectedAt_ > 3000 && now() - lastFrameAt_ > 2500) {
                 fail("connected, yet no reading for 2.5 s");
             }
-        } else if (w.MSComm1->PortOpen() || w.Timer1->Enabled() || w.Timer4->Enabled() ||
-                   !w.Timer3->Enabled()) {
-            fail(
-                "disconnected, but the port is open, the poll or watchdog runs, or the menu is not "
-                "refreshed");
+        } else {
+            portClosedSince_.reset();
+            if (w.MSComm1->PortOpen() || w.Timer1->Enabled() || w.Timer4->Enabled() || !w.Timer3->Enabled()) {
+                fail(
+                    "disconnected, but the port is open, the poll or watchdog runs, or the menu is not "
+                    "refreshed");
+            }
         }
         if (w.Label6->isVisibleTo(&w) || !w.Command1->isEnabled() || !w.Command2->isEnabled() ||
             !w.Command5->isEnabled()) {
@@ -479,6 +491,7 @@ class Soak : public QObject {
     QElapsedTimer elapsed_;
     std::optional<qint64> boxSeenAt_;
     std::optional<qint64> pluggedOutAt_;
+    std::optional<qint64> portClosedSince_;
     bool busy_ = false;
     bool everConnected_ = false;
     bool haveGoodEditor_ = false;
