@@ -326,7 +326,7 @@ class Soak : public QObject {
             if (now() - *pluggedOutAt_ > 1500 && !device_) {
                 plugIn();
             }
-            if (w.selectedPort == 1) {
+            if (device_ && w.selectedPort == 1) {  // not before the window has seen it go and come back
                 pluggedOutAt_.reset();
             } else if (now() - *pluggedOutAt_ > 9000) {
                 fail("Com 1 came back but is not chosen again within two menu refreshes");
