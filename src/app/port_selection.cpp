@@ -4,6 +4,8 @@
 
 #include <QAction>
 
+#include <algorithm>
+
 namespace kv {
 
 // ---- the tagged value ------------------------------------------------------------------------
@@ -61,8 +63,12 @@ void PortMap::set(int port, const QString& path) {
 std::optional<QString> PortMap::apply(const QStringList& assignments) {
     for (const QString& item : assignments) {
         const qsizetype eq = item.indexOf(u'=');
-        bool isNumber = false;
-        const int port = eq > 0 ? item.left(eq).trimmed().toInt(&isNumber) : 0;
+        // Digits only: QString::toInt stops at a NUL and would read "1\0" "7" as 1.
+        const QString number = eq > 0 ? item.left(eq).trimmed() : QString();
+        const bool isNumber = !number.isEmpty() && std::all_of(number.begin(), number.end(), [](QChar c) {
+            return c >= u'0' && c <= u'9';
+        });
+        const int port = isNumber ? number.toInt() : 0;  // too long for an int: 0, out of range
         const QString path = eq > 0 ? item.mid(eq + 1).trimmed() : QString();
         if (eq <= 0 || !isNumber) {
             return QStringLiteral("bad port assignment \"%1\": expected N=PATH with N from 1 to 16").arg(item);

@@ -72,6 +72,14 @@ TEST(PortNames, AssignmentsOverrideSinglePortsAndRejectMistakes) {
         {{"=/dev/ttyS0"}, false, 0, {}},
         {{"three=/dev/ttyS0"}, false, 0, {}},
         {{"/dev/ttyS0"}, false, 0, {}},
+        {{"+3=/dev/ttyS0"}, false, 0, {}},
+        {{QString::fromUtf8("1\0"
+                            "7=/dev/ttyS0",
+                            13)},
+         false,
+         0,
+         {}},  // not port 1
+        {{"99999999999=/dev/ttyS0"}, false, 0, {}},
     };
     for (const Case& c : cases) {
         PortMap map;
@@ -98,7 +106,8 @@ TEST(PortNames, DefaultsAndTheEnvironmentVariable) {
 #endif
     EXPECT_TRUE(map.systemName(0).isEmpty());
     EXPECT_TRUE(map.systemName(17).isEmpty());
-    EXPECT_EQ(PortMap::splitVariable("1=/dev/pts/4,3=/dev/ttyS0"), QStringList({"1=/dev/pts/4", "3=/dev/ttyS0"}));
+    EXPECT_EQ(PortMap::splitVariable("1=/dev/pts/4,3=/dev/ttyS0"),
+              QStringList({"1=/dev/pts/4", "3=/dev/ttyS0"}));
     EXPECT_EQ(PortMap::splitVariable(""), QStringList());
     EXPECT_EQ(PortMap::splitVariable(" , 2=/a ,"), QStringList({"2=/a"}));
 }
