@@ -3,6 +3,8 @@
 //   handled   the receive handler: decode, format, seven texts set, watchdog restarted
 //   painted   the same plus the repaint that shows the new texts (the pending paint events run)
 // Each frame carries readings different from the one before, so every box changes every time.
+// Usage: kv_bench_frame [ITERATIONS [GAP_MS]]. With a gap the frames come paced, with the event loop
+// idle in between as in the live program, so caches are as cold as they are there.
 // Prints "key value" lines: iterations, then median and 99th percentile in nanoseconds.
 #include "app/main_window.h"
 #include "link/device_protocol.h"
@@ -10,6 +12,8 @@
 #include "platform/qt_platform.h"
 
 #include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -87,6 +91,7 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     const int iterations = argc > 1 ? std::max(100, std::atoi(argv[1])) : 5000;
+    const int gapMs = argc > 2 ? std::max(0, std::atoi(argv[2])) : 0;
     QApplication app(argc, argv);
     BenchPlatform platform;
     kv::Form1 window(platform);
@@ -112,6 +117,11 @@ int main(int argc, char** argv) {
     handled.reserve(std::size_t(iterations));
     painted.reserve(std::size_t(iterations));
     for (int i = 0; i < iterations; ++i) {
+        if (gapMs > 0) {
+            QEventLoop idle;
+            QTimer::singleShot(gapMs, &idle, &QEventLoop::quit);
+            idle.exec();
+        }
         const auto start = Clock::now();
         handle(i);
         const auto afterHandler = Clock::now();

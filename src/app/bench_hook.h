@@ -4,6 +4,8 @@
 //
 // Markers, one a line: "kv-bench <monotonic ns> <event> [detail]"
 //   main                      main() entered
+//   application               the QApplication made (platform plugin loaded, display opened)
+//   window                    the main window built, its port menu refreshed
 //   shown                     the main window's first exposure painted (the port menu was
 //                             refreshed before, while the window was built)
 //   frame <ns>                a monitoring frame handled: from the block being taken off the line

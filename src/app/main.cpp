@@ -76,6 +76,7 @@ int main(int argc, char** argv) {
     }
 
     QApplication app(argc, argv);
+    kv::benchMark("application");
     QApplication::setApplicationDisplayName(kv::applicationTitle());
     QApplication::setWindowIcon(kv::applicationIcon());
 
@@ -101,6 +102,7 @@ int main(int argc, char** argv) {
 
     kv::QtPlatform platform(options.ports);
     kv::Form1 window(platform);
+    kv::benchMark("window");
     if (options.simulate) {
         window.comp_Click(1);  // as if the user had chosen Com 1
     }
