@@ -316,24 +316,24 @@ def table(results, args):
         names = ("loading the libraries (to main)", "QApplication (platform, display)",
                  "building the window (port menu refreshed)", "first paint", "CPU time used up to shown")
         for i, name in enumerate(names):
-            add("  " + name, "%.0f ms" % median([ph[i] for ph in phases]), "", None)
+            add("– " + name, "%.0f ms" % median([ph[i] for ph in phases]), "", None)
     v = median(results.get("frame_ms", []))
     if v is not None:
         add("frame to screen, live: last byte read to seven boxes set (median of %d frames)"
             % len(results["frame_ms"]), "%.3f ms" % v, "< 0.2 ms", v < 0.2)
-        add("  the same, 99th percentile", "%.3f ms" % percentile(results["frame_ms"], 99), "", None)
+        add("– the same, 99th percentile", "%.3f ms" % percentile(results["frame_ms"], 99), "", None)
     v = median(results.get("micro_handled_ms", []))
     if v is not None:
         add("kv_bench_frame, all seven texts changing, back to back: handler (median of 5000, %d runs)"
             % args.micro_runs, "%.3f ms" % v, "< 0.2 ms", v < 0.2)
         w = median(results["micro_painted_ms"])
-        add("  the same with the repaint (offscreen)", "%.3f ms" % w, "", None)
+        add("– the same with the repaint (offscreen)", "%.3f ms" % w, "", None)
     v = median(results.get("paced_handled_ms", []))
     if v is not None:
         add("kv_bench_frame, all seven texts changing, one frame every 700 ms: handler (median of %d)"
             % args.paced_frames, "%.3f ms" % v, "< 0.2 ms", v < 0.2)
         w = median(results["paced_painted_ms"])
-        add("  the same with the repaint (offscreen)", "%.3f ms" % w, "", None)
+        add("– the same with the repaint (offscreen)", "%.3f ms" % w, "", None)
     v = median(results.get("cpu_percent", []))
     if v is not None:
         add("CPU while monitoring (%.0f s, %d frames), share of one core"
@@ -353,21 +353,21 @@ def table(results, args):
     if v is not None:
         add("test suite, wall time (ctest -j2)", "%.1f s" % v, "< 120 s", v < 120)
         w = median(results["window_s"])
-        add("  of which the virtual-time window tests (-L window)", "%.1f s" % w, "< 20 s", w < 20)
+        add("– of which the virtual-time window tests (-L window)", "%.1f s" % w, "< 20 s", w < 20)
     ours_mapped = median(results.get("startup_mapped_ms", []))
     theirs_mapped = median(results.get("peer_mapped_ms", []))
     if ours_mapped is not None:
         add("start-up to window mapped on Xvfb (median of %d)" % n, "%.0f ms" % ours_mapped, "", None)
     if theirs_mapped is not None:
-        add("  CuteCom, the same", "%.0f ms" % theirs_mapped, "", None)
-        add("  ratio KestroVar Link / CuteCom", "%.2f" % (ours_mapped / theirs_mapped), "", None)
+        add("– CuteCom, the same", "%.0f ms" % theirs_mapped, "", None)
+        add("– ratio KestroVar Link / CuteCom", "%.2f" % (ours_mapped / theirs_mapped), "", None)
     ours_rss = median(results.get("idle_rss_mb", []))
     theirs_rss = median(results.get("peer_rss_mb", []))
     if ours_rss is not None:
         add("memory (VmHWM) %.1f s after start, idle" % args.settle, "%.1f MB" % ours_rss, "", None)
     if theirs_rss is not None:
-        add("  CuteCom, the same", "%.1f MB" % theirs_rss, "", None)
-        add("  ratio KestroVar Link / CuteCom", "%.2f" % (ours_rss / theirs_rss), "", None)
+        add("– CuteCom, the same", "%.1f MB" % theirs_rss, "", None)
+        add("– ratio KestroVar Link / CuteCom", "%.2f" % (ours_rss / theirs_rss), "", None)
 
     lines = ["| Measure | Value | Target | Verdict |", "|---|---|---|---|"]
     lines += ["| %s | %s | %s | %s |" % row for row in rows]
