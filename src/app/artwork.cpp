@@ -56,7 +56,9 @@ QImage applicationIconImage(int size) {
 QIcon applicationIcon() {
     static const QIcon icon = [] {
         QIcon result;
-        for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+        // Window icons are shown up to 128 pixels. Every size is painted at start-up and, on X11,
+        // handed to the window system; a 256-pixel image would cost as much as all the others.
+        for (int size : {16, 24, 32, 48, 64, 128}) {
             result.addPixmap(QPixmap::fromImage(applicationIconImage(size)));
         }
         return result;

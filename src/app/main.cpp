@@ -1,5 +1,6 @@
 #include "app/about_dialog.h"
 #include "app/artwork.h"
+#include "app/bench_hook.h"
 #include "app/main_window.h"
 #include "platform/qt_platform.h"
 #include "simulator/pty_device.h"
@@ -62,6 +63,7 @@ std::optional<int> parseOptions(const QStringList& arguments, Options& options) 
 }  // namespace
 
 int main(int argc, char** argv) {
+    kv::benchMark("main");
     QCoreApplication::setApplicationName(QStringLiteral("kestrovar-link"));
     QCoreApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
                                                 .arg(KV_VERSION_MAJOR)
@@ -77,6 +79,7 @@ int main(int argc, char** argv) {
     }
 
     QApplication app(argc, argv);
+    kv::benchMark("application");
     QApplication::setApplicationDisplayName(kv::applicationTitle());
     QApplication::setWindowIcon(kv::applicationIcon());
 
@@ -102,6 +105,7 @@ int main(int argc, char** argv) {
 
     kv::QtPlatform platform(options.ports);
     kv::Form1 window(platform);
+    kv::benchMark("window");
     if (options.simulate) {
         window.comp_Click(1);  // as if the user had chosen Com 1
     }
@@ -109,6 +113,7 @@ int main(int argc, char** argv) {
     if (const QScreen* screen = window.screen()) {  // centred when first shown
         window.move(screen->availableGeometry().center() - window.frameGeometry().center() + window.pos());
     }
+    const auto benchHook = kv::BenchHook::attach(window);  // only with KESTROVAR_BENCH set
     window.show();
     return app.exec();
 }

@@ -90,6 +90,7 @@ public:
     void Timer4_Timer();
     void MSComm1_OnComm();
     void showMonitoringValue(int field, float value);  // the display step for field 0..5
+    void showText(QLineEdit* box, const QString& text);  // a monitoring box's text, when it differs
     void Text9_Change();
     void Command11_Click();
 

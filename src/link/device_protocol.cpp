@@ -153,7 +153,7 @@ void Form1::MSComm1_OnComm() {
             monitoringSample[field] = frame.sample[field];
             showMonitoringValue(field, monitoringSample[field]);
         }
-        Text9->setText(correctionActiveText(frame.correctionActive));
+        showText(Text9, correctionActiveText(frame.correctionActive));
         rxMode = 1;
     }
     // A block of any other length is dropped.

@@ -51,7 +51,15 @@ void Form1::showMonitoringValue(int field, float value) {
     if (field < 0 || field >= kMonitoringFields) {
         return;
     }
-    boxes[field]->setText(monitoringText(field, value));
+    showText(boxes[field], monitoringText(field, value));
+}
+
+void Form1::showText(QLineEdit* box, const QString& text) {
+    // The readings drift slowly, so most frames repeat most texts. Setting the same text again
+    // changes nothing a user sees, but would lay the text out anew every 700 ms.
+    if (box->text() != text) {
+        box->setText(text);
+    }
 }
 
 void Form1::Text9_Change() {

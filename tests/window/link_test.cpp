@@ -280,6 +280,34 @@ TEST(Receive, AFrameFillsTheSevenBoxes) {
     }
 }
 
+// A technician copying a reading out of a box keeps the selection while the reading holds still;
+// a new reading replaces the text as usual.
+TEST(Receive, ASelectedReadingStaysSelectedUntilItChanges) {
+    Link link;
+    link.w->Command1_Click();
+    const std::array<float, kMonitoringFields> still{2.5f, 80.0f, 50.0f, 3.0f, 84.0f, 84.0f};
+    link.serial().deliver(monitoringBlock(still, 1), 100);
+    link.at(100);
+    link.w->Text2->selectAll();
+    link.w->Text9->selectAll();
+
+    std::array<float, kMonitoringFields> nudged = still;
+    nudged[1] = 80.01f;  // still shows 80.0°F
+    link.serial().deliver(monitoringBlock(nudged, 1), 700 - 100);
+    link.at(700);
+    EXPECT_EQ(link.w->Text2->selectedText(), "80.0" + kDegF);
+    EXPECT_EQ(link.w->Text9->selectedText(), "Yes");
+
+    nudged[1] = 81.0f;
+    link.serial().deliver(monitoringBlock(nudged, 0), 1400 - 700);
+    link.at(1400);
+    EXPECT_EQ(link.w->Text2->text(), "81.0" + kDegF);
+    EXPECT_EQ(link.w->Text2->selectedText(), "");
+    EXPECT_EQ(link.w->Text9->text(), "No");
+    EXPECT_EQ(link.w->Text9->selectedText(), "");
+    EXPECT_EQ(link.w->rxMode, 1);
+}
+
 TEST(Receive, OtherBlockLengthsAndLineErrorsChangeNothing) {
     Link link;
     link.w->Command1_Click();

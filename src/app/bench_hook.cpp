@@ -1,0 +1,151 @@
+#include "app/bench_hook.h"
+
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QMessageBox>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <QWindow>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace kv {
+
+namespace {
+
+long long monotonicNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+bool benchEnabled() {
+    static const bool enabled = std::getenv("KESTROVAR_BENCH") != nullptr;
+    return enabled;
+}
+
+void benchMark(const char* event, const QString& detail) {
+    if (!benchEnabled()) {
+        return;
+    }
+    const long long now = monotonicNs();
+    if (detail.isEmpty()) {
+        std::fprintf(stderr, "kv-bench %lld %s\n", now, event);
+    } else {
+        std::fprintf(stderr, "kv-bench %lld %s %s\n", now, event, qPrintable(detail));
+    }
+}
+
+std::unique_ptr<BenchHook> BenchHook::attach(Form1& window) {
+    if (!benchEnabled()) {
+        return nullptr;
+    }
+    return std::unique_ptr<BenchHook>(new BenchHook(window));
+}
+
+BenchHook::BenchHook(Form1& window) : window_(window) {
+    // Times the receive handler. It is raised right after the serial layer has read the bytes that
+    // complete a block, so its run is the way from the line to the boxes.
+    handler_ = window_.MSComm1->OnComm;
+    window_.MSComm1->OnComm = [this] {
+        const int imagesBefore = window_.settingsImagesReceived;
+        const long long start = monotonicNs();
+        handler_();
+        const long long took = monotonicNs() - start;
+        if (window_.settingsImagesReceived != imagesBefore) {
+            benchMark("settings", QString::number(took));
+        } else if (window_.MSComm1->CommEvent() == comEvReceive && window_.rxMode == 1) {
+            benchMark("frame", QString::number(took));
+        }
+    };
+    qApp->installEventFilter(this);
+
+#ifdef Q_OS_UNIX
+    ::fcntl(STDIN_FILENO, F_SETFL, ::fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
+    input_ = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
+    connect(input_.get(), &QSocketNotifier::activated, this, &BenchHook::readCommands);
+    benchMark("ready");
+#endif
+}
+
+BenchHook::~BenchHook() {
+    qApp->removeEventFilter(this);
+    window_.MSComm1->OnComm = handler_;
+}
+
+bool BenchHook::eventFilter(QObject* watched, QEvent* event) {
+    if (!shown_ && event->type() == QEvent::Expose && watched == window_.windowHandle()) {
+        shown_ = true;
+        // The exposure is painted while it is handled; mark once that is done.
+        QTimer::singleShot(0, this, [] { benchMark("shown"); });
+    } else if (event->type() == QEvent::Show) {
+        if (auto* box = qobject_cast<QMessageBox*>(watched)) {
+            benchMark("message", box->text());
+            QTimer::singleShot(0, box, [box] { box->accept(); });
+        }
+    }
+    return false;
+}
+
+void BenchHook::readCommands() {
+#ifdef Q_OS_UNIX
+    char buffer[256];
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n > 0) {
+            pending_.append(buffer, n);
+            continue;
+        }
+        if (n == 0) {
+            input_->setEnabled(false);  // the driving script has gone
+        }
+        break;
+    }
+#endif
+    if (busy_) {
+        return;  // a transfer lets events run; its caller picks up the rest afterwards
+    }
+    busy_ = true;
+    for (qsizetype eol = pending_.indexOf('\n'); eol >= 0; eol = pending_.indexOf('\n')) {
+        const QByteArray command = pending_.left(eol).trimmed();
+        pending_.remove(0, eol + 1);
+        run(command);
+    }
+    busy_ = false;
+}
+
+void BenchHook::run(const QByteArray& command) {
+    QAbstractButton* button = nullptr;
+    if (command == "connect" || command == "disconnect") {
+        button = window_.Command1;
+    } else if (command == "load") {
+        button = window_.Command2;
+    } else if (command == "save") {
+        button = window_.Command5;
+    } else if (command == "pause") {
+        button = window_.Command11;
+    } else if (command == "quit") {
+        benchMark("begin", QString::fromLatin1(command));
+        window_.close();
+        return;
+    } else {
+        benchMark("unknown", QString::fromLatin1(command));
+        return;
+    }
+    benchMark("begin", QString::fromLatin1(command));
+    button->click();  // a disabled button ignores it, as it would a user
+    benchMark("end", QString::fromLatin1(command));
+}
+
+}  // namespace kv
