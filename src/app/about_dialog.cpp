@@ -10,14 +10,16 @@ namespace kv {
 
 namespace {
 
-QRect twips(int left, int top, int width, int height) { return {left / 15, top / 15, width / 15, height / 15}; }
+QRect twips(int left, int top, int width, int height) {
+    return {left / 15, top / 15, width / 15, height / 15};
+}
 
 // The etched rule between the credit line and the disclaimer: grey over white.
 class EtchedRule : public QWidget {
-public:
+  public:
     using QWidget::QWidget;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         painter.fillRect(QRect(0, 0, width(), 1), QColor(0x80, 0x80, 0x80));
@@ -27,10 +29,15 @@ protected:
 
 }  // namespace
 
-QString applicationTitle() { return QStringLiteral("KestroVar Link"); }
+QString applicationTitle() {
+    return QStringLiteral("KestroVar Link");
+}
 
 QString versionText() {
-    return QStringLiteral("Version %1.%2.%3").arg(KV_VERSION_MAJOR).arg(KV_VERSION_MINOR).arg(KV_VERSION_PATCH);
+    return QStringLiteral("Version %1.%2.%3")
+        .arg(KV_VERSION_MAJOR)
+        .arg(KV_VERSION_MINOR)
+        .arg(KV_VERSION_PATCH);
 }
 
 AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
@@ -57,9 +64,10 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     lblVersion = new QLabel(this);
     lblVersion->setGeometry(twips(1050, 780, 3885, 225));
 
-    lblDescription = new QLabel(QStringLiteral("Kestrovar Link software is used to recalibrate and monitor the "
-                                               "Kestrovar dewpoint compensator."),
-                                this);
+    lblDescription =
+        new QLabel(QStringLiteral("Kestrovar Link software is used to recalibrate and monitor the "
+                                  "Kestrovar dewpoint compensator."),
+                   this);
     lblDescription->setGeometry(twips(1050, 1080, 3885, 450));
     lblDescription->setWordWrap(true);
     lblDescription->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -70,9 +78,10 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     auto* rule = new EtchedRule(this);
     rule->setGeometry(QRect(6, 1860 / 15, width() - 12, 3));
 
-    lblDisclaimer = new QLabel(QStringLiteral("Warning: User accepts all risk for the use of the Kestrovar and all "
-                                              "conguration changes made."),
-                               this);
+    lblDisclaimer =
+        new QLabel(QStringLiteral("Warning: User accepts all risk for the use of the Kestrovar and all "
+                                  "conguration changes made."),
+                   this);
     lblDisclaimer->setGeometry(twips(240, 2040, 3870, 585));
     lblDisclaimer->setWordWrap(true);
     lblDisclaimer->setAlignment(Qt::AlignLeft | Qt::AlignTop);

@@ -10,7 +10,7 @@ namespace kv {
 
 class AboutDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit AboutDialog(QWidget* parent);
 
     void Form_Load();

@@ -84,16 +84,17 @@ QPixmap productLogo(QSize size, qreal devicePixelRatio) {
     font.setBold(true);
     font.setPixelSize(int(h * 0.26));
     painter.setFont(font);
-    painter.drawText(QRectF(h * 0.5, h * 0.08, area.width() - h * 0.55, h * 0.5), Qt::AlignLeft | Qt::AlignVCenter,
-                     QStringLiteral("Kestro"));
+    painter.drawText(QRectF(h * 0.5, h * 0.08, area.width() - h * 0.55, h * 0.5),
+                     Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Kestro"));
     painter.setPen(kDrop);
-    painter.drawText(QRectF(h * 0.5, h * 0.4, area.width() - h * 0.55, h * 0.3), Qt::AlignLeft | Qt::AlignVCenter,
-                     QStringLiteral("Var"));
+    painter.drawText(QRectF(h * 0.5, h * 0.4, area.width() - h * 0.55, h * 0.3),
+                     Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Var"));
     font.setBold(false);
     font.setPixelSize(int(h * 0.15));
     painter.setFont(font);
     painter.setPen(QColor(0xC8, 0xD6, 0xE5));
-    painter.drawText(QRectF(0, h * 0.72, area.width(), h * 0.22), Qt::AlignCenter, QStringLiteral("DEW POINT"));
+    painter.drawText(QRectF(0, h * 0.72, area.width(), h * 0.22), Qt::AlignCenter,
+                     QStringLiteral("DEW POINT"));
     return pixmap;
 }
 

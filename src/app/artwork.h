@@ -17,10 +17,10 @@ QPixmap productLogo(QSize size, qreal devicePixelRatio);
 // The grey panel behind the calibration table with its two axis titles.
 class CalibrationPanel : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit CalibrationPanel(QWidget* parent);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 };
 

@@ -41,14 +41,16 @@ std::optional<int> parseOptions(const QStringList& arguments, Options& options) 
         QString help = parser.helpText();
         help.replace(QStringLiteral("<executable_name>"), QStringLiteral("kestrovar-link"));
         std::fputs(qPrintable(help), stdout);
-        std::fputs("\nEnvironment:\n  KESTROVAR_PORTS   port paths, for example 1=/dev/pts/4,3=/dev/ttyS0\n", stdout);
+        std::fputs("\nEnvironment:\n  KESTROVAR_PORTS   port paths, for example 1=/dev/pts/4,3=/dev/ttyS0\n",
+                   stdout);
         return 0;
     }
     if (parser.isSet(QStringLiteral("version"))) {
         std::printf("kestrovar-link %s\n", qPrintable(QCoreApplication::applicationVersion()));
         return 0;
     }
-    if (auto error = options.ports.apply(kv::PortMap::splitVariable(qEnvironmentVariable("KESTROVAR_PORTS")))) {
+    if (auto error =
+            options.ports.apply(kv::PortMap::splitVariable(qEnvironmentVariable("KESTROVAR_PORTS")))) {
         std::fprintf(stderr, "kestrovar-link: KESTROVAR_PORTS: %s\n", qPrintable(*error));
         return 2;
     }
@@ -65,10 +67,8 @@ std::optional<int> parseOptions(const QStringList& arguments, Options& options) 
 int main(int argc, char** argv) {
     kv::benchMark("main");
     QCoreApplication::setApplicationName(QStringLiteral("kestrovar-link"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
-                                                .arg(KV_VERSION_MAJOR)
-                                                .arg(KV_VERSION_MINOR)
-                                                .arg(KV_VERSION_PATCH));
+    QCoreApplication::setApplicationVersion(
+        QStringLiteral("%1.%2.%3").arg(KV_VERSION_MAJOR).arg(KV_VERSION_MINOR).arg(KV_VERSION_PATCH));
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
         arguments << QString::fromLocal8Bit(argv[i]);

@@ -41,7 +41,8 @@ void TextBox::focusOutEvent(QFocusEvent* event) {
     QLineEdit::focusOutEvent(event);
     // Only focus moving to another control of the window counts. Opening a menu, a message box
     // popping up or the user switching to another program leaves the edit where it was.
-    const bool windowLeft = event->reason() == Qt::ActiveWindowFocusReason || event->reason() == Qt::PopupFocusReason;
+    const bool windowLeft =
+        event->reason() == Qt::ActiveWindowFocusReason || event->reason() == Qt::PopupFocusReason;
     if (onLostFocus && !windowLeft) {
         onLostFocus();
     }
@@ -57,7 +58,8 @@ void WrappingButton::paintEvent(QPaintEvent* event) {
     initStyleOption(&option);
     option.text.clear();
     painter.drawControl(QStyle::CE_PushButton, option);
-    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
+    painter.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
     painter.drawText(rect().adjusted(4, 2, -4, -2), int(Qt::AlignCenter | Qt::TextWordWrap), text());
 }
 
@@ -65,7 +67,9 @@ QColor colorFromBgr(std::uint32_t bgr) {
     return QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF));
 }
 
-QColor Form1::backColor(const QLineEdit* box) { return box->palette().color(QPalette::Base); }
+QColor Form1::backColor(const QLineEdit* box) {
+    return box->palette().color(QPalette::Base);
+}
 
 void Form1::setBackColor(QLineEdit* box, const QColor& color) {
     QPalette palette = box->palette();
@@ -83,7 +87,8 @@ Form1::Form1(Platform& platform, QWidget* parent) : QMainWindow(parent), platfor
     setWindowIcon(applicationIcon());
     // Fixed single border: minimise, system menu and close box, but no maximise and no resizing.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
 
     buildControls();
     buildMenus();
@@ -155,13 +160,13 @@ void Form1::buildControls() {
     const Qt::Alignment centred = Qt::AlignHCenter | Qt::AlignTop;
 
     // Left column: MONITORING.
-    Label11 = label("Label11", QStringLiteral("MONITORING"), twips(1200, 0, 3015, 495), arialBold(20.25, true),
-                    centred);
+    Label11 = label("Label11", QStringLiteral("MONITORING"), twips(1200, 0, 3015, 495),
+                    arialBold(20.25, true), centred);
     Label1 = label("Label1", QStringLiteral("MCT Sensor Input Voltage:"), twips(360, 720, 3375, 375),
                    arialBold(12), left);
     Text1 = textBox("Text1", twips(3600, 600, 1200, 450), true);
-    Label4 = label("Label4", QStringLiteral("MCT Output Voltage:"), twips(360, 1440, 3375, 375), arialBold(12),
-                   left);
+    Label4 = label("Label4", QStringLiteral("MCT Output Voltage:"), twips(360, 1440, 3375, 375),
+                   arialBold(12), left);
     Text4 = textBox("Text4", twips(3600, 1320, 1200, 450), true);
     Label3 = label("Label3", QStringLiteral("Dew point:"), twips(360, 2160, 3375, 375), arialBold(12), left);
     Text3 = textBox("Text3", twips(3600, 2040, 1200, 450), true);
@@ -171,23 +176,22 @@ void Form1::buildControls() {
     Label5 = label("Label5", QStringLiteral("MCT Modified Temp:"), twips(360, 3600, 3375, 375), arialBold(12),
                    left);
     Text5 = textBox("Text5", twips(3600, 3480, 1200, 450), true);
-    Label7 = label("Label7", QStringLiteral("MCT Output Temp:"), twips(360, 4320, 3375, 375), arialBold(12),
-                   left);
+    Label7 =
+        label("Label7", QStringLiteral("MCT Output Temp:"), twips(360, 4320, 3375, 375), arialBold(12), left);
     Text6 = textBox("Text6", twips(3600, 4200, 1200, 450), true);
     Label12 = label("Label12", QStringLiteral("Humidity Correction Active:"), twips(360, 5040, 3375, 375),
                     arialBold(12), left);
     Text9 = textBox("Text9", twips(3600, 4920, 1200, 450), true);
     Command1 = button("Command1", QStringLiteral("Connect to KestroVar"), twips(240, 5520, 4575, 735), 14.25);
-    Command11 = button("Command11", QStringLiteral("Pause Humidity Correction"), twips(240, 6360, 4575, 735),
-                       14.25);
+    Command11 =
+        button("Command11", QStringLiteral("Pause Humidity Correction"), twips(240, 6360, 4575, 735), 14.25);
     Command11->setVisible(false);
     Image2 = new QLabel(client);
     Image2->setObjectName(QStringLiteral("Image2"));
     Image2->setGeometry(twips(240, 7200, 1455, 960));
     Image2->setPixmap(productLogo(Image2->size(), devicePixelRatioF()));
     Image2->setScaledContents(true);
-    Label6 = label("Label6", QString(), twips(1800, 7320, 3135, 735), arialBold(15.75),
-                   Qt::AlignCenter);
+    Label6 = label("Label6", QString(), twips(1800, 7320, 3135, 735), arialBold(15.75), Qt::AlignCenter);
     Label6->setAutoFillBackground(true);
     {
         QPalette palette = Label6->palette();
@@ -232,14 +236,16 @@ void Form1::buildControls() {
         return line;
     };
     // Lines are 2 pixels wide, centred on their twip coordinates.
-    Line1 = rule("Line1", QRect(6720 / kTwipsPerPixel, 1680 / kTwipsPerPixel - 1, (12120 - 6720) / kTwipsPerPixel, 2),
+    Line1 = rule("Line1",
+                 QRect(6720 / kTwipsPerPixel, 1680 / kTwipsPerPixel - 1, (12120 - 6720) / kTwipsPerPixel, 2),
                  Qt::white);
-    Line2 = rule("Line2", QRect(6720 / kTwipsPerPixel - 1, 1680 / kTwipsPerPixel, 2, (5280 - 1680) / kTwipsPerPixel),
+    Line2 = rule("Line2",
+                 QRect(6720 / kTwipsPerPixel - 1, 1680 / kTwipsPerPixel, 2, (5280 - 1680) / kTwipsPerPixel),
                  Qt::white);
     Line3 = rule("Line3", QRect(5040 / kTwipsPerPixel - 1, 0, 2, 8040 / kTwipsPerPixel), Qt::black);
 
-    Label15 = label("Label15", QStringLiteral("Increase / Decrease Table By 10°F:"), twips(5160, 5640, 2295, 615),
-                    arialBold(12), left);
+    Label15 = label("Label15", QStringLiteral("Increase / Decrease Table By 10°F:"),
+                    twips(5160, 5640, 2295, 615), arialBold(12), left);
     Command13 = button("Command13", QStringLiteral("+"), twips(7440, 5640, 735, 375), 21.75);
     Command12 = button("Command12", QStringLiteral("-"), twips(7440, 6000, 735, 375), 21.75);
     Label9 = label("Label9", QStringLiteral("Startup Time Delay (min):"), twips(8760, 5640, 1455, 615),
@@ -257,12 +263,16 @@ void Form1::buildControls() {
     Label10 = label("Label10", QStringLiteral("Humidity Correction Active:"), twips(5160, 6480, 1455, 855),
                     arialBold(12), centred);
     Text8 = textBox("Text8", twips(5400, 7320, 975, 390), true);
-    Text8->setToolTip(QStringLiteral("When \"Humidity Correction Active\" is set to \"No\" the MCT output "
-                                     "temperature will always match the MCT input temperature."));
+    Text8->setToolTip(
+        QStringLiteral("When \"Humidity Correction Active\" is set to \"No\" the MCT output "
+                       "temperature will always match the MCT input temperature."));
     Command6 = button("Command6", QStringLiteral("Toggle"), twips(5280, 7800, 1215, 375), 12);
-    Command2 = button("Command2", QStringLiteral("Load Settings from KestroVar"), twips(6960, 6600, 2655, 735), 12);
-    Command5 = button("Command5", QStringLiteral("Save Settings to KestroVar"), twips(9720, 6600, 2655, 735), 12);
-    Command10 = button("Command10", QStringLiteral("Load Settings from File"), twips(6960, 7440, 2655, 735), 12);
+    Command2 =
+        button("Command2", QStringLiteral("Load Settings from KestroVar"), twips(6960, 6600, 2655, 735), 12);
+    Command5 =
+        button("Command5", QStringLiteral("Save Settings to KestroVar"), twips(9720, 6600, 2655, 735), 12);
+    Command10 =
+        button("Command10", QStringLiteral("Load Settings from File"), twips(6960, 7440, 2655, 735), 12);
     Command9 = button("Command9", QStringLiteral("Save Settings to File"), twips(9720, 7440, 2655, 735), 12);
 
     // The big "+" and "-" glyphs are larger than their buttons; let them use the whole face.
@@ -305,8 +315,8 @@ void Form1::setTabOrder() {
     order.insert(order.end(), Matrix.begin(), Matrix.end());
     order.insert(order.end(), Col.begin() + 1, Col.end());
     order.insert(order.end(), Row.begin() + 1, Row.end());
-    order.insert(order.end(), {Text6, Text7, Text8, Command6, Command7, Command8, Command5, Command9, Command10,
-                               Command11, Text9, Command12, Command13});
+    order.insert(order.end(), {Text6, Text7, Text8, Command6, Command7, Command8, Command5, Command9,
+                               Command10, Command11, Text9, Command12, Command13});
     for (std::size_t i = 1; i < order.size(); ++i) {
         QWidget::setTabOrder(order[i - 1], order[i]);
     }

@@ -35,21 +35,21 @@ class AboutDialog;
 // A text box: a QLineEdit that reports losing the focus.
 class TextBox : public QLineEdit {
     Q_OBJECT
-public:
+  public:
     using QLineEdit::QLineEdit;
     std::function<void()> onLostFocus;
 
-protected:
+  protected:
     void focusOutEvent(QFocusEvent* event) override;
 };
 
 // A push button whose caption wraps onto a second line when it is wider than the button.
 class WrappingButton : public QPushButton {
     Q_OBJECT
-public:
+  public:
     using QPushButton::QPushButton;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
@@ -61,7 +61,7 @@ inline constexpr std::uint32_t kCellDiffering = 0xC0C0FF;
 
 class Form1 : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     // Builds the window and runs Form_Load; the caller shows it.
     explicit Form1(Platform& platform, QWidget* parent = nullptr);
     ~Form1() override;
@@ -89,7 +89,7 @@ public:
     void Timer3_Timer();
     void Timer4_Timer();
     void MSComm1_OnComm();
-    void showMonitoringValue(int field, float value);  // the display step for field 0..5
+    void showMonitoringValue(int field, float value);    // the display step for field 0..5
     void showText(QLineEdit* box, const QString& text);  // a monitoring box's text, when it differs
     void Text9_Change();
     void Command11_Click();
@@ -210,10 +210,10 @@ public:
     // Counts complete settings images received, so a save can tell a read-back from silence.
     int settingsImagesReceived = 0;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void buildControls();
     void buildMenus();
     void connectHandlers();
@@ -221,7 +221,7 @@ private:
 
     Platform& platform_;
     std::set<QString> portNoticesGiven_;  // devices whose problem has been printed in this run
-    bool ended_ = false;  // File > Exit or the close box has run its shut-down
+    bool ended_ = false;                  // File > Exit or the close box has run its shut-down
 };
 
 }  // namespace kv

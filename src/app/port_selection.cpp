@@ -45,7 +45,8 @@ PortMap::PortMap() {
 #ifdef Q_OS_WIN
         names_[n] = QStringLiteral("COM%1").arg(n);
 #else
-        names_[n] = n <= 8 ? QStringLiteral("/dev/ttyUSB%1").arg(n - 1) : QStringLiteral("/dev/ttyACM%1").arg(n - 9);
+        names_[n] =
+            n <= 8 ? QStringLiteral("/dev/ttyUSB%1").arg(n - 1) : QStringLiteral("/dev/ttyACM%1").arg(n - 9);
 #endif
     }
 }
@@ -71,7 +72,8 @@ std::optional<QString> PortMap::apply(const QStringList& assignments) {
         const int port = isNumber ? number.toInt() : 0;  // too long for an int: 0, out of range
         const QString path = eq > 0 ? item.mid(eq + 1).trimmed() : QString();
         if (eq <= 0 || !isNumber) {
-            return QStringLiteral("bad port assignment \"%1\": expected N=PATH with N from 1 to 16").arg(item);
+            return QStringLiteral("bad port assignment \"%1\": expected N=PATH with N from 1 to 16")
+                .arg(item);
         }
         if (port < kFirstPort || port > kLastPort) {
             return QStringLiteral("bad port assignment \"%1\": the port number must be 1 to 16").arg(item);

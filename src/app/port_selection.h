@@ -40,7 +40,7 @@ struct TaggedValue {
 // are /dev/ttyUSB0..7 and Com 9..16 /dev/ttyACM0..7, unless overridden by KESTROVAR_PORTS
 // ("1=/dev/pts/4,3=/dev/ttyS0") or --port N=PATH, the option winning over the variable.
 class PortMap {
-public:
+  public:
     PortMap();  // the platform's defaults
 
     QString systemName(int port) const;  // empty outside 1..16
@@ -51,7 +51,7 @@ public:
     // Splits a KESTROVAR_PORTS value at commas.
     static QStringList splitVariable(const QString& value);
 
-private:
+  private:
     std::array<QString, kLastPort + 1> names_;
 };
 

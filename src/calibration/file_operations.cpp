@@ -24,7 +24,7 @@ const QString kCancelled = QStringLiteral("Save Cancelled");
 
 // Takes the live link down for the length of a file operation and brings it back however it ends.
 class LinkPause {
-public:
+  public:
     explicit LinkPause(Form1& window) : window_(window) {
         if (window_.Command1->text() == QStringLiteral("Disconnect")) {
             window_.Command1_Click();
@@ -39,7 +39,7 @@ public:
     LinkPause(const LinkPause&) = delete;
     LinkPause& operator=(const LinkPause&) = delete;
 
-private:
+  private:
     Form1& window_;
     bool wasConnected_ = false;
 };

@@ -10,7 +10,6 @@
 
 namespace kv {
 
-
 namespace {
 
 const QString kLoadBanner = QStringLiteral("Loading Settings from Kestrovar.....");
@@ -35,8 +34,9 @@ QString gridFieldName(const char* axis, int index) {
 }
 
 QString gridProblem(const QString& field, const QString& text) {
-    return QStringLiteral("%1 is \"%2\". It must be a whole number from 0 to 255 before it can be saved to "
-                          "the KestroVar.")
+    return QStringLiteral(
+               "%1 is \"%2\". It must be a whole number from 0 to 255 before it can be saved to "
+               "the KestroVar.")
         .arg(field, text);
 }
 
@@ -81,17 +81,23 @@ SettingsBytes settingsWriteBytes(const CalibrationTexts& texts) {
     SettingsImage image;
     image.delay = delayByte(texts.delay).value_or(0);
     image.correctionSwitch = texts.active == QStringLiteral("Yes") ? 1 : 0;
-    for (std::size_t i = 0; i < image.col.size(); ++i) image.col[i] = gridByte(texts.col[i]).value_or(0);
-    for (std::size_t j = 0; j < image.row.size(); ++j) image.row[j] = gridByte(texts.row[j]).value_or(0);
-    for (std::size_t k = 0; k < image.matrix.size(); ++k) image.matrix[k] = gridByte(texts.matrix[k]).value_or(0);
+    for (std::size_t i = 0; i < image.col.size(); ++i)
+        image.col[i] = gridByte(texts.col[i]).value_or(0);
+    for (std::size_t j = 0; j < image.row.size(); ++j)
+        image.row[j] = gridByte(texts.row[j]).value_or(0);
+    for (std::size_t k = 0; k < image.matrix.size(); ++k)
+        image.matrix[k] = gridByte(texts.matrix[k]).value_or(0);
     return settingsToWriteLayout(image);
 }
 
 CalibrationTexts Form1::editorTexts() const {
     CalibrationTexts texts;
-    for (int i = 0; i < 5; ++i) texts.col[i] = Col[i]->text();
-    for (int j = 0; j < 6; ++j) texts.row[j] = Row[j]->text();
-    for (int k = 0; k < 30; ++k) texts.matrix[k] = Matrix[k]->text();
+    for (int i = 0; i < 5; ++i)
+        texts.col[i] = Col[i]->text();
+    for (int j = 0; j < 6; ++j)
+        texts.row[j] = Row[j]->text();
+    for (int k = 0; k < 30; ++k)
+        texts.matrix[k] = Matrix[k]->text();
     texts.delay = Text7->text();
     texts.active = Text8->text();
     return texts;
@@ -121,9 +127,13 @@ void Form1::settleWait() {
     }
 }
 
-bool Form1::transferPortReady() { return MSComm1->PortOpen() || MSComm1->setPortOpen(true); }
+bool Form1::transferPortReady() {
+    return MSComm1->PortOpen() || MSComm1->setPortOpen(true);
+}
 
-bool Form1::transferWrite(std::uint8_t byte) { return MSComm1->Output(byte); }
+bool Form1::transferWrite(std::uint8_t byte) {
+    return MSComm1->Output(byte);
+}
 
 void Form1::abandonTransfer() {
     if (MSComm1->PortOpen()) {
@@ -145,7 +155,8 @@ void Form1::abandonTransfer() {
 
 void Form1::Command2_Click() {
     if (rxMode != 1) {
-        platform_.messageBox(this, QStringLiteral("Must be connected to KestroVar in order to load settings."));
+        platform_.messageBox(this,
+                             QStringLiteral("Must be connected to KestroVar in order to load settings."));
         return;
     }
     Label6->setText(kLoadBanner);
@@ -186,7 +197,8 @@ void Form1::Command2_Click() {
 
 void Form1::Command5_Click() {
     if (rxMode != 1) {
-        platform_.messageBox(this, QStringLiteral("Must be connected to KestroVar in order to save settings."));
+        platform_.messageBox(this,
+                             QStringLiteral("Must be connected to KestroVar in order to save settings."));
         return;
     }
     // A value with no byte of its own would reach the device as some other value: refuse it first.

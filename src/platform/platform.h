@@ -27,7 +27,7 @@ enum CommEventCode : int {
 
 // The serial control. Members keep the names the window logic is written against.
 class SerialControl {
-public:
+  public:
     virtual ~SerialControl() = default;
 
     // Port number 1..16; only changed while the port is closed.
@@ -59,7 +59,7 @@ public:
 // An interval timer with an enabled flag. Enabling a disabled timer starts a full interval;
 // enabling an enabled one changes nothing, so a restart is disable-then-enable.
 class IntervalTimer {
-public:
+  public:
     virtual ~IntervalTimer() = default;
     virtual void setInterval(int ms) = 0;
     virtual int Interval() const = 0;
@@ -86,7 +86,7 @@ struct FileError {
 };
 
 class Platform {
-public:
+  public:
     virtual ~Platform() = default;
 
     virtual std::unique_ptr<SerialControl> createSerialControl() = 0;
@@ -124,7 +124,8 @@ public:
     // Whole-file text access for calibration files.
     virtual std::optional<QByteArray> readTextFile(const QString& path, FileError* error) = 0;
     // Replaces the file only once the new content is completely written.
-    virtual bool writeTextFileAtomically(const QString& path, const QByteArray& content, FileError* error) = 0;
+    virtual bool writeTextFileAtomically(const QString& path, const QByteArray& content,
+                                         FileError* error) = 0;
 
     // Ends the process at once; no close handler runs afterwards.
     virtual void endProcess() = 0;

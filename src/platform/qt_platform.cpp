@@ -47,7 +47,7 @@ std::optional<LineSettings> LineSettings::parse(const QString& text) {
 namespace {
 
 class QtSerialControl : public QObject, public SerialControl {
-public:
+  public:
     explicit QtSerialControl(const PortMap& ports) : ports_(ports) {
         connect(&port_, &QSerialPort::readyRead, this, &QtSerialControl::raiseReceived);
         connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialControl::onError);
@@ -131,7 +131,7 @@ public:
 
     int CommEvent() const override { return event_; }
 
-private:
+  private:
     // readyRead fires only when new bytes arrive, so keep raising the event while a whole block waits.
     void raiseReceived() {
         if (raising_) {
@@ -170,7 +170,7 @@ private:
 };
 
 class QtIntervalTimer : public IntervalTimer {
-public:
+  public:
     QtIntervalTimer() {
         timer_.setTimerType(Qt::PreciseTimer);
         QObject::connect(&timer_, &QTimer::timeout, [this] {
@@ -191,7 +191,7 @@ public:
     bool Enabled() const override { return timer_.isActive(); }
     int RemainingMs() const override { return timer_.remainingTime(); }
 
-private:
+  private:
     QTimer timer_;
 };
 
@@ -215,18 +215,25 @@ std::unique_ptr<SerialControl> QtPlatform::createSerialControl() {
     return std::make_unique<QtSerialControl>(ports_);
 }
 
-std::unique_ptr<IntervalTimer> QtPlatform::createTimer() { return std::make_unique<QtIntervalTimer>(); }
+std::unique_ptr<IntervalTimer> QtPlatform::createTimer() {
+    return std::make_unique<QtIntervalTimer>();
+}
 
-void QtPlatform::doEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void QtPlatform::doEvents() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
-void QtPlatform::sleep(int ms) { QThread::msleep(ulong(ms)); }
+void QtPlatform::sleep(int ms) {
+    QThread::msleep(ulong(ms));
+}
 
 void QtPlatform::messageBox(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, applicationTitle(), text, QMessageBox::Ok, parent);
     box.exec();
 }
 
-std::optional<QString> QtPlatform::fileDialog(QWidget* parent, FileDialogKind kind, const FileDialogOptions& options) {
+std::optional<QString> QtPlatform::fileDialog(QWidget* parent, FileDialogKind kind,
+                                              const FileDialogOptions& options) {
     QFileDialog dialog(parent, options.title);
     const QStringList filters = qtFileFilters(options.filter);
     dialog.setNameFilters(filters);
@@ -253,8 +260,8 @@ bool QtPlatform::portExists(int port) {
     }
 #ifdef Q_OS_WIN
     const QByteArray device = (QStringLiteral("\\\\.\\") + name).toLocal8Bit();
-    HANDLE handle = CreateFileA(device.constData(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = CreateFileA(device.constData(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         probeErrors_[port] = int(GetLastError());
         return false;
@@ -308,7 +315,9 @@ void QtPlatform::printNotice(const QString& text) {
     std::fflush(stderr);
 }
 
-QString QtPlatform::portSystemName(int port) const { return ports_.systemName(port); }
+QString QtPlatform::portSystemName(int port) const {
+    return ports_.systemName(port);
+}
 
 std::optional<QByteArray> QtPlatform::readBinaryFile(const QString& path) {
     QFile file(path);

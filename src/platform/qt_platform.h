@@ -11,7 +11,7 @@
 namespace kv {
 
 class QtPlatform : public Platform {
-public:
+  public:
     explicit QtPlatform(PortMap ports);
 
     std::unique_ptr<SerialControl> createSerialControl() override;
@@ -19,7 +19,8 @@ public:
     void doEvents() override;
     void sleep(int ms) override;
     void messageBox(QWidget* parent, const QString& text) override;
-    std::optional<QString> fileDialog(QWidget* parent, FileDialogKind kind, const FileDialogOptions& options) override;
+    std::optional<QString> fileDialog(QWidget* parent, FileDialogKind kind,
+                                      const FileDialogOptions& options) override;
     bool portExists(int port) override;
     QString portSystemName(int port) const override;
     std::optional<QString> portProblem(int port) override;
@@ -32,7 +33,7 @@ public:
 
     PortMap& ports() { return ports_; }
 
-private:
+  private:
     PortMap ports_;
     // The error of each port's latest failed probe (errno, or the Windows error code); 0 after a
     // successful one.

@@ -59,7 +59,8 @@ TEST(QtPlatformFiles, CalibrationSaveReplacesOnlyAfterACompleteWrite) {
     EXPECT_FALSE(platform.writeTextFileAtomically(dir.filePath("missing/site.cal"), "x", &error));
     EXPECT_FALSE(error.message.isEmpty());
     EXPECT_EQ(contentOf(target), "new\r\n");
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"site.cal"}) << "no temporary file is left";
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"site.cal"})
+        << "no temporary file is left";
 }
 
 TEST(QtPlatformFiles, CalibrationLoadReportsWhatCannotBeRead) {
@@ -77,7 +78,8 @@ TEST(QtPlatformFiles, CalibrationLoadReportsWhatCannotBeRead) {
 }
 
 TEST(QtPlatformFiles, DialogFilterBecomesQtFilters) {
-    EXPECT_EQ(qtFileFilters("Calibration Settings (*.cal)|*.cal"), QStringList{"Calibration Settings (*.cal)"});
+    EXPECT_EQ(qtFileFilters("Calibration Settings (*.cal)|*.cal"),
+              QStringList{"Calibration Settings (*.cal)"});
     EXPECT_EQ(qtFileFilters("Text|*.txt;*.log|All|*.*"), QStringList({"Text (*.txt *.log)", "All (*.*)"}));
 }
 

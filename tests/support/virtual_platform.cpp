@@ -49,7 +49,9 @@ void VirtualClock::advanceTo(qint64 until) {
 
 // ---- VirtualTimer ----------------------------------------------------------------------------
 
-VirtualTimer::~VirtualTimer() { clock_.cancel(pending_); }
+VirtualTimer::~VirtualTimer() {
+    clock_.cancel(pending_);
+}
 
 void VirtualTimer::setInterval(int ms) {
     interval_ = ms;
@@ -229,7 +231,9 @@ std::unique_ptr<SerialControl> VirtualPlatform::createSerialControl() {
     return control;
 }
 
-std::unique_ptr<IntervalTimer> VirtualPlatform::createTimer() { return std::make_unique<VirtualTimer>(clock); }
+std::unique_ptr<IntervalTimer> VirtualPlatform::createTimer() {
+    return std::make_unique<VirtualTimer>(clock);
+}
 
 void VirtualPlatform::doEvents() {
     ++doEventsCalls;
@@ -259,7 +263,8 @@ QStringList VirtualPlatform::messageTexts() const {
     return texts;
 }
 
-std::optional<QString> VirtualPlatform::fileDialog(QWidget*, FileDialogKind kind, const FileDialogOptions& options) {
+std::optional<QString> VirtualPlatform::fileDialog(QWidget*, FileDialogKind kind,
+                                                   const FileDialogOptions& options) {
     dialogs.push_back({clock.now(), kind, options});
     if (dialogAnswers.empty()) {
         return std::nullopt;
@@ -327,7 +332,8 @@ std::optional<QByteArray> VirtualPlatform::readTextFile(const QString& path, Fil
     return it->second;
 }
 
-bool VirtualPlatform::writeTextFileAtomically(const QString& path, const QByteArray& content, FileError* error) {
+bool VirtualPlatform::writeTextFileAtomically(const QString& path, const QByteArray& content,
+                                              FileError* error) {
     if (unwritable.count(path)) {
         if (error) {
             error->message = QStringLiteral("Permission denied");

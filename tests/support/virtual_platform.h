@@ -20,7 +20,7 @@
 namespace kv::test {
 
 class VirtualClock {
-public:
+  public:
     using Callback = std::function<void()>;
 
     qint64 now() const { return now_; }
@@ -35,11 +35,13 @@ public:
     // A blocking sleep: time passes, nothing runs.
     void sleep(qint64 ms) { now_ += ms; }
 
-private:
+  private:
     struct Key {
         qint64 due;
         std::uint64_t seq;
-        bool operator<(const Key& other) const { return due != other.due ? due < other.due : seq < other.seq; }
+        bool operator<(const Key& other) const {
+            return due != other.due ? due < other.due : seq < other.seq;
+        }
     };
     bool runNext(qint64 until);
 
@@ -50,7 +52,7 @@ private:
 };
 
 class VirtualTimer : public IntervalTimer {
-public:
+  public:
     explicit VirtualTimer(VirtualClock& clock) : clock_(clock) {}
     ~VirtualTimer() override;
 
@@ -62,7 +64,7 @@ public:
 
     int fires = 0;  // how often the handler ran
 
-private:
+  private:
     void arm(qint64 due);
     void fire(qint64 due);
 
@@ -85,7 +87,7 @@ struct WireEvent {
 };
 
 class FakeSerial : public SerialControl {
-public:
+  public:
     explicit FakeSerial(VirtualPlatform& platform) : platform_(platform) {}
 
     void setCommPort(int port) override { commPort_ = port; }
@@ -121,7 +123,7 @@ public:
     int inputLen() const { return inputLen_; }
     qsizetype buffered() const { return rx_.size(); }
 
-private:
+  private:
     void raiseReceived();
 
     VirtualPlatform& platform_;
@@ -136,7 +138,7 @@ private:
 };
 
 class VirtualPlatform : public Platform {
-public:
+  public:
     VirtualPlatform();
 
     std::unique_ptr<SerialControl> createSerialControl() override;
@@ -144,7 +146,8 @@ public:
     void doEvents() override;
     void sleep(int ms) override;
     void messageBox(QWidget* parent, const QString& text) override;
-    std::optional<QString> fileDialog(QWidget* parent, FileDialogKind kind, const FileDialogOptions& options) override;
+    std::optional<QString> fileDialog(QWidget* parent, FileDialogKind kind,
+                                      const FileDialogOptions& options) override;
     bool portExists(int port) override;
     QString portSystemName(int port) const override;
     std::optional<QString> portProblem(int port) override;
@@ -201,7 +204,7 @@ public:
     int binaryWrites = 0;
     bool ended = false;
 
-private:
+  private:
     std::map<int, bool> lastProbeFailed_;
 };
 

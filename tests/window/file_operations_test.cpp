@@ -11,18 +11,24 @@ const QString kPath = QStringLiteral("/home/tech/site-a.cal");
 void fillEditor(Form1& w) {
     const char* cols[] = {"5", "40", "80", "130", "200"};
     const char* rows[] = {"90", "70", "60", "40", "20", "1"};
-    for (int i = 0; i < 5; ++i) w.Col[i]->setText(cols[i]);
-    for (int j = 0; j < 6; ++j) w.Row[j]->setText(rows[j]);
-    for (int k = 0; k < 30; ++k) w.Matrix[k]->setText(QString::number(k * 7 % 256));
+    for (int i = 0; i < 5; ++i)
+        w.Col[i]->setText(cols[i]);
+    for (int j = 0; j < 6; ++j)
+        w.Row[j]->setText(rows[j]);
+    for (int k = 0; k < 30; ++k)
+        w.Matrix[k]->setText(QString::number(k * 7 % 256));
     w.Text7->setText("2.5");
     w.Text8->setText("Yes");
 }
 
 QStringList allTexts(const Form1& w) {
     QStringList texts;
-    for (auto* b : w.Col) texts << b->text();
-    for (auto* b : w.Row) texts << b->text();
-    for (auto* b : w.Matrix) texts << b->text();
+    for (auto* b : w.Col)
+        texts << b->text();
+    for (auto* b : w.Row)
+        texts << b->text();
+    for (auto* b : w.Matrix)
+        texts << b->text();
     texts << w.Text7->text() << w.Text8->text();
     return texts;
 }
@@ -70,8 +76,10 @@ TEST(CalibrationFile, SaveAndLoadRestoreAllFortyThreeTexts) {
     ASSERT_EQ(other.platform.dialogs.size(), 1u);
     EXPECT_EQ(other.platform.dialogs[0].kind, FileDialogKind::Open);
     EXPECT_EQ(other.platform.dialogs[0].options.title, "Open File");
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(fresh.colLastGood[i], saved[i]);
-    for (int j = 0; j < 6; ++j) EXPECT_EQ(fresh.rowLastGood[j], saved[5 + j]);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(fresh.colLastGood[i], saved[i]);
+    for (int j = 0; j < 6; ++j)
+        EXPECT_EQ(fresh.rowLastGood[j], saved[5 + j]);
 }
 
 TEST(CalibrationFile, ShortAndLongLinesFollowTheSplitRule) {
@@ -86,12 +94,18 @@ TEST(CalibrationFile, ShortAndLongLinesFollowTheSplitRule) {
         {"two fields fill the first and the last box", "10,20\r\n", {"10", "20", "70", "120", "20"}, "", ""},
         {"empty line empties only the last box", "\r\n", {"10", "20", "70", "120", ""}, "", ""},
         {"exact line", "1,2,3,4,5\r\n", {"1", "2", "3", "4", "5"}, "", ""},
-        {"three lines empty the delay and the switch", "1,2,3,4,5\r\n100,80,60,40,20,0\r\n1,2\r\n",
-         {"1", "2", "3", "4", "5"}, "", ""},
+        {"three lines empty the delay and the switch",
+         "1,2,3,4,5\r\n100,80,60,40,20,0\r\n1,2\r\n",
+         {"1", "2", "3", "4", "5"},
+         "",
+         ""},
         {"LF line ends", "1,2,3,4,5\n1\n2\n4.5\nNo\n", {"1", "2", "3", "4", "5"}, "4.5", "No"},
         {"CR line ends", "1,2,3,4,5\r1\r2\r3\rYes\r", {"1", "2", "3", "4", "5"}, "3", "Yes"},
-        {"lines after the fifth are ignored", "1,2,3,4,5\r\n\r\n\r\n7\r\nyes\r\nextra\r\n",
-         {"1", "2", "3", "4", "5"}, "7", "yes"},
+        {"lines after the fifth are ignored",
+         "1,2,3,4,5\r\n\r\n\r\n7\r\nyes\r\nextra\r\n",
+         {"1", "2", "3", "4", "5"},
+         "7",
+         "yes"},
     };
     for (const Case& c : cases) {
         WindowHarness h;
@@ -102,11 +116,13 @@ TEST(CalibrationFile, ShortAndLongLinesFollowTheSplitRule) {
         h.platform.dialogAnswers.push_back(kPath);
         w.Command10_Click();
         QStringList col;
-        for (auto* b : w.Col) col << b->text();
+        for (auto* b : w.Col)
+            col << b->text();
         EXPECT_EQ(col, c.col) << c.what;
         EXPECT_EQ(w.Text7->text(), c.text7) << c.what;
         EXPECT_EQ(w.Text8->text(), c.text8) << c.what;
-        for (int i = 0; i < 5; ++i) EXPECT_EQ(w.colLastGood[i], w.Col[i]->text()) << c.what;
+        for (int i = 0; i < 5; ++i)
+            EXPECT_EQ(w.colLastGood[i], w.Col[i]->text()) << c.what;
     }
 }
 
@@ -137,8 +153,10 @@ TEST(CalibrationFile, FailuresChangeNothingAndSayWhy) {
         const QStringList before = allTexts(w);
         const QByteArray oldFile = "old content\r\n";
         h.platform.files[kPath] = oldFile;
-        if (c.unreadable) h.platform.unreadable.insert(kPath);
-        if (c.unwritable) h.platform.unwritable.insert(kPath);
+        if (c.unreadable)
+            h.platform.unreadable.insert(kPath);
+        if (c.unwritable)
+            h.platform.unwritable.insert(kPath);
         h.platform.dialogAnswers.push_back(c.answer);
         if (c.op == Op::Save) {
             w.Command9_Click();

@@ -22,9 +22,12 @@ struct Expected {
 };
 
 QString captionOf(QWidget* w) {
-    if (auto* b = qobject_cast<QPushButton*>(w)) return b->text();
-    if (auto* l = qobject_cast<QLabel*>(w)) return l->text();
-    if (auto* t = qobject_cast<QLineEdit*>(w)) return t->text();
+    if (auto* b = qobject_cast<QPushButton*>(w))
+        return b->text();
+    if (auto* l = qobject_cast<QLabel*>(w))
+        return l->text();
+    if (auto* t = qobject_cast<QLineEdit*>(w))
+        return t->text();
     return {};
 }
 
@@ -78,11 +81,13 @@ TEST(Layout, EveryControlHasItsPlaceCaptionAndFont) {
     names.reserve(41);
     for (int i = 0; i < 5; ++i) {
         names.push_back(QStringLiteral("Col(%1)").arg(i).toLatin1());
-        table.push_back({names.back().constData(), {456 + 72 * i, 72, 57, 30}, colTexts[i], 14.25, true, false});
+        table.push_back(
+            {names.back().constData(), {456 + 72 * i, 72, 57, 30}, colTexts[i], 14.25, true, false});
     }
     for (int j = 0; j < 6; ++j) {
         names.push_back(QStringLiteral("Row(%1)").arg(j).toLatin1());
-        table.push_back({names.back().constData(), {384, 120 + 40 * j, 57, 30}, rowTexts[j], 14.25, true, false});
+        table.push_back(
+            {names.back().constData(), {384, 120 + 40 * j, 57, 30}, rowTexts[j], 14.25, true, false});
     }
     for (int j = 0; j < 6; ++j) {
         for (int i = 0; i < 5; ++i) {
@@ -110,14 +115,18 @@ TEST(Layout, EveryControlHasItsPlaceCaptionAndFont) {
     }
     EXPECT_TRUE(w.Label11->font().underline());
     EXPECT_TRUE(w.Label8->font().underline());
-    EXPECT_EQ(w.Text8->toolTip(),
-              "When \"Humidity Correction Active\" is set to \"No\" the MCT output temperature will always match "
-              "the MCT input temperature.");
+    EXPECT_EQ(
+        w.Text8->toolTip(),
+        "When \"Humidity Correction Active\" is set to \"No\" the MCT output temperature will always match "
+        "the MCT input temperature.");
 
     // Axis boxes are grey, the table cells have the window background.
-    for (auto* box : w.Col) EXPECT_EQ(Form1::backColor(box), QColor(224, 224, 224));
-    for (auto* box : w.Row) EXPECT_EQ(Form1::backColor(box), QColor(224, 224, 224));
-    for (auto* box : w.Matrix) EXPECT_EQ(Form1::backColor(box), w.windowBackground());
+    for (auto* box : w.Col)
+        EXPECT_EQ(Form1::backColor(box), QColor(224, 224, 224));
+    for (auto* box : w.Row)
+        EXPECT_EQ(Form1::backColor(box), QColor(224, 224, 224));
+    for (auto* box : w.Matrix)
+        EXPECT_EQ(Form1::backColor(box), w.windowBackground());
 
     // No button reacts to Enter or Esc by itself.
     for (auto* button : w.centralWidget()->findChildren<QPushButton*>()) {
@@ -141,13 +150,14 @@ TEST(Layout, WindowFrameIsFixedWithTitleAndIcon) {
 TEST(Layout, TabOrderFollowsTheFormOrder) {
     WindowHarness h;
     Form1& w = h.start();
-    std::vector<QWidget*> expected{w.Command1, w.Text1, w.Text2, w.Text3, w.Text4, w.Text5, w.Command2, w.Col[0],
-                                   w.Row[0]};
+    std::vector<QWidget*> expected{w.Command1, w.Text1,    w.Text2,  w.Text3, w.Text4,
+                                   w.Text5,    w.Command2, w.Col[0], w.Row[0]};
     expected.insert(expected.end(), w.Matrix.begin(), w.Matrix.end());
     expected.insert(expected.end(), w.Col.begin() + 1, w.Col.end());
     expected.insert(expected.end(), w.Row.begin() + 1, w.Row.end());
-    expected.insert(expected.end(), {w.Text6, w.Text7, w.Text8, w.Command6, w.Command7, w.Command8, w.Command5,
-                                     w.Command9, w.Command10, w.Command11, w.Text9, w.Command12, w.Command13});
+    expected.insert(expected.end(),
+                    {w.Text6, w.Text7, w.Text8, w.Command6, w.Command7, w.Command8, w.Command5, w.Command9,
+                     w.Command10, w.Command11, w.Text9, w.Command12, w.Command13});
 
     std::vector<QWidget*> chain;
     QWidget* current = w.Command1;

@@ -16,9 +16,12 @@ struct TransferDevice {
         // The device's own calibration, in read layout: Col, Row, Matrix, delay x2, switch.
         const int cols[] = {10, 20, 70, 120, 170};
         const int rows[] = {100, 75, 65, 50, 25, 0};
-        for (int c : cols) image.append(char(c));
-        for (int r : rows) image.append(char(r));
-        for (int k = 0; k < 30; ++k) image.append(char(k));
+        for (int c : cols)
+            image.append(char(c));
+        for (int r : rows)
+            image.append(char(r));
+        for (int k = 0; k < 30; ++k)
+            image.append(char(k));
         image.append(char(6));  // 3 minutes
         image.append(char(1));  // Yes
         serial.deviceReceives = [this](std::uint8_t byte) { receive(byte); };
@@ -30,16 +33,19 @@ struct TransferDevice {
             if (--expectWrite == 0) {
                 // Write layout (delay, switch, Col, Row, Matrix) back to read layout.
                 image = written.mid(2, 41) + written.mid(0, 1) + written.mid(1, 1);
-                if (afterWrite) afterWrite(image);
+                if (afterWrite)
+                    afterWrite(image);
             }
             return;
         }
         switch (byte) {
             case 0x01:
-                if (answersFrames) serial.deliver(frame(), 20);
+                if (answersFrames)
+                    serial.deliver(frame(), 20);
                 break;
             case 0x02:
-                if (answersSettings) serial.deliver(image, 30);
+                if (answersSettings)
+                    serial.deliver(image, 30);
                 break;
             case 0x03:
                 expectWrite = 43;
@@ -84,7 +90,8 @@ struct Live {
 
 std::vector<std::pair<qint64, int>> relativeWrites(const FakeSerial& serial, qint64 start) {
     std::vector<std::pair<qint64, int>> result;
-    for (auto [time, byte] : serial.writes()) result.emplace_back(time - start, byte);
+    for (auto [time, byte] : serial.writes())
+        result.emplace_back(time - start, byte);
     return result;
 }
 
@@ -102,8 +109,8 @@ TEST(SettingsTransfer, LoadAsksOnceAfterASettleWaitAndFillsTheEditor) {
     live.h.clock().schedule(live.now() + 500, [&w, seen] {
         seen->bannerVisible = w.Label6->isVisibleTo(&w);
         seen->banner = w.Label6->text();
-        seen->anyButtonEnabled =
-            w.Command1->isEnabled() || w.Command11->isEnabled() || w.Command2->isEnabled() || w.Command5->isEnabled();
+        seen->anyButtonEnabled = w.Command1->isEnabled() || w.Command11->isEnabled() ||
+                                 w.Command2->isEnabled() || w.Command5->isEnabled();
     });
     const qint64 start = live.now();
     w.Command2_Click();
@@ -129,7 +136,8 @@ TEST(SettingsTransfer, LoadAsksOnceAfterASettleWaitAndFillsTheEditor) {
     EXPECT_EQ(w.rxMode, 0);
     EXPECT_EQ(live.h.serial().threshold(), 25);
     EXPECT_FALSE(w.Label6->isVisibleTo(&w));
-    for (auto* b : {w.Command1, w.Command11, w.Command2, w.Command5}) EXPECT_TRUE(b->isEnabled());
+    for (auto* b : {w.Command1, w.Command11, w.Command2, w.Command5})
+        EXPECT_TRUE(b->isEnabled());
     EXPECT_TRUE(live.h.platform.messageTexts().isEmpty());
     live.h.clock().advanceBy(100);
     EXPECT_EQ(w.rxMode, 1);
@@ -150,9 +158,12 @@ TEST(SettingsTransfer, LoadWithoutAnAnswerChangesNothing) {
 void fillEditor(Form1& w) {
     const char* cols[] = {"5", "40", "80", "130", "200"};
     const char* rows[] = {"90", "70", "60", "40", "20", "1"};
-    for (int i = 0; i < 5; ++i) w.Col[i]->setText(cols[i]);
-    for (int j = 0; j < 6; ++j) w.Row[j]->setText(rows[j]);
-    for (int k = 0; k < 30; ++k) w.Matrix[k]->setText(QString::number(100 + k));
+    for (int i = 0; i < 5; ++i)
+        w.Col[i]->setText(cols[i]);
+    for (int j = 0; j < 6; ++j)
+        w.Row[j]->setText(rows[j]);
+    for (int k = 0; k < 30; ++k)
+        w.Matrix[k]->setText(QString::number(100 + k));
     w.Text7->setText("2.5");
     w.Text8->setText("Yes");
 }
@@ -169,10 +180,14 @@ TEST(SettingsTransfer, SaveWritesThenVerifiesByReadingBack) {
     std::vector<std::pair<qint64, int>> expected{{1000, 0x03}};
     QByteArray payload;
     payload.append(char(5)).append(char(1));
-    for (int v : {5, 40, 80, 130, 200}) payload.append(char(v));
-    for (int v : {90, 70, 60, 40, 20, 1}) payload.append(char(v));
-    for (int k = 0; k < 30; ++k) payload.append(char(100 + k));
-    for (char b : payload) expected.emplace_back(1700, std::uint8_t(b));
+    for (int v : {5, 40, 80, 130, 200})
+        payload.append(char(v));
+    for (int v : {90, 70, 60, 40, 20, 1})
+        payload.append(char(v));
+    for (int k = 0; k < 30; ++k)
+        payload.append(char(100 + k));
+    for (char b : payload)
+        expected.emplace_back(1700, std::uint8_t(b));
     expected.emplace_back(2700, 0x02);
     expected.emplace_back(3700, 0x01);
     EXPECT_EQ(relativeWrites(live.h.serial(), start), expected);
@@ -183,11 +198,13 @@ TEST(SettingsTransfer, SaveWritesThenVerifiesByReadingBack) {
     EXPECT_EQ(live.h.platform.messages[0].time - start, 3700);
     EXPECT_EQ(w.Command1->text(), "Disconnect");
     EXPECT_FALSE(w.Label6->isVisibleTo(&w));
-    for (auto* b : {w.Command1, w.Command11, w.Command2, w.Command5}) EXPECT_TRUE(b->isEnabled());
+    for (auto* b : {w.Command1, w.Command11, w.Command2, w.Command5})
+        EXPECT_TRUE(b->isEnabled());
     EXPECT_EQ(w.colDevice[4], "200");
     EXPECT_EQ(w.delayDevice, 2.5f);
     EXPECT_EQ(w.matrixSent[29], "129");
-    for (auto* b : w.Matrix) EXPECT_EQ(Form1::backColor(b), w.windowBackground());
+    for (auto* b : w.Matrix)
+        EXPECT_EQ(Form1::backColor(b), w.windowBackground());
 }
 
 TEST(SettingsTransfer, ReadBackDifferencesAreMarkedAndReported) {
@@ -232,7 +249,8 @@ TEST(SettingsTransfer, SaveWithoutAReadBackIsNotASuccess) {
     w.Command5_Click();
     EXPECT_EQ(live.h.platform.messageTexts(), QStringList{"Save to KestroVar Failed"});
     EXPECT_EQ(w.Command1->text(), "Disconnect");
-    for (auto* b : {w.Command1, w.Command11, w.Command2, w.Command5}) EXPECT_TRUE(b->isEnabled());
+    for (auto* b : {w.Command1, w.Command11, w.Command2, w.Command5})
+        EXPECT_TRUE(b->isEnabled());
 }
 
 TEST(SettingsTransfer, RefusedWithoutALiveLinkOrWithUnsendableValues) {
@@ -253,10 +271,12 @@ TEST(SettingsTransfer, RefusedWithoutALiveLinkOrWithUnsendableValues) {
         {"save with an empty switch", true, false, [](Form1& w) { w.Text8->clear(); },
          "Missing data in one (or more) of the settings fields"},
         {"save with a cell above 255", true, false, [](Form1& w) { w.Matrix[3]->setText("300"); },
-         "The table cell in row 1, column 4 is \"300\". It must be a whole number from 0 to 255 before it can be "
+         "The table cell in row 1, column 4 is \"300\". It must be a whole number from 0 to 255 before it "
+         "can be "
          "saved to the KestroVar."},
         {"save with a delay that is not a number", true, false, [](Form1& w) { w.Text7->setText("soon"); },
-         "The Startup Time Delay is \"soon\". It must be a number of minutes from 0 to 127.5 before it can be "
+         "The Startup Time Delay is \"soon\". It must be a number of minutes from 0 to 127.5 before it can "
+         "be "
          "saved to the KestroVar."},
         {"save with a delay above 127.5", true, false, [](Form1& w) { w.Text7->setText("128"); },
          "The Startup Time Delay is \"128\". It must be a number of minutes from 0 to 127.5 before it can be "
@@ -272,7 +292,8 @@ TEST(SettingsTransfer, RefusedWithoutALiveLinkOrWithUnsendableValues) {
             w.Command1_Click();  // up, no frame yet
             live.h.serial().clearLog();
         }
-        if (c.edit) c.edit(w);
+        if (c.edit)
+            c.edit(w);
         if (c.load) {
             w.Command2_Click();
         } else {
@@ -302,7 +323,8 @@ TEST(SettingsTransfer, APortThatCannotBeOpenedEndsCleanlyDisconnected) {
         EXPECT_EQ(w.Command1->text(), "Connect to KestroVar");
         EXPECT_FALSE(live.h.serial().PortOpen());
         EXPECT_FALSE(w.Label6->isVisibleTo(&w));
-        for (auto* b : {w.Command1, w.Command11, w.Command2, w.Command5}) EXPECT_TRUE(b->isEnabled());
+        for (auto* b : {w.Command1, w.Command11, w.Command2, w.Command5})
+            EXPECT_TRUE(b->isEnabled());
         EXPECT_TRUE(w.Timer3->Enabled());
         EXPECT_FALSE(w.Timer1->Enabled());
         EXPECT_FALSE(w.Timer4->Enabled());

@@ -71,8 +71,10 @@ TEST(StartUp, WithoutPortFileCreatesItEmptyAndChoosesNothing) {
     EXPECT_TRUE(w.activeDevice.isEmpty());
     EXPECT_EQ(w.colLastGood, (std::array<QString, 5>{"10", "20", "70", "120", "170"}));
     EXPECT_EQ(w.rowLastGood, (std::array<QString, 6>{"100", "75", "65", "50", "25", "0"}));
-    for (const QString& s : w.colDevice) EXPECT_TRUE(s.isEmpty());
-    for (const QString& s : w.matrixDevice) EXPECT_TRUE(s.isEmpty());
+    for (const QString& s : w.colDevice)
+        EXPECT_TRUE(s.isEmpty());
+    for (const QString& s : w.matrixDevice)
+        EXPECT_TRUE(s.isEmpty());
 
     // Disconnected: only the menu refresh runs.
     EXPECT_FALSE(w.Timer1->Enabled());
@@ -106,8 +108,14 @@ TEST(PortMenu, ShowsExistingPortsAndChecksTheRememberedOne) {
         {"no port at all", {}, bytesOf({2, 0, 3, 0}), {}, {}, 0, true, 0},
         {"file of another numeric width", {5}, bytesOf({3, 0, 5, 0, 0, 0}), {5}, {5}, 1, false, 5},
         {"garbage file", {1, 3}, bytesOf({8, 0, 3, 0}), {1, 3}, {}, 0, false, 0},
-        {"all sixteen", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}, bytesOf({2, 0, 16, 0}),
-         {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}, {16}, 1, false, 16},
+        {"all sixteen",
+         {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16},
+         bytesOf({2, 0, 16, 0}),
+         {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16},
+         {16},
+         1,
+         false,
+         16},
     };
     for (const Case& c : cases) {
         WindowHarness h;
@@ -369,7 +377,8 @@ TEST(ShutDown, EachPathClosesThePortAndWritesTheFileOnce) {
     const Case cases[] = {
         {"close box, nothing chosen", Path::CloseBox, {}, bytesOf({0, 0})},
         {"File > Exit, nothing chosen", Path::Exit, {}, bytesOf({0, 0})},
-        {"close box keeps extra bytes", Path::CloseBox, bytesOf({2, 0, 3, 0, 9, 9}), bytesOf({2, 0, 3, 0, 9, 9})},
+        {"close box keeps extra bytes", Path::CloseBox, bytesOf({2, 0, 3, 0, 9, 9}),
+         bytesOf({2, 0, 3, 0, 9, 9})},
         {"exit keeps extra bytes", Path::Exit, bytesOf({0, 0, 7, 7, 7}), bytesOf({0, 0, 7, 7, 7})},
     };
     for (const Case& c : cases) {
@@ -432,10 +441,12 @@ TEST(About, OneModelessDialogWithTitleVersionAndTexts) {
     EXPECT_EQ(about->windowTitle(), "About KestroVar Link");
     EXPECT_EQ(about->lblTitle->text(), "KestroVar Link");
     EXPECT_EQ(about->lblVersion->text(), "Version 1.0.0");
-    EXPECT_EQ(about->lblDescription->text(),
-              "Kestrovar Link software is used to recalibrate and monitor the Kestrovar dewpoint compensator.");
-    EXPECT_EQ(about->lblDisclaimer->text(),
-              "Warning: User accepts all risk for the use of the Kestrovar and all conguration changes made.");
+    EXPECT_EQ(
+        about->lblDescription->text(),
+        "Kestrovar Link software is used to recalibrate and monitor the Kestrovar dewpoint compensator.");
+    EXPECT_EQ(
+        about->lblDisclaimer->text(),
+        "Warning: User accepts all risk for the use of the Kestrovar and all conguration changes made.");
     EXPECT_FALSE(about->Label1->text().isEmpty());
     EXPECT_EQ(about->size(), QSize(382, 180));
     EXPECT_EQ(about->geometry().topLeft(), QPoint(156, 129));
