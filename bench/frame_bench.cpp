@@ -6,10 +6,10 @@
 // Usage: kv_bench_frame [ITERATIONS [GAP_MS]]. With a gap the frames come paced, with the event loop
 // idle in between as in the live program, so caches are as cold as they are there.
 // Prints "key value" lines: iterations, then median and 99th percentile in nanoseconds.
-#include "app/main_window.h"
-#include "link/device_protocol.h"
-#include "link/monitoring.h"
-#include "platform/qt_platform.h"
+#include "gui/main_window.h"
+#include "protocol/device_protocol.h"
+#include "core/readings.h"
+#include "gui/qt_platform.h"
 
 #include <QApplication>
 #include <QEventLoop>

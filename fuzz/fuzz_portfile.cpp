@@ -8,8 +8,8 @@
 // The port names: each line of the input is applied as one assignment, the whole input also as a
 // KESTROVAR_PORTS value. An assignment is accepted only when its number is a whole number from 1 to
 // 16, and then exactly that port takes the path; a refused one changes no port.
-#include "app/port_selection.h"
-#include "platform/qt_platform.h"
+#include "core/port_map.h"
+#include "core/qt_system.h"
 
 #include <QTemporaryDir>
 
@@ -61,7 +61,7 @@ void checkRememberedPort(const QByteArray& content) {
     static QTemporaryDir dir;
     check(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("comsetting.ini"));
-    kv::QtPlatform platform{kv::PortMap()};
+    kv::QtSystemPlatform platform{kv::PortMap()};
     {
         QFile file(path);
         check(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size());

@@ -1,7 +1,7 @@
 // The block codec on arbitrary bytes: decoding never fails, encoding gives the same bytes back,
 // and every reading has a text that is either a number with its unit or the no-reading mark.
-#include "link/device_protocol.h"
-#include "link/monitoring.h"
+#include "core/readings.h"
+#include "protocol/device_protocol.h"
 
 #include <cmath>
 #include <cstdlib>

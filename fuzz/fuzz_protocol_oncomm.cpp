@@ -4,7 +4,7 @@
 //   11: a port event other than data received (break, framing, overrun, overflow, parity, other)
 //       while a whole frame waits.
 // The handler must never crash, and must leave the window in a state a user could see.
-#include "app/main_window.h"
+#include "gui/main_window.h"
 
 #include <QApplication>
 
@@ -70,6 +70,7 @@ class FuzzPlatform : public kv::Platform {
     std::unique_ptr<kv::IntervalTimer> createTimer() override { return std::make_unique<IdleTimer>(); }
     void doEvents() override {}
     void sleep(int) override {}
+    qint64 nowMs() const override { return 0; }
     void messageBox(QWidget*, const QString&) override { ++messages; }
     std::optional<QString> fileDialog(QWidget*, kv::FileDialogKind, const kv::FileDialogOptions&) override {
         return std::nullopt;

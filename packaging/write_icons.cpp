@@ -2,7 +2,7 @@
 // for desktop menus and docks:
 //   kv_write_icons OUTDIR SIZE...   writes OUTDIR/<SIZE>x<SIZE>/kestrovar-link.png for every size
 // Each file is read back and checked, so a broken icon fails the build instead of the menu.
-#include "app/artwork.h"
+#include "gui/artwork.h"
 
 #include <QDir>
 #include <QGuiApplication>

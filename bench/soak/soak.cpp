@@ -7,9 +7,9 @@
 // window is in a state a user could make sense of; it fails on any inconsistency.
 //
 //   kv_soak [--seconds N] [--seed N]
-#include "app/main_window.h"
-#include "calibration/settings_model.h"
-#include "platform/qt_platform.h"
+#include "gui/main_window.h"
+#include "core/editing_rules.h"
+#include "gui/qt_platform.h"
 #include "simulator/pty_device.h"
 
 #include <QAbstractButton>

@@ -3,7 +3,7 @@
 // arrived. The pseudo-terminal front and the virtual-time tests both drive it.
 #pragma once
 
-#include "link/device_protocol.h"
+#include "protocol/device_protocol.h"
 
 #include <chrono>
 #include <cstdint>

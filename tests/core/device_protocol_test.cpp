@@ -1,5 +1,5 @@
 // The wire format: the device float, the monitoring frame and the two layouts of the settings image.
-#include "link/device_protocol.h"
+#include "protocol/device_protocol.h"
 
 #include <bit>
 #include <cmath>

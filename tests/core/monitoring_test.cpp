@@ -1,6 +1,6 @@
 // The texts of the monitoring boxes.
-#include "link/monitoring.h"
-#include "link/device_protocol.h"
+#include "core/readings.h"
+#include "protocol/device_protocol.h"
 
 #include <cmath>
 #include <limits>

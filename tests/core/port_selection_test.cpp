@@ -1,4 +1,4 @@
-#include "app/port_selection.h"
+#include "core/port_map.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The production file access on a real file system: comsetting.ini is never shortened, and a failed
 // calibration save never destroys the file it was meant to replace.
-#include "platform/qt_platform.h"
+#include "gui/qt_platform.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,7 +24,7 @@ void writeFile(const QString& path, const QByteArray& content) {
 
 TEST(QtPlatformFiles, BinaryAccessCreatesButNeverShortens) {
     QTemporaryDir dir;
-    QtPlatform platform{PortMap()};
+    QtSystemPlatform platform{PortMap()};
     const QString ini = dir.filePath("comsetting.ini");
 
     EXPECT_EQ(platform.readBinaryFile(ini), QByteArray());
@@ -43,7 +43,7 @@ TEST(QtPlatformFiles, BinaryAccessCreatesButNeverShortens) {
 
 TEST(QtPlatformFiles, CalibrationSaveReplacesOnlyAfterACompleteWrite) {
     QTemporaryDir dir;
-    QtPlatform platform{PortMap()};
+    QtSystemPlatform platform{PortMap()};
     const QString target = dir.filePath("site.cal");
     writeFile(target, "old\r\n");
 
@@ -65,7 +65,7 @@ TEST(QtPlatformFiles, CalibrationSaveReplacesOnlyAfterACompleteWrite) {
 
 TEST(QtPlatformFiles, CalibrationLoadReportsWhatCannotBeRead) {
     QTemporaryDir dir;
-    QtPlatform platform{PortMap()};
+    QtSystemPlatform platform{PortMap()};
     FileError error;
     EXPECT_FALSE(platform.readTextFile(dir.filePath("absent.cal"), &error).has_value());
     EXPECT_FALSE(error.message.isEmpty());

@@ -1,6 +1,6 @@
 // The production port probe on real device files, as an ordinary user: a port is present exactly
 // when it opens, and a device that is there but refuses this user is explained from that same probe.
-#include "platform/qt_platform.h"
+#include "core/qt_system.h"
 
 #include <QDir>
 #include <QFile>
@@ -38,7 +38,7 @@ ProbeResult probeAsOrdinaryUser(const QString& path) {
         } else {
             PortMap ports;
             ports.set(1, path);
-            QtPlatform platform(ports);
+            QtSystemPlatform platform(ports);
             const bool exists = platform.portExists(1);
             answer = QByteArray(exists ? "1" : "0") + platform.portProblem(1).value_or(QString()).toUtf8();
         }
@@ -106,7 +106,7 @@ TEST(QtPlatformPorts, AProbeTellsARefusedDeviceFromAMissingOne) {
 }
 
 TEST(QtPlatformPorts, WithoutAProbeThereIsNothingToExplain) {
-    QtPlatform platform{PortMap()};
+    QtSystemPlatform platform{PortMap()};
     for (int port : {0, 1, 16, 17}) {
         EXPECT_FALSE(platform.portProblem(port).has_value()) << port;
     }

@@ -1,6 +1,6 @@
 // The number rules of the calibration editor: what the boxes accept, what a commit leaves in them,
 // what the buttons write and which bytes a save sends.
-#include "calibration/settings_model.h"
+#include "core/editing_rules.h"
 
 #include <QLocale>
 

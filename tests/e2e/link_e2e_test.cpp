@@ -1,8 +1,8 @@
 // The program's real serial stack (QSerialPort, QTimer) against the simulated device on a
 // pseudo-terminal, in real time. Each test waits a few seconds at most.
-#include "app/main_window.h"
-#include "link/device_protocol.h"
-#include "platform/qt_platform.h"
+#include "gui/main_window.h"
+#include "protocol/device_protocol.h"
+#include "gui/qt_platform.h"
 #include "simulator/pty_device.h"
 
 #include <QElapsedTimer>

@@ -3,7 +3,7 @@
 // in-memory files. Timing behaviour runs in virtual time: exact, fast and independent of the machine.
 #pragma once
 
-#include "platform/platform.h"
+#include "gui/platform.h"
 
 #include <QByteArray>
 #include <QString>
@@ -145,6 +145,8 @@ class VirtualPlatform : public Platform {
     std::unique_ptr<IntervalTimer> createTimer() override;
     void doEvents() override;
     void sleep(int ms) override;
+    // Virtual time on a wall clock that starts at 2026-12-09 08:00 UTC.
+    qint64 nowMs() const override { return wallClockBaseMs + clock.now(); }
     void messageBox(QWidget* parent, const QString& text) override;
     std::optional<QString> fileDialog(QWidget* parent, FileDialogKind kind,
                                       const FileDialogOptions& options) override;
@@ -159,6 +161,7 @@ class VirtualPlatform : public Platform {
     void endProcess() override { ended = true; }
 
     VirtualClock clock;
+    qint64 wallClockBaseMs = 1796803200000;
     FakeSerial* serial = nullptr;  // the serial control the window created
 
     // Ports that can be opened right now, and their system names (default "COMn").

@@ -1,7 +1,7 @@
 // A real Form1 on the offscreen platform, driven by the virtual platform.
 #pragma once
 
-#include "app/main_window.h"
+#include "gui/main_window.h"
 #include "support/virtual_platform.h"
 
 #include <memory>

@@ -178,10 +178,11 @@ TEST(Layout, MenusHaveTheirItemsWithoutShortcuts) {
     WindowHarness h;
     Form1& w = h.start();
     const QList<QAction*> top = w.menuBar()->actions();
-    ASSERT_EQ(top.size(), 3);
+    ASSERT_EQ(top.size(), 4);
     EXPECT_EQ(top[0]->text(), "File");
     EXPECT_EQ(top[1]->text(), "Com Port");
-    EXPECT_EQ(top[2]->text(), "Help");
+    EXPECT_EQ(top[2]->text(), "Tools");
+    EXPECT_EQ(top[3]->text(), "Help");
     EXPECT_EQ(w.File->actions().size(), 1);
     EXPECT_EQ(w.Exit->text(), "Exit");
     EXPECT_EQ(w.Help->actions().size(), 1);

@@ -1,6 +1,6 @@
 // The live link in virtual time: connect, poll, watchdog, the receive handler, the live display
 // and the correction pause, against the simulated device or hand-made blocks.
-#include "link/device_protocol.h"
+#include "protocol/device_protocol.h"
 #include "support/scripted_device.h"
 #include "support/window_harness.h"
 

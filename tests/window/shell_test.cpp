@@ -1,5 +1,5 @@
 // The application shell: start-up, the Com Port menu, comsetting.ini, shut-down and About.
-#include "app/about_dialog.h"
+#include "gui/about_dialog.h"
 #include "support/window_harness.h"
 
 #include <QAction>

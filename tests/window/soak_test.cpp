@@ -3,11 +3,11 @@
 // technician in between who loads, edits, saves, pauses the correction, disconnects and reconnects,
 // and takes a while to press OK. Between any two events the window must be in one of its two resting
 // states, nothing may hang, and memory must stay flat.
-#include "link/device_protocol.h"
+#include "protocol/device_protocol.h"
 #include "support/scripted_device.h"
 #include "support/window_harness.h"
 
-#include "app/main_window.h"
+#include "gui/main_window.h"
 
 #include <QLabel>
 #include <QPushButton>

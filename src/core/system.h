@@ -1,6 +1,7 @@
-// The seams between the window logic and the system. The logic never touches QSerialPort, QTimer,
-// QMessageBox, QFileDialog, sleeps or the file system directly; production uses the Qt implementations
-// in qt_platform.h, tests use the virtual-time doubles under tests/support.
+// The seams between the program's logic and the system. The logic never touches QSerialPort, QTimer,
+// sleeps or the file system directly; production uses the Qt implementations in qt_system.h, tests
+// use the virtual-time doubles under tests/support. The user-interface seams (message boxes, file
+// dialogs) are in gui/platform.h.
 #pragma once
 
 #include <QByteArray>
@@ -10,8 +11,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-
-class QWidget;
 
 namespace kv {
 
@@ -71,23 +70,13 @@ class IntervalTimer {
     std::function<void()> onTimer;
 };
 
-enum class FileDialogKind { Save, Open };
-
-struct FileDialogOptions {
-    QString title;
-    QString filter;  // "Label|pattern" pairs joined by "|"
-    int filterIndex = 1;
-    int flags = 4;  // 4: no read-only check box
-    bool cancelError = true;
-};
-
 struct FileError {
     QString message;  // why, in words a user understands
 };
 
-class Platform {
+class SystemPlatform {
   public:
-    virtual ~Platform() = default;
+    virtual ~SystemPlatform() = default;
 
     virtual std::unique_ptr<SerialControl> createSerialControl() = 0;
     virtual std::unique_ptr<IntervalTimer> createTimer() = 0;
@@ -96,12 +85,8 @@ class Platform {
     virtual void doEvents() = 0;
     // Block the UI thread; nothing runs meanwhile.
     virtual void sleep(int ms) = 0;
-
-    // A modal message box with an OK button and the application title.
-    virtual void messageBox(QWidget* parent, const QString& text) = 0;
-    // The chosen path, or nothing when the user cancelled.
-    virtual std::optional<QString> fileDialog(QWidget* parent, FileDialogKind kind,
-                                              const FileDialogOptions& options) = 0;
+    // The wall clock: milliseconds since 1970-01-01 UTC.
+    virtual qint64 nowMs() const = 0;
 
     // Whether port n (1..16) can be opened right now. Nothing is written, no line setting changes.
     virtual bool portExists(int port) = 0;

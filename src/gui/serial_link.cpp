@@ -1,7 +1,7 @@
-#include "link/serial_link.h"
+#include "gui/serial_link.h"
 
-#include "app/main_window.h"
-#include "link/device_protocol.h"
+#include "gui/main_window.h"
+#include "protocol/device_protocol.h"
 
 #include <QPushButton>
 

@@ -17,6 +17,12 @@ inline constexpr std::uint8_t togglePause = 0x04;
 inline constexpr std::size_t kMonitoringFrameSize = 25;
 inline constexpr std::size_t kSettingsImageSize = 43;
 
+// ---- the protocol's waits, in milliseconds ---------------------------------------------------
+inline constexpr int kPollIntervalMs = 700;       // between two requestSample while monitoring
+inline constexpr int kWatchdogMs = 1200;          // no frame for this long: the link has failed
+inline constexpr int kWriteCommandPauseMs = 700;  // after writeSettings, before the 43 bytes
+inline constexpr int kSettleWaitMs = 1000;        // for the device to take or give a settings image
+
 // ---- the device float ------------------------------------------------------------------------
 // An IEEE 754 single with the sign and the exponent's lowest bit swapped into other places
 // (the Microchip 32-bit layout), least significant byte first:
@@ -45,16 +51,20 @@ MonitoringBytes encodeMonitoringFrame(const MonitoringFrame& frame);
 
 // ---- the settings image ----------------------------------------------------------------------
 
-// The 43 calibration values as the device keeps them, one byte each.
-struct SettingsImage {
+// The calibration: the 43 values as the device keeps them, one byte each.
+struct Calibration {
     std::array<std::uint8_t, 5> col{};      // MCT temperature breakpoints, °F
     std::array<std::uint8_t, 6> row{};      // dew-point breakpoints, °F
     std::array<std::uint8_t, 30> matrix{};  // the table, row by row: matrix[5 * r + c]
     std::uint8_t delay = 0;                 // startup delay in half minutes
     std::uint8_t correctionSwitch = 0;      // 1 = "Yes", 0 = "No"
 
-    bool operator==(const SettingsImage&) const = default;
+    float delayMinutes() const { return float(delay) / 2.0f; }
+
+    bool operator==(const Calibration&) const = default;
 };
+// The same 43 values as they travel in a settings image.
+using SettingsImage = Calibration;
 
 using SettingsBytes = std::array<std::uint8_t, kSettingsImageSize>;
 

@@ -1,6 +1,6 @@
-#include "app/about_dialog.h"
+#include "gui/about_dialog.h"
 
-#include "app/artwork.h"
+#include "gui/artwork.h"
 
 #include <QLabel>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "app/artwork.h"
+#include "gui/artwork.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,12 +1,9 @@
-#include "platform/qt_platform.h"
-
-#include "app/about_dialog.h"
+#include "core/qt_system.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QSaveFile>
 #include <QSerialPort>
 #include <QThread>
@@ -197,63 +194,29 @@ class QtIntervalTimer : public IntervalTimer {
 
 }  // namespace
 
-QStringList qtFileFilters(const QString& filter) {
-    QStringList result;
-    const QStringList parts = filter.split(u'|');
-    for (int i = 0; i + 1 < parts.size(); i += 2) {
-        const QString label = parts[i];
-        QString patterns = parts[i + 1];
-        patterns.replace(u';', u' ');
-        result << (label.endsWith(u')') ? label : QStringLiteral("%1 (%2)").arg(label, patterns));
-    }
-    return result;
-}
+QtSystemPlatform::QtSystemPlatform(PortMap ports) : ports_(std::move(ports)) {}
 
-QtPlatform::QtPlatform(PortMap ports) : ports_(std::move(ports)) {}
-
-std::unique_ptr<SerialControl> QtPlatform::createSerialControl() {
+std::unique_ptr<SerialControl> QtSystemPlatform::createSerialControl() {
     return std::make_unique<QtSerialControl>(ports_);
 }
 
-std::unique_ptr<IntervalTimer> QtPlatform::createTimer() {
+std::unique_ptr<IntervalTimer> QtSystemPlatform::createTimer() {
     return std::make_unique<QtIntervalTimer>();
 }
 
-void QtPlatform::doEvents() {
+void QtSystemPlatform::doEvents() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-void QtPlatform::sleep(int ms) {
+void QtSystemPlatform::sleep(int ms) {
     QThread::msleep(ulong(ms));
 }
 
-void QtPlatform::messageBox(QWidget* parent, const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, applicationTitle(), text, QMessageBox::Ok, parent);
-    box.exec();
+qint64 QtSystemPlatform::nowMs() const {
+    return QDateTime::currentMSecsSinceEpoch();
 }
 
-std::optional<QString> QtPlatform::fileDialog(QWidget* parent, FileDialogKind kind,
-                                              const FileDialogOptions& options) {
-    QFileDialog dialog(parent, options.title);
-    const QStringList filters = qtFileFilters(options.filter);
-    dialog.setNameFilters(filters);
-    if (options.filterIndex >= 1 && options.filterIndex <= filters.size()) {
-        dialog.selectNameFilter(filters[options.filterIndex - 1]);
-    }
-    if (kind == FileDialogKind::Save) {
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setFileMode(QFileDialog::AnyFile);
-    } else {
-        dialog.setAcceptMode(QFileDialog::AcceptOpen);
-        dialog.setFileMode(QFileDialog::ExistingFile);
-    }
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return std::nullopt;
-    }
-    return dialog.selectedFiles().first();
-}
-
-bool QtPlatform::portExists(int port) {
+bool QtSystemPlatform::portExists(int port) {
     const QString name = ports_.systemName(port);
     if (name.isEmpty()) {
         return false;
@@ -287,7 +250,7 @@ bool QtPlatform::portExists(int port) {
 #endif
 }
 
-std::optional<QString> QtPlatform::portProblem(int port) {
+std::optional<QString> QtSystemPlatform::portProblem(int port) {
     if (port < kFirstPort || port > kLastPort) {
         return std::nullopt;
     }
@@ -310,16 +273,16 @@ std::optional<QString> QtPlatform::portProblem(int port) {
 #endif
 }
 
-void QtPlatform::printNotice(const QString& text) {
+void QtSystemPlatform::printNotice(const QString& text) {
     std::fprintf(stderr, "%s\n", qPrintable(text));
     std::fflush(stderr);
 }
 
-QString QtPlatform::portSystemName(int port) const {
+QString QtSystemPlatform::portSystemName(int port) const {
     return ports_.systemName(port);
 }
 
-std::optional<QByteArray> QtPlatform::readBinaryFile(const QString& path) {
+std::optional<QByteArray> QtSystemPlatform::readBinaryFile(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadWrite)) {  // creates an empty file, never shortens one
         return std::nullopt;
@@ -327,7 +290,7 @@ std::optional<QByteArray> QtPlatform::readBinaryFile(const QString& path) {
     return file.readAll();
 }
 
-bool QtPlatform::writeBinaryFile(const QString& path, const QByteArray& bytes) {
+bool QtSystemPlatform::writeBinaryFile(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     if (!file.open(QIODevice::ReadWrite) || !file.seek(0)) {
         return false;
@@ -335,7 +298,7 @@ bool QtPlatform::writeBinaryFile(const QString& path, const QByteArray& bytes) {
     return file.write(bytes) == bytes.size() && file.flush();
 }
 
-std::optional<QByteArray> QtPlatform::readTextFile(const QString& path, FileError* error) {
+std::optional<QByteArray> QtSystemPlatform::readTextFile(const QString& path, FileError* error) {
     if (QFileInfo(path).isDir()) {
         if (error) {
             error->message = QStringLiteral("It is a folder, not a file.");
@@ -359,7 +322,8 @@ std::optional<QByteArray> QtPlatform::readTextFile(const QString& path, FileErro
     return content;
 }
 
-bool QtPlatform::writeTextFileAtomically(const QString& path, const QByteArray& content, FileError* error) {
+bool QtSystemPlatform::writeTextFileAtomically(const QString& path, const QByteArray& content,
+                                               FileError* error) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
         if (error) {
@@ -371,7 +335,7 @@ bool QtPlatform::writeTextFileAtomically(const QString& path, const QByteArray& 
     return true;
 }
 
-void QtPlatform::endProcess() {
+void QtSystemPlatform::endProcess() {
     std::fflush(nullptr);
     std::exit(0);
 }

@@ -1,6 +1,6 @@
-#include "app/bench_hook.h"
+#include "gui/bench_hook.h"
 
-#include "app/main_window.h"
+#include "gui/main_window.h"
 
 #include <QApplication>
 #include <QEvent>

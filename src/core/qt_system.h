@@ -1,8 +1,8 @@
-// The production platform: QSerialPort, QTimer, QMessageBox, QFileDialog and the file system.
+// The production system: QSerialPort, QTimer, sleeps, the wall clock and the file system.
 #pragma once
 
-#include "app/port_selection.h"
-#include "platform/platform.h"
+#include "core/port_map.h"
+#include "core/system.h"
 
 #include <QObject>
 
@@ -10,17 +10,15 @@
 
 namespace kv {
 
-class QtPlatform : public Platform {
+class QtSystemPlatform : public virtual SystemPlatform {
   public:
-    explicit QtPlatform(PortMap ports);
+    explicit QtSystemPlatform(PortMap ports);
 
     std::unique_ptr<SerialControl> createSerialControl() override;
     std::unique_ptr<IntervalTimer> createTimer() override;
     void doEvents() override;
     void sleep(int ms) override;
-    void messageBox(QWidget* parent, const QString& text) override;
-    std::optional<QString> fileDialog(QWidget* parent, FileDialogKind kind,
-                                      const FileDialogOptions& options) override;
+    qint64 nowMs() const override;
     bool portExists(int port) override;
     QString portSystemName(int port) const override;
     std::optional<QString> portProblem(int port) override;
@@ -39,9 +37,6 @@ class QtPlatform : public Platform {
     // successful one.
     std::array<int, kLastPort + 1> probeErrors_{};
 };
-
-// Turns "Label|pattern|Label|pattern" into the filter list of a Qt file dialog.
-QStringList qtFileFilters(const QString& filter);
 
 // Parses line settings such as "19200,N,8,1".
 struct LineSettings {

@@ -1,4 +1,4 @@
-#include "calibration/calibration_file.h"
+#include "core/calibration_file.h"
 
 namespace kv {
 namespace {

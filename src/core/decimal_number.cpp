@@ -1,4 +1,4 @@
-#include "calibration/decimal_number.h"
+#include "core/decimal_number.h"
 
 #include <algorithm>
 #include <charconv>

@@ -2,8 +2,8 @@
 // the settle wait) are members of Form1; this header holds what they compute without the window.
 #pragma once
 
-#include "calibration/calibration_file.h"
-#include "link/device_protocol.h"
+#include "core/calibration_file.h"
+#include "protocol/device_protocol.h"
 
 #include <QString>
 

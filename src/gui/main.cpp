@@ -1,8 +1,8 @@
-#include "app/about_dialog.h"
-#include "app/artwork.h"
-#include "app/bench_hook.h"
-#include "app/main_window.h"
-#include "platform/qt_platform.h"
+#include "gui/about_dialog.h"
+#include "gui/artwork.h"
+#include "gui/bench_hook.h"
+#include "gui/main_window.h"
+#include "gui/qt_platform.h"
 #include "simulator/pty_device.h"
 
 #include <QApplication>

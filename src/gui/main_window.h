@@ -1,18 +1,19 @@
 // The main window Form1: every control, menu, timer and piece of shared state of the program.
 // Its handlers are defined by the subsystem that owns them:
-//   app/main_window.cpp           construction, start-up, shut-down, About
-//   app/port_selection.cpp        the Com Port menu and comsetting.ini
-//   link/serial_link.cpp          connect/disconnect, poll, watchdog, menu refresh timer
-//   link/device_protocol.cpp      the receive handler
-//   link/monitoring.cpp           the live display and the correction pause
-//   calibration/settings_model.cpp     the editing rules of the calibration boxes
-//   calibration/settings_transfer.cpp  load from / save to the device
-//   calibration/calibration_file.cpp   .cal files
+//   gui/main_window.cpp       construction, start-up, shut-down, About
+//   gui/port_menu.cpp         the Com Port menu and comsetting.ini
+//   gui/serial_link.cpp       connect/disconnect, poll, watchdog, menu refresh timer
+//   gui/receive_handler.cpp   the receive handler
+//   gui/monitoring.cpp        the live display and the correction pause
+//   gui/settings_editor.cpp   the editing rules of the calibration boxes
+//   gui/settings_transfer.cpp load from / save to the device
+//   gui/file_operations.cpp   .cal files
+// The rules they apply without the window are in core/, the bytes on the wire in protocol/.
 #pragma once
 
-#include "app/port_selection.h"
-#include "calibration/calibration_file.h"
-#include "platform/platform.h"
+#include "core/calibration_file.h"
+#include "core/port_map.h"
+#include "gui/platform.h"
 
 #include <QLineEdit>
 #include <QMainWindow>
@@ -179,6 +180,7 @@ class Form1 : public QMainWindow {
     QMenu* comp{};
     QAction* Com{};
     std::array<QAction*, 17> compItems{};  // index 1..16: "Com 1".."Com 16"; index 0 unused
+    QMenu* Tools{};
     QMenu* Help{};
     QAction* About{};
 

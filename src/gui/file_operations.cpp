@@ -1,8 +1,8 @@
 // Save Settings to File and Load Settings from File: the .cal file behind the standard dialogs,
 // with the live link taken down around the operation and brought back at every end.
-#include "app/main_window.h"
-#include "calibration/calibration_file.h"
-#include "calibration/settings_transfer.h"
+#include "core/calibration_file.h"
+#include "core/calibration_rules.h"
+#include "gui/main_window.h"
 
 #include <QDir>
 

@@ -14,8 +14,6 @@ inline QString disconnectCaption() {
     return QStringLiteral("Disconnect");
 }
 
-inline constexpr int kPollIntervalMs = 700;
-inline constexpr int kWatchdogMs = 1200;
 inline constexpr int kPortMenuRefreshMs = 5000;
 
 }  // namespace kv

@@ -1,7 +1,9 @@
-#include "app/main_window.h"
+#include "gui/main_window.h"
 
-#include "app/about_dialog.h"
-#include "app/artwork.h"
+#include "gui/about_dialog.h"
+#include "gui/artwork.h"
+#include "gui/serial_link.h"
+#include "protocol/device_protocol.h"
 
 #include <QAction>
 #include <QApplication>
@@ -95,13 +97,13 @@ Form1::Form1(Platform& platform, QWidget* parent) : QMainWindow(parent), platfor
     setTabOrder();
 
     Timer1 = platform_.createTimer();
-    Timer1->setInterval(700);
+    Timer1->setInterval(kPollIntervalMs);
     Timer2 = platform_.createTimer();
-    Timer2->setInterval(1000);
+    Timer2->setInterval(kSettleWaitMs);
     Timer3 = platform_.createTimer();
-    Timer3->setInterval(5000);
+    Timer3->setInterval(kPortMenuRefreshMs);
     Timer4 = platform_.createTimer();
-    Timer4->setInterval(1200);
+    Timer4->setInterval(kWatchdogMs);
     MSComm1 = platform_.createSerialControl();
 
     connectHandlers();
@@ -303,6 +305,10 @@ void Form1::buildMenus() {
         compItems[n] = item;
     }
     comp->setToolTipsVisible(true);
+
+    // What the program does beyond the main window: the trend chart, recording, the history.
+    Tools = bar->addMenu(QStringLiteral("Tools"));
+    Tools->setObjectName(QStringLiteral("Tools"));
 
     Help = bar->addMenu(QStringLiteral("Help"));
     Help->setObjectName(QStringLiteral("Help"));

@@ -1,0 +1,34 @@
+// The user-interface seams: modal message boxes and file dialogs, beside the system seams of
+// core/system.h. Production uses QtPlatform (gui/qt_platform.h), tests the virtual platform.
+#pragma once
+
+#include "core/system.h"
+
+#include <QString>
+
+#include <optional>
+
+class QWidget;
+
+namespace kv {
+
+enum class FileDialogKind { Save, Open };
+
+struct FileDialogOptions {
+    QString title;
+    QString filter;  // "Label|pattern" pairs joined by "|"
+    int filterIndex = 1;
+    int flags = 4;  // 4: no read-only check box
+    bool cancelError = true;
+};
+
+class Platform : public virtual SystemPlatform {
+  public:
+    // A modal message box with an OK button and the application title.
+    virtual void messageBox(QWidget* parent, const QString& text) = 0;
+    // The chosen path, or nothing when the user cancelled.
+    virtual std::optional<QString> fileDialog(QWidget* parent, FileDialogKind kind,
+                                              const FileDialogOptions& options) = 0;
+};
+
+}  // namespace kv
