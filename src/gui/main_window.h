@@ -12,6 +12,7 @@
 #pragma once
 
 #include "core/calibration_file.h"
+#include "core/frame_feed.h"
 #include "core/port_map.h"
 #include "gui/platform.h"
 
@@ -209,6 +210,8 @@ class Form1 : public QMainWindow {
     std::array<QString, 30> matrixSent;
     QString activeSent;
     float delaySent = 0.0f;
+    // Every monitoring frame the window receives, for the chart and the recorder.
+    FrameFeed frameFeed;
     // Counts complete settings images received, so a save can tell a read-back from silence.
     int settingsImagesReceived = 0;
 

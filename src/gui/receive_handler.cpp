@@ -58,6 +58,11 @@ void Form1::MSComm1_OnComm() {
         }
         showText(Text9, correctionActiveText(frame.correctionActive));
         rxMode = 1;
+        FeedFrame published;
+        published.timeMs = platform_.nowMs();
+        published.values = frame.sample;
+        published.correctionActive = frame.correctionActive == 1;
+        frameFeed.publish(published);
     }
     // A block of any other length is dropped.
 }

@@ -25,6 +25,7 @@ void Form1::Command1_Click() {
             Timer1->setEnabled(true);
         }
         Timer3->setEnabled(false);
+        frameFeed.publishLink(true, platform_.nowMs());
         return;
     }
     Command1->setText(connectCaption());
@@ -36,6 +37,7 @@ void Form1::Command1_Click() {
         MSComm1->setPortOpen(false);  // nothing is sent on a disconnect
     }
     rxMode = 0;
+    frameFeed.publishLink(false, platform_.nowMs());
 }
 
 void Form1::Timer1_Timer() {
@@ -52,6 +54,7 @@ void Form1::Timer1_Timer() {
         MSComm1->setPortOpen(false);
     }
     rxMode = 0;
+    frameFeed.publishLink(false, platform_.nowMs());
     RefreshPortMenu();
 }
 
