@@ -1,0 +1,164 @@
+#include "core/readings_csv.h"
+
+#include <QDateTime>
+#include <QIODevice>
+#include <QTimeZone>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace kv {
+
+namespace {
+
+constexpr const char* kColumns[] = {"input_voltage_v",  "input_temp_f",    "dew_point_f",
+                                    "output_voltage_v", "modified_temp_f", "output_temp_f"};
+
+QByteArray floatBytes(float value) {
+    if (std::isnan(value))
+        return QByteArrayLiteral("nan");
+    if (std::isinf(value))
+        return value < 0 ? QByteArrayLiteral("-inf") : QByteArrayLiteral("inf");
+    char buffer[32];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return QByteArray(buffer, int(result.ptr - buffer));
+}
+
+}  // namespace
+
+QString rfc3339Local(qint64 msSinceEpoch) {
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(msSinceEpoch, Qt::LocalTime);
+    const QDate d = local.date();
+    const QTime t = local.time();
+    const int offsetMinutes = local.offsetFromUtc() / 60;
+    const int absOffset = std::abs(offsetMinutes);
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", d.year(), d.month(),
+                  d.day(), t.hour(), t.minute(), t.second(), t.msec(), offsetMinutes < 0 ? '-' : '+',
+                  absOffset / 60, absOffset % 60);
+    return QString::fromLatin1(buffer);
+}
+
+QString shortestFloatText(float value) {
+    return QString::fromLatin1(floatBytes(value));
+}
+
+QByteArray readingsCsvHeader() {
+    QByteArray header = "time";
+    for (const char* column : kColumns)
+        header += QByteArray(",") + column;
+    return header + ",correction_active\r\n";
+}
+
+QByteArray readingsCsvRow(const FeedFrame& frame) {
+    QByteArray row = rfc3339Local(frame.timeMs).toLatin1();
+    for (float value : frame.values)
+        row += ',' + floatBytes(value);
+    row += frame.correctionActive ? ",1\r\n" : ",0\r\n";
+    return row;
+}
+
+QByteArray readingsJsonLine(const FeedFrame& frame) {
+    QByteArray line = "{\"time\":\"" + rfc3339Local(frame.timeMs).toLatin1() + '"';
+    for (int i = 0; i < kMonitoringFields; ++i) {
+        const float value = frame.values[i];
+        line += ",\"" + QByteArray(kColumns[i]) +
+                "\":" + (std::isfinite(value) ? floatBytes(value) : QByteArrayLiteral("null"));
+    }
+    line += frame.correctionActive ? ",\"correction_active\":1}\n" : ",\"correction_active\":0}\n";
+    return line;
+}
+
+bool parseReadingsCsvRow(QByteArrayView line, FeedFrame* frame, QString* reason) {
+    const QList<QByteArrayView> fields = [&] {
+        QList<QByteArrayView> parts;
+        qsizetype start = 0;
+        for (qsizetype i = 0; i <= line.size(); ++i) {
+            if (i == line.size() || line[i] == ',') {
+                parts.append(line.sliced(start, i - start));
+                start = i + 1;
+            }
+        }
+        return parts;
+    }();
+    if (fields.size() != kMonitoringFields + 2) {
+        *reason =
+            QStringLiteral("expected %1 fields, found %2").arg(kMonitoringFields + 2).arg(fields.size());
+        return false;
+    }
+    const QDateTime time = QDateTime::fromString(QString::fromLatin1(fields[0]).trimmed(), Qt::ISODateWithMs);
+    if (!time.isValid()) {
+        *reason = QStringLiteral("\"%1\" is not a time").arg(QString::fromLatin1(fields[0]));
+        return false;
+    }
+    frame->timeMs = time.toMSecsSinceEpoch();
+    for (int i = 0; i < kMonitoringFields; ++i) {
+        const QByteArray text = fields[i + 1].toByteArray().trimmed();
+        float value = 0;
+        if (text == "nan" || text == "NaN") {
+            value = std::numeric_limits<float>::quiet_NaN();
+        } else if (text == "inf" || text == "-inf") {
+            value = text.startsWith('-') ? -std::numeric_limits<float>::infinity()
+                                         : std::numeric_limits<float>::infinity();
+        } else {
+            const char* end = text.constData() + text.size();
+            auto result = std::from_chars(text.constData(), end, value);
+            if (text.isEmpty() || result.ec != std::errc() || result.ptr != end) {
+                *reason = QStringLiteral("%1 \"%2\" is not a number")
+                              .arg(QLatin1String(kColumns[i]), QString::fromLatin1(text));
+                return false;
+            }
+        }
+        frame->values[i] = value;
+    }
+    const QByteArrayView active = fields.back().trimmed();
+    if (active != "0" && active != "1") {
+        *reason = QStringLiteral("correction_active \"%1\" is not 0 or 1").arg(QString::fromLatin1(active));
+        return false;
+    }
+    frame->correctionActive = active == "1";
+    return true;
+}
+
+ReadingsCsvReader::Status ReadingsCsvReader::read(std::vector<FeedFrame>& out, int maxRows) {
+    int rows = 0;
+    while (rows < maxRows) {
+        if (device_.atEnd())
+            return line_ == 0 ? fail(QStringLiteral("the file is empty")) : Status::Done;
+        QByteArray line = device_.readLine();
+        ++line_;
+        while (line.endsWith('\n') || line.endsWith('\r'))
+            line.chop(1);
+        if (line_ == 1) {
+            if (line.startsWith("\xEF\xBB\xBF"))
+                line.remove(0, 3);
+            if (line + "\r\n" != readingsCsvHeader())
+                return fail(QStringLiteral("the header is not \"%1\"")
+                                .arg(QString::fromLatin1(readingsCsvHeader().trimmed())));
+            continue;
+        }
+        if (line.trimmed().isEmpty())
+            continue;
+        FeedFrame frame;
+        QString reason;
+        if (!parseReadingsCsvRow(line, &frame, &reason))
+            return fail(reason);
+        out.push_back(frame);
+        ++rows;
+    }
+    return Status::More;
+}
+
+ReadingsCsvReader::Status ReadingsCsvReader::fail(const QString& reason) {
+    errorLine_ = line_ == 0 ? 1 : line_;
+    errorReason_ = reason;
+    return Status::Failed;
+}
+
+QString ReadingsCsvReader::errorText() const {
+    return QStringLiteral("line %1: %2").arg(errorLine_).arg(errorReason_);
+}
+
+}  // namespace kv
