@@ -9,6 +9,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -210,6 +211,17 @@ void QtSystemPlatform::doEvents() {
 
 void QtSystemPlatform::sleep(int ms) {
     QThread::msleep(ulong(ms));
+}
+
+void QtSystemPlatform::waitUntil(const std::function<bool()>& done, int timeoutMs) {
+    // The deadline is an event of its own, so the blocking wait below always wakes up in time.
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    deadline.start(std::max(0, timeoutMs));
+    while (!done() && deadline.isActive()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
 }
 
 qint64 QtSystemPlatform::nowMs() const {

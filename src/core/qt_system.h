@@ -18,6 +18,7 @@ class QtSystemPlatform : public virtual SystemPlatform {
     std::unique_ptr<IntervalTimer> createTimer() override;
     void doEvents() override;
     void sleep(int ms) override;
+    void waitUntil(const std::function<bool()>& done, int timeoutMs) override;
     qint64 nowMs() const override;
     bool portExists(int port) override;
     QString portSystemName(int port) const override;

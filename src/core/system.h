@@ -85,6 +85,9 @@ class SystemPlatform {
     virtual void doEvents() = 0;
     // Block the UI thread; nothing runs meanwhile.
     virtual void sleep(int ms) = 0;
+    // Lets events run (port, timers) until done() holds or timeoutMs have passed, waiting for
+    // events rather than spinning. done() is checked after every event.
+    virtual void waitUntil(const std::function<bool()>& done, int timeoutMs) = 0;
     // The wall clock: milliseconds since 1970-01-01 UTC.
     virtual qint64 nowMs() const = 0;
 

@@ -228,7 +228,19 @@ VirtualPlatform::VirtualPlatform() = default;
 std::unique_ptr<SerialControl> VirtualPlatform::createSerialControl() {
     auto control = std::make_unique<FakeSerial>(*this);
     serial = control.get();
+    if (onSerialCreated) {
+        onSerialCreated(*control);
+    }
     return control;
+}
+
+void VirtualPlatform::waitUntil(const std::function<bool()>& done, int timeoutMs) {
+    const qint64 deadline = clock.now() + std::max(0, timeoutMs);
+    while (!done() && clock.step(deadline)) {
+    }
+    if (!done()) {
+        clock.advanceTo(deadline);
+    }
 }
 
 std::unique_ptr<IntervalTimer> VirtualPlatform::createTimer() {

@@ -32,6 +32,8 @@ class VirtualClock {
     // Lets time pass in the event loop: runs events in time order up to `until`.
     void advanceTo(qint64 until);
     void advanceBy(qint64 ms) { advanceTo(now_ + ms); }
+    // Runs the next event due by `until`, letting time pass up to it; false when there is none.
+    bool step(qint64 until) { return runNext(until); }
     // A blocking sleep: time passes, nothing runs.
     void sleep(qint64 ms) { now_ += ms; }
 
@@ -145,6 +147,7 @@ class VirtualPlatform : public Platform {
     std::unique_ptr<IntervalTimer> createTimer() override;
     void doEvents() override;
     void sleep(int ms) override;
+    void waitUntil(const std::function<bool()>& done, int timeoutMs) override;
     // Virtual time on a wall clock that starts at 2026-12-09 08:00 UTC.
     qint64 nowMs() const override { return wallClockBaseMs + clock.now(); }
     void messageBox(QWidget* parent, const QString& text) override;
@@ -161,6 +164,8 @@ class VirtualPlatform : public Platform {
     void endProcess() override { ended = true; }
 
     VirtualClock clock;
+    // Called with every serial control the program creates, before it is used.
+    std::function<void(FakeSerial&)> onSerialCreated;
     qint64 wallClockBaseMs = 1796803200000;
     FakeSerial* serial = nullptr;  // the serial control the window created
 

@@ -1,0 +1,127 @@
+#include "cli/cli.h"
+
+#include "cli/commands.h"
+
+#include <QFileInfo>
+
+namespace kv::cli {
+
+void Context::say(const QString& line) const {
+    if (!quiet) {
+        err(QStringLiteral("%1: %2\n").arg(program, line).toUtf8());
+    }
+}
+
+QString Context::portName() const {
+    if (portGivenAsPath) {
+        return portPath;
+    }
+    return portPath.isEmpty() ? QStringLiteral("Com %1").arg(port)
+                              : QStringLiteral("Com %1 (%2)").arg(port).arg(portPath);
+}
+
+std::vector<std::unique_ptr<Command>> allCommands() {
+    std::vector<std::unique_ptr<Command>> commands;
+    commands.push_back(makePortsCommand());
+    commands.push_back(makeReadCommand());
+    commands.push_back(makeWriteCommand());
+    commands.push_back(makeVerifyCommand());
+    commands.push_back(makeMonitorCommand());
+    commands.push_back(makePauseCommand(true));
+    commands.push_back(makePauseCommand(false));
+    return commands;
+}
+
+QString mainHelp() {
+    QString text = QStringLiteral(
+        "Usage: kestrovar-cli [--port N|PATH] [--simulate] [--quiet] COMMAND [ARGS]\n"
+        "Read, write, verify and monitor a KestroVar dew-point compensator from scripts.\n"
+        "\n"
+        "Options:\n"
+        "  --port N|PATH  Com N (1 to 16) as the program maps it, or a device path such as\n"
+        "                 /dev/ttyUSB0 or /dev/serial/by-id/...; without it, the port\n"
+        "                 remembered in ./comsetting.ini\n"
+        "  --simulate     talk to the built-in simulated device\n"
+        "  --quiet        no messages on stderr, only data on stdout\n"
+        "  -h, --help     this text; COMMAND --help for a command's own\n"
+        "  -v, --version  the version\n"
+        "\n"
+        "Commands:\n");
+    for (const auto& command : allCommands()) {
+        text += QStringLiteral("  %1%2\n").arg(command->name().leftJustified(10), command->summary());
+    }
+    text += QStringLiteral(
+        "\n"
+        "Exit status: 0 done; 1 the device does not hold what was asked; 64 usage; 65 bad file;\n"
+        "66 file not found or unreadable; 69 port absent or device not answering; 73 output file\n"
+        "cannot be written; 75 port in use by another program; 77 no permission on the port.\n"
+        "\n"
+        "Environment:\n"
+        "  KESTROVAR_PORTS  port paths, for example 1=/dev/pts/4,3=/dev/ttyS0\n");
+    return text;
+}
+
+int runCli(Context& context, const QStringList& commandLine) {
+    if (commandLine.isEmpty()) {
+        context.err(
+            QStringLiteral("%1: no command given; %1 --help lists them\n").arg(context.program).toUtf8());
+        return exitUsage;
+    }
+    for (auto& command : allCommands()) {
+        if (command->name() != commandLine.first()) {
+            continue;
+        }
+        const QStringList arguments = commandLine.mid(1);
+        if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
+            context.out(command->help().toUtf8());
+            return exitOk;
+        }
+        if (command->needsPort() && context.port == 0) {
+            context.err(
+                QStringLiteral("%1: no port: give --port N or PATH, or choose one in KestroVar Link\n")
+                    .arg(context.program)
+                    .toUtf8());
+            return exitUsage;
+        }
+        return command->execute(context, arguments);
+    }
+    context.err(QStringLiteral("%1: unknown command \"%2\"; %1 --help lists them\n")
+                    .arg(context.program, commandLine.first())
+                    .toUtf8());
+    return exitUsage;
+}
+
+int portFailure(Context& context) {
+    SystemPlatform& platform = context.platform;
+    const bool present = platform.portExists(context.port);
+    const std::optional<QString> problem = platform.portProblem(context.port);
+    const QString path = context.portPath.isEmpty() ? context.portName() : context.portPath;
+    if (problem && problem->contains(QStringLiteral("in use"))) {
+        context.say(QStringLiteral("%1 is in use by another program").arg(path));
+        return exitPortBusy;
+    }
+    if (problem) {
+        context.say(QStringLiteral("%1 exists but cannot be opened: %2").arg(path, *problem));
+        return exitNoPermission;
+    }
+    if (present) {
+        // It opens for a probe but not for us: another program holds it.
+        context.say(QStringLiteral("%1 is in use by another program").arg(path));
+        return exitPortBusy;
+    }
+    context.say(QStringLiteral("%1 is not there").arg(context.portName()));
+    return exitNoDevice;
+}
+
+FileLoad readFile(Context& context, const QString& path) {
+    FileLoad load;
+    FileError error;
+    load.content = context.platform.readTextFile(path, &error);
+    if (!load.content) {
+        context.say(QStringLiteral("%1: %2").arg(path, error.message));
+        load.exitCode = exitNoInput;
+    }
+    return load;
+}
+
+}  // namespace kv::cli

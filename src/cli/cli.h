@@ -1,0 +1,78 @@
+// kestrovar-cli: the device from scripts. Each command is a Command in a file of its own; main.cpp
+// reads the global options, picks the port and hands the rest of the command line to runCli.
+#pragma once
+
+#include "core/system.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace kv::cli {
+
+// The exit statuses scripts can rely on (the BSD sysexits values where one fits).
+enum Exit : int {
+    exitOk = 0,
+    exitDiffers = 1,     // the device does not hold what was asked: a difference, a write not verified
+    exitUsage = 64,      // unknown command or option, missing argument, no port
+    exitBadFile = 65,    // not a complete .cal, or a value the save would refuse
+    exitNoInput = 66,    // file not found or not readable
+    exitNoDevice = 69,   // port absent or the device not answering
+    exitCantWrite = 73,  // output file cannot be written
+    exitPortBusy = 75,   // port in use by another program
+    exitNoPermission = 77,
+};
+
+struct Context {
+    explicit Context(SystemPlatform& system) : platform(system) {}
+
+    SystemPlatform& platform;
+    int port = 0;      // the Com number the serial control opens; 0 when none was given or remembered
+    QString portPath;  // its system name, for messages
+    bool portGivenAsPath = false;  // --port PATH: messages name the path alone
+    bool quiet = false;
+    QString program = QStringLiteral("kestrovar-cli");
+    std::function<void(const QByteArray&)> out;  // data
+    std::function<void(const QByteArray&)> err;  // messages
+    // Ctrl+C or SIGTERM has come; a long command ends at the next chance.
+    std::function<bool()> stopRequested = [] { return false; };
+
+    // One line on the standard error stream, unless --quiet.
+    void say(const QString& line) const;
+    // "Com 3 (/dev/ttyUSB2)"
+    QString portName() const;
+};
+
+class Command {
+  public:
+    virtual ~Command() = default;
+    virtual QString name() const = 0;
+    virtual QString summary() const = 0;  // one line for the command list
+    virtual QString help() const = 0;     // the command's --help, usage line first
+    virtual bool needsPort() const { return true; }
+    virtual int execute(Context& context, const QStringList& arguments) = 0;
+};
+
+std::vector<std::unique_ptr<Command>> allCommands();
+
+// Runs "COMMAND [ARGS]" (the global options already taken off); returns the exit status.
+int runCli(Context& context, const QStringList& commandLine);
+// The text of kestrovar-cli --help.
+QString mainHelp();
+
+// ---- shared by the commands ----
+// Why the port could not be opened, said on stderr, and the exit status that goes with it.
+int portFailure(Context& context);
+// Reads a .cal that must hold every value and pass the save's refusals; says why not.
+struct FileLoad {
+    std::optional<QByteArray> content;
+    int exitCode = exitOk;
+};
+FileLoad readFile(Context& context, const QString& path);
+
+}  // namespace kv::cli

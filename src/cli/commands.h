@@ -1,0 +1,45 @@
+// The commands of kestrovar-cli, one file each, and what they share.
+#pragma once
+
+#include "cli/cli.h"
+#include "core/calibration_file.h"
+#include "protocol/device_protocol.h"
+
+#include <map>
+#include <set>
+
+namespace kv::cli {
+
+std::unique_ptr<Command> makePortsCommand();
+std::unique_ptr<Command> makeReadCommand();
+std::unique_ptr<Command> makeWriteCommand();
+std::unique_ptr<Command> makeVerifyCommand();
+std::unique_ptr<Command> makeMonitorCommand();
+std::unique_ptr<Command> makePauseCommand(bool pause);
+
+// A command's own arguments: flags, options with a value ("-o FILE", "--count=3") and positionals.
+struct Arguments {
+    std::set<QString> flags;
+    std::map<QString, QString> values;
+    QStringList positional;
+    QString error;  // the first thing that is not understood
+
+    bool has(const QString& flag) const { return flags.count(flag) > 0; }
+    std::optional<QString> value(const QString& option) const;
+};
+// `optionalValue` options take the next word as their value unless it starts with "-".
+Arguments parseArguments(const QStringList& words, const std::set<QString>& flags,
+                         const std::set<QString>& valued, const std::set<QString>& optionalValue = {});
+// Says the usage error and returns exitUsage.
+int usageError(Context& context, const Command& command, const QString& problem);
+
+// A .cal that must hold every value and that the save would not refuse, as the calibration it is
+// sent as. Says why not and sets the exit status (65 bad, 66 unreadable).
+struct WantedCalibration {
+    std::optional<Calibration> calibration;
+    CalibrationTexts texts;
+    int exitCode = exitOk;
+};
+WantedCalibration wantedCalibration(Context& context, const QString& path);
+
+}  // namespace kv::cli

@@ -1,0 +1,165 @@
+#include "cli/commands.h"
+#include "core/device_session.h"
+#include "core/readings.h"
+#include "core/readings_csv.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <memory>
+
+namespace kv::cli {
+
+namespace {
+
+// The line of the plain output: the time and the texts of the window's boxes, in frame order.
+QByteArray textLine(const FeedFrame& frame) {
+    QString line = rfc3339Local(frame.timeMs);
+    for (int field = 0; field < kMonitoringFields; ++field) {
+        line += u' ' + monitoringText(field, frame.values[std::size_t(field)]);
+    }
+    line += u' ' + correctionActiveText(frame.correctionActive ? 1 : 0);
+    return line.toUtf8() + '\n';
+}
+
+class MonitorCommand : public Command {
+  public:
+    QString name() const override { return QStringLiteral("monitor"); }
+    QString summary() const override {
+        return QStringLiteral("the live readings, as text, CSV or JSON lines");
+    }
+    QString help() const override {
+        return QStringLiteral(
+            "Usage: kestrovar-cli monitor [--count N] [--interval MS] [--csv [FILE]] [--json]\n"
+            "Polls the device and writes a line per monitoring frame: its local time (RFC 3339,\n"
+            "milliseconds, offset) and the readings as the window shows them.\n"
+            "  --count N      stop after N frames (default: until Ctrl+C or SIGTERM)\n"
+            "  --interval MS  ask for a frame every MS milliseconds (default 700)\n"
+            "  --csv [FILE]   CSV (RFC 4180, CR LF) with the header\n"
+            "                 time,input_voltage_v,input_temp_f,dew_point_f,output_voltage_v,\n"
+            "                 modified_temp_f,output_temp_f,correction_active\n"
+            "                 on stdout, or into FILE; each row is written whole as it comes\n"
+            "  --json         one JSON object a line, with the same keys\n"
+            "With no frame for 1200 ms (or the interval and half a second, if longer) it says so and\n"
+            "ends with status 69; everything written until then is kept.\n");
+    }
+
+    int execute(Context& context, const QStringList& words) override {
+        const Arguments args = parseArguments(words, {QStringLiteral("--json")},
+                                              {QStringLiteral("--count"), QStringLiteral("--interval")},
+                                              {QStringLiteral("--csv")});
+        if (!args.error.isEmpty()) {
+            return usageError(context, *this, args.error);
+        }
+        if (!args.positional.isEmpty()) {
+            return usageError(context, *this,
+                              QStringLiteral("unexpected \"%1\"").arg(args.positional.first()));
+        }
+        const bool csv = args.has(QStringLiteral("--csv")) || args.value(QStringLiteral("--csv"));
+        const bool json = args.has(QStringLiteral("--json"));
+        if (csv && json) {
+            return usageError(context, *this, QStringLiteral("--csv and --json do not go together"));
+        }
+        int count = 0;
+        if (const auto text = args.value(QStringLiteral("--count"))) {
+            bool ok = false;
+            count = text->toInt(&ok);
+            if (!ok || count < 1) {
+                return usageError(context, *this, QStringLiteral("--count takes a whole number from 1"));
+            }
+        }
+        int interval = kPollIntervalMs;
+        if (const auto text = args.value(QStringLiteral("--interval"))) {
+            bool ok = false;
+            interval = text->toInt(&ok);
+            if (!ok || interval < 100 || interval > 3600000) {
+                return usageError(context, *this,
+                                  QStringLiteral("--interval takes milliseconds from 100 to 3600000"));
+            }
+        }
+
+        // Where the rows go: stdout, or a file written a whole row at a time.
+        std::unique_ptr<QFile> file;
+        const std::optional<QString> path = args.value(QStringLiteral("--csv"));
+        if (path) {
+            file = std::make_unique<QFile>(*path);
+            if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+                context.say(QStringLiteral("%1 could not be written: %2").arg(*path, file->errorString()));
+                return exitCantWrite;
+            }
+        }
+        QString writeError;
+        auto emitData = [&](const QByteArray& bytes) {
+            if (!file) {
+                context.out(bytes);
+                return;
+            }
+            if (writeError.isEmpty() && (file->write(bytes) != bytes.size() || !file->flush())) {
+                writeError = file->errorString();
+            }
+        };
+
+        DeviceSession session(context.platform);
+        session.serial().setCommPort(context.port);
+        session.expect(kMonitoringFrameSize);
+        if (!session.open()) {
+            return portFailure(context);
+        }
+        if (csv) {
+            emitData(readingsCsvHeader());
+        }
+        int frames = 0;
+        bool silent = false;
+        bool lost = false;
+        QObject::connect(&session.feed(), &FrameFeed::frameReceived, &session, [&](const FeedFrame& frame) {
+            if (count && frames >= count) {
+                return;
+            }
+            ++frames;
+            emitData(csv ? readingsCsvRow(frame) : json ? readingsJsonLine(frame) : textLine(frame));
+        });
+        QObject::connect(&session, &DeviceSession::watchdogExpired, &session, [&] { silent = true; });
+        QObject::connect(&session, &DeviceSession::pollFailed, &session, [&] { lost = true; });
+        const int watchdogMs = std::max(kWatchdogMs, interval + 500);
+        if (!session.startMonitoring(interval, watchdogMs)) {
+            return portFailure(context);
+        }
+        auto finished = [&] {
+            return silent || lost || !writeError.isEmpty() || (count && frames >= count) ||
+                   context.stopRequested();
+        };
+        while (!finished()) {
+            context.platform.waitUntil(finished, 60000);
+        }
+        session.stopMonitoring();  // the port is closed before anything more is said
+        if (file) {
+            file->close();
+        }
+        if (!writeError.isEmpty()) {
+            context.say(QStringLiteral("%1 could not be written: %2; %3 frames were recorded")
+                            .arg(*path, writeError)
+                            .arg(frames - 1));
+            return exitCantWrite;
+        }
+        if (lost) {
+            context.say(QStringLiteral("%1 went away after %2 frames").arg(context.portName()).arg(frames));
+            return exitNoDevice;
+        }
+        if (silent) {
+            context.say(QStringLiteral("no frame from the KestroVar on %1 for %2 ms; %3 frames received")
+                            .arg(context.portName())
+                            .arg(watchdogMs)
+                            .arg(frames));
+            return exitNoDevice;
+        }
+        return exitOk;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<Command> makeMonitorCommand() {
+    return std::make_unique<MonitorCommand>();
+}
+
+}  // namespace kv::cli

@@ -1,0 +1,103 @@
+#include "cli/commands.h"
+#include "core/device_session.h"
+
+namespace kv::cli {
+
+namespace {
+
+// Asks for one monitoring frame and waits for it, at most the watchdog's interval.
+std::optional<MonitoringFrame> requestFrame(DeviceSession& session, SystemPlatform& platform) {
+    const int before = session.framesReceived();
+    if (!session.send(requestSample)) {
+        return std::nullopt;
+    }
+    platform.waitUntil([&] { return session.framesReceived() > before; }, kWatchdogMs);
+    if (session.framesReceived() == before) {
+        return std::nullopt;
+    }
+    return session.lastFrame();
+}
+
+class PauseCommand : public Command {
+  public:
+    explicit PauseCommand(bool pause) : pause_(pause) {}
+
+    QString name() const override { return pause_ ? QStringLiteral("pause") : QStringLiteral("resume"); }
+    QString summary() const override {
+        return pause_ ? QStringLiteral("pause humidity correction, confirmed by the frames that follow")
+                      : QStringLiteral("resume humidity correction, confirmed by the frames that follow");
+    }
+    QString help() const override {
+        return QStringLiteral(
+                   "Usage: kestrovar-cli %1\n"
+                   "Learns from a monitoring frame whether humidity correction is active and, only when\n"
+                   "it is %2, toggles it; then confirms the new state from the frames that follow.\n"
+                   "Exit status 0 when the device reports correction %3, 1 when it does not.\n")
+            .arg(name(), pause_ ? QStringLiteral("active") : QStringLiteral("paused"),
+                 pause_ ? QStringLiteral("paused") : QStringLiteral("active"));
+    }
+
+    int execute(Context& context, const QStringList& words) override {
+        const Arguments args = parseArguments(words, {}, {});
+        if (!args.error.isEmpty()) {
+            return usageError(context, *this, args.error);
+        }
+        if (!args.positional.isEmpty()) {
+            return usageError(context, *this,
+                              QStringLiteral("unexpected \"%1\"").arg(args.positional.first()));
+        }
+        DeviceSession session(context.platform);
+        session.serial().setCommPort(context.port);
+        session.expect(kMonitoringFrameSize);
+        if (!session.open()) {
+            return portFailure(context);
+        }
+        const std::optional<MonitoringFrame> first = requestFrame(session, context.platform);
+        if (!first) {
+            context.say(QStringLiteral("no answer from the KestroVar on %1").arg(context.portName()));
+            return exitNoDevice;
+        }
+        const bool wantActive = !pause_;
+        if ((first->correctionActive == 1) == wantActive) {
+            context.say(QStringLiteral("humidity correction is already %1 on %2")
+                            .arg(stateText(wantActive), context.portName()));
+            return exitOk;
+        }
+        // The device toggles on the byte; the line is closed straight after it and opened anew,
+        // as the window does.
+        session.send(togglePause);
+        session.close();
+        if (!session.open()) {
+            return portFailure(context);
+        }
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            if (attempt > 0) {
+                context.platform.waitUntil([] { return false; }, kPollIntervalMs);
+            }
+            const std::optional<MonitoringFrame> frame = requestFrame(session, context.platform);
+            if (frame && (frame->correctionActive == 1) == wantActive) {
+                context.say(QStringLiteral("humidity correction %1 on %2")
+                                .arg(pause_ ? QStringLiteral("paused") : QStringLiteral("resumed"),
+                                     context.portName()));
+                return exitOk;
+            }
+        }
+        context.say(QStringLiteral("the toggle was sent, but %1 does not report humidity correction %2")
+                        .arg(context.portName(), stateText(wantActive)));
+        return exitDiffers;
+    }
+
+  private:
+    static QString stateText(bool active) {
+        return active ? QStringLiteral("active") : QStringLiteral("paused");
+    }
+    bool pause_;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> makePauseCommand(bool pause) {
+    return std::make_unique<PauseCommand>(pause);
+}
+
+}  // namespace kv::cli

@@ -1,0 +1,72 @@
+#include "cli/commands.h"
+#include "core/calibration_text.h"
+#include "core/device_session.h"
+
+namespace kv::cli {
+
+namespace {
+
+class ReadCommand : public Command {
+  public:
+    QString name() const override { return QStringLiteral("read"); }
+    QString summary() const override {
+        return QStringLiteral("the device's calibration as .cal text or JSON");
+    }
+    QString help() const override {
+        return QStringLiteral(
+            "Usage: kestrovar-cli read [-o FILE] [--json]\n"
+            "Reads the device's calibration and writes it to stdout as a .cal file (five lines,\n"
+            "CR LF), exactly as \"Save Settings to File\" would write it.\n"
+            "  -o FILE  write it into FILE instead (replaced only once completely written)\n"
+            "  --json   "
+            "{\"col\":[...],\"row\":[...],\"table\":[[...]],\"delay_minutes\":2.5,\"correction\":\"Yes\"}\n");
+    }
+
+    int execute(Context& context, const QStringList& words) override {
+        const Arguments args = parseArguments(words, {QStringLiteral("--json")},
+                                              {QStringLiteral("-o"), QStringLiteral("--output")});
+        if (!args.error.isEmpty()) {
+            return usageError(context, *this, args.error);
+        }
+        if (!args.positional.isEmpty()) {
+            return usageError(context, *this,
+                              QStringLiteral("unexpected \"%1\"").arg(args.positional.first()));
+        }
+        DeviceSession session(context.platform);
+        session.serial().setCommPort(context.port);
+        session.expect(kSettingsImageSize);
+        if (!session.open()) {
+            return portFailure(context);
+        }
+        const std::optional<Calibration> calibration = session.readCalibration();
+        if (!calibration) {
+            context.say(QStringLiteral("no answer from the KestroVar on %1").arg(context.portName()));
+            return exitNoDevice;
+        }
+        const QByteArray content = args.has(QStringLiteral("--json"))
+                                       ? calibrationJson(*calibration) + '\n'
+                                       : calibrationFileContent(calibrationTexts(*calibration));
+        const std::optional<QString> file = args.value(QStringLiteral("-o"))
+                                                ? args.value(QStringLiteral("-o"))
+                                                : args.value(QStringLiteral("--output"));
+        if (!file) {
+            context.out(content);
+            return exitOk;
+        }
+        FileError error;
+        if (!context.platform.writeTextFileAtomically(*file, content, &error)) {
+            context.say(QStringLiteral("%1 could not be written: %2").arg(*file, error.message));
+            return exitCantWrite;
+        }
+        context.say(QStringLiteral("the calibration of %1 is in %2").arg(context.portName(), *file));
+        return exitOk;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<Command> makeReadCommand() {
+    return std::make_unique<ReadCommand>();
+}
+
+}  // namespace kv::cli

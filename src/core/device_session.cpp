@@ -1,0 +1,149 @@
+#include "core/device_session.h"
+
+#include <span>
+
+namespace kv {
+
+DeviceSession::DeviceSession(SystemPlatform& platform)
+    : platform_(platform),
+      serial_(platform.createSerialControl()),
+      poll_(platform.createTimer()),
+      watchdog_(platform.createTimer()) {
+    serial_->setSettings(QStringLiteral("19200,N,8,1"));
+    poll_->setInterval(kPollIntervalMs);
+    watchdog_->setInterval(kWatchdogMs);
+    serial_->OnComm = [this] { onComm(); };
+}
+
+DeviceSession::~DeviceSession() {
+    poll_->setEnabled(false);
+    watchdog_->setEnabled(false);
+    serial_->OnComm = nullptr;
+    close();
+}
+
+void DeviceSession::expect(std::size_t blockSize) {
+    serial_->setRThreshold(int(blockSize));
+    serial_->setInputLen(int(blockSize));
+}
+
+bool DeviceSession::open() {
+    return serial_->PortOpen() || serial_->setPortOpen(true);
+}
+
+void DeviceSession::close() {
+    if (serial_->PortOpen()) {
+        serial_->setPortOpen(false);
+    }
+}
+
+bool DeviceSession::send(std::uint8_t byte) {
+    return serial_->Output(byte);
+}
+
+bool DeviceSession::sendCalibration(const Calibration& calibration) {
+    for (std::uint8_t byte : settingsToWriteLayout(calibration)) {
+        if (!serial_->Output(byte)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+DeviceSession::Block DeviceSession::receive() {
+    Block block;
+    if (serial_->CommEvent() != comEvReceive) {
+        return block;  // line errors and every other event are ignored
+    }
+    const QByteArray bytes = serial_->Input();
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
+    if (std::size_t(bytes.size()) == kSettingsImageSize) {
+        block.kind = Block::Image;
+        block.image = settingsFromReadLayout(
+            std::span<const std::uint8_t, kSettingsImageSize>(data, kSettingsImageSize));
+        ++imagesReceived_;
+        Q_EMIT imageReceived(block.image);
+    } else if (std::size_t(bytes.size()) == kMonitoringFrameSize) {
+        watchdog_->setEnabled(false);  // a full interval from this frame
+        watchdog_->setEnabled(true);
+        block.kind = Block::Frame;
+        block.frame = decodeMonitoringFrame(
+            std::span<const std::uint8_t, kMonitoringFrameSize>(data, kMonitoringFrameSize));
+        ++framesReceived_;
+        lastFrame_ = block.frame;
+        FeedFrame published;
+        published.timeMs = platform_.nowMs();
+        published.values = block.frame.sample;
+        published.correctionActive = block.frame.correctionActive == 1;
+        feed_.publish(published);
+    }
+    return block;
+}
+
+void DeviceSession::onComm() {
+    receive();
+}
+
+std::optional<Calibration> DeviceSession::readCalibration(int timeoutMs) {
+    std::optional<Calibration> image;
+    const auto connection =
+        connect(this, &DeviceSession::imageReceived, this, [&image](const Calibration& c) { image = c; });
+    expect(kSettingsImageSize);
+    if (open() && send(requestSettings)) {
+        platform_.waitUntil([&image] { return image.has_value(); }, timeoutMs);
+    }
+    disconnect(connection);
+    close();
+    return image;
+}
+
+DeviceSession::WriteStep DeviceSession::writeCalibration(const Calibration& calibration) {
+    expect(kSettingsImageSize);
+    if (!open() || !send(writeSettings)) {
+        close();
+        return WriteStep::PortFailed;
+    }
+    platform_.sleep(kWriteCommandPauseMs);
+    if (!sendCalibration(calibration)) {
+        close();
+        return WriteStep::PortFailed;
+    }
+    // The device stores what it was sent before it answers again.
+    platform_.waitUntil([] { return false; }, kSettleWaitMs);
+    return WriteStep::Written;
+}
+
+bool DeviceSession::startMonitoring(int intervalMs, int watchdogMs) {
+    expect(kMonitoringFrameSize);
+    watchdog_->setInterval(watchdogMs);
+    watchdog_->onTimer = [this] { Q_EMIT watchdogExpired(); };
+    poll_->setInterval(intervalMs);
+    poll_->onTimer = [this] {
+        if (!send(requestSample)) {
+            stopMonitoring();
+            Q_EMIT pollFailed();
+        }
+    };
+    watchdog_->setEnabled(true);
+    if (!open() || !send(requestSample)) {
+        watchdog_->setEnabled(false);
+        close();
+        return false;
+    }
+    monitoring_ = true;
+    poll_->setEnabled(true);
+    feed_.publishLink(true, platform_.nowMs());
+    return true;
+}
+
+void DeviceSession::stopMonitoring() {
+    poll_->setEnabled(false);
+    watchdog_->setEnabled(false);
+    close();
+    if (monitoring_) {
+        monitoring_ = false;
+        feed_.publishLink(false, platform_.nowMs());
+    }
+}
+
+}  // namespace kv

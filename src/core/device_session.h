@@ -1,0 +1,94 @@
+// The device session: the one place that runs exchanges with a KestroVar over the serial control.
+// It knows which block each command is answered by, sets the port up for it, decodes what comes
+// back and publishes every monitoring frame on its feed. The window drives it step by step from
+// its handlers; the command line uses its whole exchanges (read, write, monitor, pause).
+#pragma once
+
+#include "core/frame_feed.h"
+#include "core/system.h"
+#include "protocol/device_protocol.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+namespace kv {
+
+class DeviceSession : public QObject {
+    Q_OBJECT
+  public:
+    explicit DeviceSession(SystemPlatform& platform);
+    ~DeviceSession() override;
+
+    SerialControl& serial() { return *serial_; }
+    FrameFeed& feed() { return feed_; }
+    // Restarted by every monitoring frame; the window's Timer4, the monitor's watchdog.
+    IntervalTimer& watchdog() { return *watchdog_; }
+    // Requests a frame every interval while monitoring; the window's Timer1.
+    IntervalTimer& poll() { return *poll_; }
+
+    // ---- steps, in the order the exchanges use them ----
+    // Receive threshold and read length for the block expected next (25 or 43); before an open.
+    void expect(std::size_t blockSize);
+    // Opens the port unless it is open; false when it cannot be opened.
+    bool open();
+    // Closes the port if it is open; a byte just written goes out first.
+    void close();
+    // Writes one byte; false when the port is closed or gone.
+    bool send(std::uint8_t byte);
+    // Writes the 43 bytes of a settings write, each on its own; false at the first that fails.
+    bool sendCalibration(const Calibration& calibration);
+
+    // What the receive handler took off the line.
+    struct Block {
+        enum Kind { None, Frame, Image } kind = None;
+        MonitoringFrame frame;
+        Calibration image;
+    };
+    // The receive handler: reads one block when data has arrived and decodes it by its length. A
+    // frame restarts the watchdog and is published on the feed; a block of any other length than
+    // 25 or 43 and every line event give None.
+    Block receive();
+
+    // ---- whole exchanges, for scripts; each leaves the port closed ----
+    // Asks for the settings image and waits until it is in, at most timeoutMs.
+    std::optional<Calibration> readCalibration(int timeoutMs = kSettleWaitMs);
+    // Writes the calibration (writeSettings, the pause, the 43 bytes), gives the device the settle
+    // wait to store it, and reads it back. Nothing when the port failed or no image came back.
+    enum class WriteStep { Written, PortFailed };
+    WriteStep writeCalibration(const Calibration& calibration);
+
+    // Live monitoring: one request now and one every intervalMs; the watchdog runs from now.
+    bool startMonitoring(int intervalMs = kPollIntervalMs, int watchdogMs = kWatchdogMs);
+    void stopMonitoring();
+    bool monitoring() const { return monitoring_; }
+
+    // Counts of what has arrived since the session started.
+    int framesReceived() const { return framesReceived_; }
+    int imagesReceived() const { return imagesReceived_; }
+    const std::optional<MonitoringFrame>& lastFrame() const { return lastFrame_; }
+
+  Q_SIGNALS:
+    void imageReceived(const kv::Calibration& image);
+    // While monitoring: no frame for the watchdog's interval, or a request could not be written.
+    void watchdogExpired();
+    void pollFailed();
+
+  private:
+    void onComm();
+
+    SystemPlatform& platform_;
+    std::unique_ptr<SerialControl> serial_;
+    std::unique_ptr<IntervalTimer> poll_;
+    std::unique_ptr<IntervalTimer> watchdog_;
+    FrameFeed feed_;
+    bool monitoring_ = false;
+    int framesReceived_ = 0;
+    int imagesReceived_ = 0;
+    std::optional<MonitoringFrame> lastFrame_;
+};
+
+}  // namespace kv
