@@ -1,0 +1,43 @@
+# The built kestrovar-cli: it needs neither QtGui nor QtWidgets, and against the simulated device on a
+# pseudo-terminal it reads, writes with its verify, and verifies. Run with -DCLI=path -DWORK=dir.
+execute_process(COMMAND readelf -d ${CLI} OUTPUT_VARIABLE dynamic RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "readelf -d ${CLI} failed")
+endif()
+if(dynamic MATCHES "libQt6(Gui|Widgets)")
+    message(FATAL_ERROR "kestrovar-cli needs ${CMAKE_MATCH_0}:\n${dynamic}")
+endif()
+if(NOT dynamic MATCHES "libQt6SerialPort")
+    message(FATAL_ERROR "readelf shows no Qt libraries at all:\n${dynamic}")
+endif()
+
+file(MAKE_DIRECTORY ${WORK})
+function(cli expected)
+    execute_process(COMMAND ${CLI} --simulate ${ARGN} WORKING_DIRECTORY ${WORK}
+                    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 20)
+    if(NOT rc STREQUAL "${expected}")
+        message(FATAL_ERROR "kestrovar-cli ${ARGN}: exit ${rc}, expected ${expected}\n${out}\n${err}")
+    endif()
+    set(out "${out}" PARENT_SCOPE)
+endfunction()
+
+cli(0 read -o unit.cal)
+file(READ ${WORK}/unit.cal content HEX)
+string(SUBSTRING "${content}" 0 36 start)
+if(NOT start STREQUAL "31302c32302c37302c3132302c3137300d0a")  # "10,20,70,120,170\r\n"
+    message(FATAL_ERROR "read -o wrote ${content}")
+endif()
+cli(0 verify unit.cal)
+string(ASCII 13 cr)
+file(WRITE ${WORK}/changed.cal
+     "10,20,70,120,170${cr}\n100,75,65,50,25,0${cr}\n"
+     "30,34,84,134,184,20,30,80,130,180,18,28,78,128,178,15,25,75,125,175,12,22,72,122,172,10,20,70,120,170${cr}\n"
+     "2.5${cr}\nYes${cr}\n")
+cli(1 verify changed.cal)
+cli(0 write changed.cal)
+cli(0 monitor --count 2 --json)
+string(REGEX MATCHALL "\"correction_active\"" rows "${out}")
+list(LENGTH rows count)
+if(NOT count EQUAL 2)
+    message(FATAL_ERROR "monitor --count 2 --json printed:\n${out}")
+endif()

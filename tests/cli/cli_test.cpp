@@ -1,0 +1,369 @@
+// kestrovar-cli's commands against the scripted device in virtual time: what a script sees on
+// stdout and stderr, its exit status, and the bytes that went to the device.
+#include "cli/cli.h"
+#include "core/calibration_file.h"
+#include "core/calibration_text.h"
+#include "support/scripted_device.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace kv::test {
+namespace {
+
+QByteArray factoryFile() {
+    return calibrationFileContent(calibrationTexts(sim::factorySettings()));
+}
+
+// The factory calibration with the first table cell changed.
+QByteArray changedFile(const char* firstCell = "30") {
+    QByteArray file = factoryFile();
+    const qsizetype line3 = file.indexOf("\r\n", file.indexOf("\r\n") + 2) + 2;
+    file.replace(line3, file.indexOf(',', line3) - line3, firstCell);
+    return file;
+}
+
+struct CliRun {
+    QByteArray out;
+    QByteArray err;
+    int exit = -1;
+    QByteArray wire;
+    std::vector<std::pair<qint64, std::uint8_t>> writes;
+};
+
+struct Case {
+    const char* name;
+    QStringList args;
+    std::map<QString, QByteArray> files;
+    // Called as each byte reaches the device, with how many it has heard.
+    std::function<void(sim::DeviceModel&, int heard)> duringRun;
+    std::function<void(VirtualPlatform&, sim::DeviceModel&)> before;
+    int exit;
+    const char* errContains;  // "" for no message at all
+    QByteArray out;           // exact, unless outStarts is set
+    bool outStarts = false;
+    QByteArray wire;  // the bytes written, in order; "*" skips the check
+};
+
+CliRun run(const Case& c) {
+    CliRun result;
+    VirtualPlatform platform;
+    platform.presentPorts = {1};
+    platform.files = c.files;
+    std::optional<ScriptedDevice> device;
+    int heard = 0;
+    platform.onSerialCreated = [&](FakeSerial& serial) {
+        device.emplace(platform);
+        if (c.before) {
+            c.before(platform, device->model);
+        }
+        auto hear = serial.deviceReceives;
+        // The serial control goes with the command's session, so the wire is noted as it happens.
+        serial.deviceReceives = [&, hear](std::uint8_t byte) {
+            result.wire.append(char(byte));
+            result.writes.emplace_back(platform.clock.now(), byte);
+            ++heard;
+            if (c.duringRun) {
+                c.duringRun(device->model, heard);
+            }
+            hear(byte);
+        };
+    };
+    cli::Context context(platform);
+    context.port = 1;
+    context.portPath = QStringLiteral("/dev/ttyUSB0");
+    context.out = [&](const QByteArray& b) { result.out += b; };
+    context.err = [&](const QByteArray& b) { result.err += b; };
+    result.exit = cli::runCli(context, c.args);
+    return result;
+}
+
+QByteArray bytes(std::initializer_list<int> values) {
+    QByteArray b;
+    for (int v : values) {
+        b.append(char(v));
+    }
+    return b;
+}
+
+QByteArray writeOf(const QByteArray& file) {
+    const SettingsBytes layout =
+        settingsToWriteLayout(calibrationFromTexts(*parseCompleteCalibrationFile(file).texts));
+    return bytes({2, 3}) + QByteArray(reinterpret_cast<const char*>(layout.data()), 43) + bytes({2});
+}
+
+TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
+    const QString f = QStringLiteral("unit.cal");
+    auto silentAfter = [](int n) {
+        return [n](sim::DeviceModel& m, int heard) {
+            if (heard == n)
+                m.setSilent(true);
+        };
+    };
+    const Case cases[] = {
+        {"read prints the .cal", {"read"}, {}, {}, {}, 0, "", factoryFile(), false, bytes({2})},
+        {"read as JSON",
+         {"read", "--json"},
+         {},
+         {},
+         {},
+         0,
+         "",
+         "{\"col\":[10,20,70,120,170],\"row\":[100,75,65",
+         true,
+         bytes({2})},
+        {"read from a silent device",
+         {"read"},
+         {},
+         {},
+         [](VirtualPlatform&, sim::DeviceModel& m) { m.setSilent(true); },
+         69,
+         "no answer from the KestroVar on Com 1 (/dev/ttyUSB0)\n",
+         "",
+         false,
+         bytes({2})},
+        {"read from an absent port",
+         {"read"},
+         {},
+         {},
+         [](VirtualPlatform& p, sim::DeviceModel&) { p.presentPorts.clear(); },
+         69,
+         "Com 1 (/dev/ttyUSB0) is not there",
+         "",
+         false,
+         ""},
+        {"read without permission",
+         {"read"},
+         {},
+         {},
+         [](VirtualPlatform& p, sim::DeviceModel&) {
+             p.portProblems[1] = QStringLiteral("permission denied.");
+         },
+         77,
+         "/dev/ttyUSB0 exists but cannot be opened: permission denied.",
+         "",
+         false,
+         ""},
+        {"read into a file that cannot be written",
+         {"read", "-o", "out.cal"},
+         {},
+         {},
+         [](VirtualPlatform& p, sim::DeviceModel&) { p.unwritable.insert(QStringLiteral("out.cal")); },
+         73,
+         "out.cal could not be written",
+         "",
+         false,
+         bytes({2})},
+        {"write what the device holds",
+         {"write", f},
+         {{f, factoryFile()}},
+         {},
+         {},
+         0,
+         "already holds",
+         "",
+         false,
+         bytes({2})},
+        {"write with --force",
+         {"write", f, "--force"},
+         {{f, factoryFile()}},
+         {},
+         {},
+         0,
+         "written to Com 1",
+         "",
+         false,
+         writeOf(factoryFile())},
+        {"write a change and verify it",
+         {"write", f},
+         {{f, changedFile()}},
+         {},
+         {},
+         0,
+         "and verified",
+         "",
+         false,
+         writeOf(changedFile())},
+        {"write without a read-back",
+         {"write", f},
+         {{f, changedFile()}},
+         silentAfter(45),
+         {},
+         1,
+         "not verified",
+         "",
+         false,
+         writeOf(changedFile())},
+        {"write an incomplete file",
+         {"write", f},
+         {{f, "10,20\r\n"}},
+         {},
+         {},
+         65,
+         "unit.cal: line 1 holds 2 values",
+         "",
+         false,
+         ""},
+        {"write a value the save refuses",
+         {"write", f},
+         {{f, changedFile("300")}},
+         {},
+         {},
+         65,
+         "\"300\"",
+         "",
+         false,
+         ""},
+        {"write a missing file", {"write", "nowhere.cal"}, {}, {}, {}, 66, "nowhere.cal: ", "", false, ""},
+        {"verify an equal file",
+         {"verify", f},
+         {{f, factoryFile()}},
+         {},
+         {},
+         0,
+         "holds the calibration in unit.cal",
+         "",
+         false,
+         bytes({2})},
+        {"verify a different file",
+         {"verify", f},
+         {{f, changedFile()}},
+         {},
+         {},
+         1,
+         "",
+         "Table row 1, column 1: file 30, device 24\n",
+         false,
+         bytes({2})},
+        {"monitor two frames as CSV",
+         {"monitor", "--count", "2", "--csv"},
+         {},
+         {},
+         {},
+         0,
+         "",
+         "time,input_voltage_v,input_temp_f,dew_point_f,output_voltage_v,modified_temp_f,output_temp_f,"
+         "correction_active\r\n2026-12-09T",
+         true,
+         bytes({1, 1})},
+        {"monitor a device that goes quiet",
+         {"monitor"},
+         {},
+         silentAfter(3),
+         {},
+         69,
+         "no frame from the KestroVar on Com 1 (/dev/ttyUSB0) for 1200 ms; 2 frames received",
+         "",
+         true,
+         "*"},
+        {"pause an active correction",
+         {"pause"},
+         {},
+         {},
+         {},
+         0,
+         "humidity correction paused",
+         "",
+         false,
+         bytes({1, 4, 1})},
+        {"pause a paused correction",
+         {"pause"},
+         {},
+         {},
+         [](VirtualPlatform&, sim::DeviceModel& m) {
+             Calibration c = sim::factorySettings();
+             c.correctionSwitch = 0;
+             m.setSettings(c);
+         },
+         0,
+         "already paused",
+         "",
+         false,
+         bytes({1})},
+        {"resume a device that ignores the toggle",
+         {"resume"},
+         {},
+         {},
+         [](VirtualPlatform&, sim::DeviceModel& m) {
+             Calibration c = sim::factorySettings();
+             c.correctionSwitch = 0;  // switched off: a toggle cannot make it active
+             m.setSettings(c);
+         },
+         1,
+         "does not report humidity correction active",
+         "",
+         false,
+         bytes({1, 4, 1, 1, 1})},
+        {"an unknown command",
+         {"frobnicate"},
+         {},
+         {},
+         {},
+         64,
+         "unknown command \"frobnicate\"",
+         "",
+         false,
+         ""},
+        {"an unknown option", {"read", "--fast"}, {}, {}, {}, 64, "unknown option --fast", "", false, ""},
+        {"a count that is no number",
+         {"monitor", "--count", "x"},
+         {},
+         {},
+         {},
+         64,
+         "--count takes",
+         "",
+         false,
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CliRun r = run(c);
+        EXPECT_EQ(r.exit, c.exit);
+        if (std::string(c.errContains).empty()) {
+            EXPECT_EQ(r.err, QByteArray());
+        } else {
+            EXPECT_TRUE(r.err.contains(c.errContains)) << r.err.toStdString();
+        }
+        if (c.outStarts) {
+            EXPECT_TRUE(r.out.startsWith(c.out)) << r.out.toStdString();
+        } else {
+            EXPECT_EQ(r.out, c.out);
+        }
+        if (c.wire != "*") {
+            EXPECT_EQ(r.wire.toHex(' '), c.wire.toHex(' '));
+        }
+    }
+}
+
+TEST(Cli, WriteKeepsTheDevicesPauses) {
+    Case c{"write", {"write", "unit.cal"}, {{"unit.cal", changedFile()}}, {}, {}, 0, "", "", false, ""};
+    const CliRun r = run(c);
+    ASSERT_EQ(r.exit, 0);
+    ASSERT_EQ(r.writes.size(), 46u);
+    const qint64 command = r.writes[1].first;                  // 0x03 right after the as-found read
+    EXPECT_EQ(r.writes[2].first - command, 700);               // the 43 bytes after the pause
+    EXPECT_EQ(r.writes[45].first - r.writes[44].first, 1000);  // the read-back after the settle wait
+    EXPECT_LT(r.writes[45].first + 30, 1900);                  // done well within 1.9 s
+}
+
+TEST(Cli, QuietLeavesOnlyData) {
+    VirtualPlatform platform;
+    platform.presentPorts = {1};
+    std::optional<ScriptedDevice> device;
+    platform.onSerialCreated = [&](FakeSerial&) { device.emplace(platform); };
+    QByteArray out, err;
+    cli::Context context(platform);
+    context.port = 1;
+    context.quiet = true;
+    context.out = [&](const QByteArray& b) { out += b; };
+    context.err = [&](const QByteArray& b) { err += b; };
+    platform.files[QStringLiteral("unit.cal")] = factoryFile();
+    EXPECT_EQ(cli::runCli(context, {"write", "unit.cal"}), 0);
+    EXPECT_EQ(err, QByteArray());
+    EXPECT_EQ(out, QByteArray());
+}
+
+}  // namespace
+}  // namespace kv::test
