@@ -1,5 +1,5 @@
 # Installs the component "application" into PREFIX and checks that exactly the expected files arrive:
-# the two programs, the menu entry and one icon per size, and nothing else (no tests, no libraries).
+# the three programs, their man pages, the menu entry and one icon per size, and nothing else (no tests, no libraries).
 #   cmake -DBUILD_DIR=... -DPREFIX=... -DICON_SIZES=16,22,... -P check_install.cmake
 cmake_minimum_required(VERSION 3.25)
 string(REPLACE "," ";" ICON_SIZES "${ICON_SIZES}")
@@ -12,8 +12,12 @@ if(NOT result EQUAL 0)
 endif()
 
 set(expected
+    bin/kestrovar-cli
     bin/kestrovar-link
     bin/kestrovar-sim
+    share/man/man1/kestrovar-cli.1.gz
+    share/man/man1/kestrovar-link.1.gz
+    share/man/man1/kestrovar-sim.1.gz
     share/applications/kestrovar-link.desktop
     share/pixmaps/kestrovar-link.png)
 foreach(size ${ICON_SIZES})
