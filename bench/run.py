@@ -258,6 +258,67 @@ def measure_session(args, sim_path, workdir, env, results):
         p.quit()
 
 
+def measure_cli(args, sim_path, workdir, env, results):
+    """kestrovar-cli against the same simulated device: each command from process start to exit."""
+    def timed(words, expect=0):
+        start = now_ns()
+        r = subprocess.run([args.cli, "--port", sim_path] + words, cwd=workdir, env=env, capture_output=True)
+        took = ms(now_ns() - start)
+        if r.returncode != expect:
+            raise Failure("kestrovar-cli %s: exit %d: %s" % (" ".join(words), r.returncode,
+                                                            r.stderr.decode(errors="replace").strip()))
+        return took, r.stdout
+
+    results["cli_version_ms"] = [timed_version(args) for _ in range(11)]
+    reads = []
+    for _ in range(7):
+        took, original = timed(["read"])
+        reads.append(took)
+    results["cli_read_ms"] = reads
+    lines = original.split(b"\r\n")
+    cells = lines[2].split(b",")
+    cells[0] = b"%d" % ((int(cells[0]) + 1) % 256)
+    changed = b"\r\n".join(lines[:2] + [b",".join(cells)] + lines[3:])
+    files = [os.path.join(workdir, name) for name in ("a.cal", "b.cal")]
+    for path, content in zip(files, (changed, original)):
+        with open(path, "wb") as f:
+            f.write(content)
+    writes, unchanged = [], []
+    for i in range(6):  # each write changes the device: a, b, a, ...
+        writes.append(timed(["write", files[i % 2]])[0])
+        unchanged.append(timed(["write", files[i % 2]])[0])
+    results["cli_write_ms"] = writes
+    results["cli_write_same_ms"] = unchanged
+
+    seconds = max(10.0, args.cpu_seconds / 2)
+    proc = subprocess.Popen([args.cli, "--port", sim_path, "monitor", "--csv"], cwd=workdir, env=env,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    try:
+        if not proc.stdout.readline().startswith(b"time,"):
+            raise Failure("kestrovar-cli monitor: no CSV header")
+        proc.stdout.readline()  # the first frame
+        rows = []
+        threading.Thread(target=lambda: rows.extend(iter(proc.stdout.readline, b"")), daemon=True).start()
+        t0, c0 = now_ns(), task_cpu_ns(proc.pid)
+        time.sleep(seconds)
+        t1, c1 = now_ns(), task_cpu_ns(proc.pid)
+        results["cli_monitor_cpu"] = [100.0 * (c1 - c0) / (t1 - t0)]
+        results["cli_monitor_rss_mb"] = [proc_status(proc.pid, "VmHWM") / 1024]
+        results["cli_monitor_frames"] = len(rows)
+        results["cli_monitor_seconds"] = (t1 - t0) / 1e9
+    finally:
+        proc.send_signal(signal.SIGTERM)
+        proc.wait(timeout=5)
+    if proc.returncode != 0:
+        raise Failure("kestrovar-cli monitor ended with %d on SIGTERM" % proc.returncode)
+
+
+def timed_version(args):
+    start = now_ns()
+    subprocess.run([args.cli, "--version"], check=True, capture_output=True)
+    return ms(now_ns() - start)
+
+
 def run_frame_bench(args, iterations, gap_ms):
     out = subprocess.run([args.frame_bench, str(iterations), str(gap_ms)], check=True, capture_output=True,
                          text=True, env=dict(os.environ, QT_QPA_PLATFORM="offscreen")).stdout
@@ -349,6 +410,24 @@ def table(results, args):
     if v is not None:
         add("Save to the device, click to result shown (median of %d)" % len(results["save_ms"]),
             "%.3f s" % (v / 1000), "3.7 s ± 60 ms", abs(v - 3700) <= 60)
+    v = median(results.get("cli_read_ms", []))
+    if v is not None:
+        add("kestrovar-cli read, process start to exit (median of %d)" % len(results["cli_read_ms"]),
+            "%.0f ms" % v, "< 150 ms", v < 150)
+        w = median(results["cli_write_ms"])
+        add("kestrovar-cli write with its verify (median of %d)" % len(results["cli_write_ms"]),
+            "%.3f s" % (w / 1000), "< 1.9 s", w < 1900)
+        w = median(results["cli_write_same_ms"])
+        add("kestrovar-cli write, nothing to change (median of %d)" % len(results["cli_write_same_ms"]),
+            "%.0f ms" % w, "< 150 ms", w < 150)
+        w = median(results["cli_version_ms"])
+        add("kestrovar-cli --version (median of %d)" % len(results["cli_version_ms"]), "%.1f ms" % w,
+            "< 20 ms", w < 20)
+        w = median(results["cli_monitor_rss_mb"])
+        add("kestrovar-cli monitor --csv: peak memory (VmHWM)", "%.1f MB" % w, "< 15 MB", w < 15)
+        w = median(results["cli_monitor_cpu"])
+        add("kestrovar-cli monitor --csv: CPU (%.0f s, %d frames), share of one core"
+            % (results["cli_monitor_seconds"], results["cli_monitor_frames"]), "%.3f %%" % w, "< 0.2 %", w < 0.2)
     v = median(results.get("suite_s", []))
     if v is not None:
         add("test suite, wall time (ctest -j2)", "%.1f s" % v, "< 120 s", v < 120)
@@ -405,14 +484,16 @@ def main():
     parser.add_argument("--offscreen", action="store_true", help="no Xvfb, Qt's offscreen platform only")
     parser.add_argument("--no-peer", dest="peer", action="store_false", help="leave out CuteCom")
     parser.add_argument("--no-tests", dest="tests", action="store_false", help="leave out the test suite")
+    parser.add_argument("--only-cli", action="store_true", help="measure kestrovar-cli alone")
     args = parser.parse_args()
 
     args.build = os.path.abspath(args.build)
     args.link = os.path.join(args.build, "kestrovar-link")
     args.sim = os.path.join(args.build, "kestrovar-sim")
+    args.cli = os.path.join(args.build, "kestrovar-cli")
     args.frame_bench = os.path.join(args.build, "bench", "kv_bench_frame")
     args.waiter = os.path.join(args.build, "bench", "kv_wait_mapped")
-    for path in (args.link, args.sim, args.frame_bench):
+    for path in (args.link, args.sim, args.cli, args.frame_bench):
         if not os.access(path, os.X_OK):
             sys.exit("run.py: %s is missing; build first" % path)
 
@@ -444,8 +525,11 @@ def main():
 
         steps = [("start-up", lambda: measure_startups(args, sim_path, workdir, env, xenv, results)),
                  ("monitoring, loads and saves", lambda: measure_session(args, sim_path, workdir, env, results)),
+                 ("kestrovar-cli", lambda: measure_cli(args, sim_path, workdir, env, results)),
                  ("kv_bench_frame", lambda: measure_frame_bench(args, results))]
-        if args.tests:
+        if args.only_cli:
+            steps = [s for s in steps if s[0] == "kestrovar-cli"]
+        elif args.tests:
             steps.append(("test suite", lambda: measure_tests(args, results)))
         for name, step in steps:
             sys.stderr.write("bench: %s...\n" % name)
