@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -16,10 +17,9 @@
 #ifdef Q_OS_WIN
 #include <windows.h>
 #else
-#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
-
-#include <cerrno>
 #endif
 
 namespace kv {
@@ -44,13 +44,65 @@ std::optional<LineSettings> LineSettings::parse(const QString& text) {
 
 namespace {
 
+// How long one written byte may take to reach the driver, and the driver to send what it holds
+// before a close. At 19200 baud a byte takes half a millisecond on the line.
+constexpr int kOutputLimitMs = 100;
+constexpr int kDrainLimitMs = 200;
+
+// Waits, until `deadline` at most, for the driver's output queue to empty, then for the last byte to
+// leave the UART. false when the queue did not empty in time or the port has gone away.
+bool drainOutput(QSerialPort& port, const QDeadlineTimer& deadline) {
+#ifdef Q_OS_WIN
+    const HANDLE handle = port.handle();
+    for (;;) {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!ClearCommError(handle, &errors, &status)) {
+            return false;
+        }
+        if (status.cbOutQue == 0) {
+            break;
+        }
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        Sleep(1);
+    }
+    // With the queue empty this returns once the driver has completed the last write.
+    return FlushFileBuffers(handle) != 0;
+#else
+    const int fd = port.handle();
+#ifdef TIOCOUTQ
+    // tcdrain alone has no time limit; a stalled adapter must not hang the window.
+    for (;;) {
+        int queued = 0;
+        if (::ioctl(fd, TIOCOUTQ, &queued) != 0) {
+            return false;
+        }
+        if (queued <= 0) {
+            break;
+        }
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        QThread::usleep(500);
+    }
+#else
+    Q_UNUSED(deadline);
+#endif
+    // The queue is empty: what is left is the UART's own FIFO and shift register, a few character
+    // times at most.
+    return ::tcdrain(fd) == 0;
+#endif
+}
+
 class QtSerialControl : public QObject, public SerialControl {
   public:
     explicit QtSerialControl(const PortMap& ports) : ports_(ports) {
         connect(&port_, &QSerialPort::readyRead, this, &QtSerialControl::raiseReceived);
         connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialControl::onError);
     }
-    ~QtSerialControl() override { setPortOpen(false); }
+    ~QtSerialControl() override { closePort(); }
 
     void setCommPort(int port) override { commPort_ = port; }
     int CommPort() const override { return commPort_; }
@@ -64,14 +116,7 @@ class QtSerialControl : public QObject, public SerialControl {
 
     bool setPortOpen(bool open) override {
         if (!open) {
-            if (port_.isOpen()) {
-                // Written bytes are already with the driver (Output flushes); wait for any rest anyway,
-                // because closing a QSerialPort discards what it still buffers.
-                if (port_.bytesToWrite() > 0) {
-                    port_.waitForBytesWritten(100);
-                }
-                port_.close();
-            }
+            closePort();
             return true;
         }
         if (port_.isOpen()) {
@@ -81,7 +126,9 @@ class QtSerialControl : public QObject, public SerialControl {
         if (name.isEmpty()) {
             return false;
         }
-        port_.setPortName(name);
+        // A link such as /dev/serial/by-id/... is opened as the device it names, so that the lock
+        // file QSerialPort takes ("LCK..ttyUSB0") is the one other programs look for.
+        port_.setPortName(devicePath(name));
         port_.setBaudRate(settings_.baud);
         port_.setDataBits(QSerialPort::DataBits(settings_.dataBits));
         port_.setParity(settings_.parity == 'E'   ? QSerialPort::EvenParity
@@ -111,9 +158,12 @@ class QtSerialControl : public QObject, public SerialControl {
         if (port_.write(&c, 1) != 1) {
             return false;
         }
-        // Synchronous: the byte is handed to the driver before Output returns.
-        while (port_.isOpen() && port_.bytesToWrite() > 0) {
-            if (!port_.flush() && !port_.waitForBytesWritten(100)) {
+        // Synchronous: the byte is handed to the driver before Output returns, or the deadline
+        // passes. Only waitForBytesWritten is asked, never flush(): on Windows flush() merely starts
+        // the overlapped write and answers true while it is still in flight.
+        const QDeadlineTimer deadline(kOutputLimitMs);
+        while (port_.isOpen() && port_.bytesToWrite() > 0 && !deadline.hasExpired()) {
+            if (!port_.waitForBytesWritten(int(deadline.remainingTime()))) {
                 break;
             }
         }
@@ -130,6 +180,32 @@ class QtSerialControl : public QObject, public SerialControl {
     int CommEvent() const override { return event_; }
 
   private:
+    // Every close goes through here. Qt 6.4's QSerialPort::close() puts back the line settings the
+    // port had before the open, at once: on POSIX tcsetattr(TCSANOW) with the saved termios, then
+    // close(); on Windows CancelIo, which abandons a write still in flight, then SetCommState and
+    // SetCommTimeouts with the saved DCB, then CloseHandle. The settings before the open are often
+    // 9600 baud, so a byte still in the driver's queue or the UART's shift register would leave at
+    // the wrong speed or not at all: the pause byte and the last settings byte, written just before
+    // a close. Output has already handed the byte to the driver; waiting here until the driver's
+    // queue is empty and the UART has sent it (tcdrain; FlushFileBuffers) means the restore meets
+    // an idle line. The wait is bounded, so a stalled adapter is closed all the same.
+    void closePort() {
+        if (!port_.isOpen()) {
+            return;
+        }
+        const QDeadlineTimer deadline(kDrainLimitMs);
+        while (port_.isOpen() && port_.bytesToWrite() > 0 && !deadline.hasExpired()) {
+            if (!port_.waitForBytesWritten(int(deadline.remainingTime()))) {
+                break;
+            }
+        }
+        // A failing wait may have reported the adapter gone, and onError closed the port already.
+        if (port_.isOpen()) {
+            drainOutput(port_, deadline);
+            port_.close();
+        }
+    }
+
     // readyRead fires only when new bytes arrive, so keep raising the event while a whole block waits.
     void raiseReceived() {
         if (raising_) {
@@ -152,6 +228,8 @@ class QtSerialControl : public QObject, public SerialControl {
     void onError(QSerialPort::SerialPortError error) {
         // A vanished adapter shows as a stream of read errors until the port is closed. Closing at
         // once makes the next Output fail, which is how the link notices.
+        // This runs inside QSerialPort's own calls, waits included, so it closes without the drain
+        // of closePort: the adapter has gone, and there is no line left to protect.
         if ((error == QSerialPort::ReadError || error == QSerialPort::ResourceError) && port_.isOpen()) {
             port_.close();
         }
@@ -229,60 +307,24 @@ qint64 QtSystemPlatform::nowMs() const {
 }
 
 bool QtSystemPlatform::portExists(int port) {
-    const QString name = ports_.systemName(port);
-    if (name.isEmpty()) {
+    if (port < kFirstPort || port > kLastPort) {
         return false;
     }
-#ifdef Q_OS_WIN
-    const QByteArray device = (QStringLiteral("\\\\.\\") + name).toLocal8Bit();
-    HANDLE handle = CreateFileA(device.constData(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        probeErrors_[port] = int(GetLastError());
-        return false;
-    }
-    CloseHandle(handle);
-    probeErrors_[port] = 0;
-    return true;
-#else
-    // A port exists when it can be opened read-write right now. The probe runs only while the
-    // program has no port open, never writes and leaves the line settings alone. Opening a real UART
-    // raises DTR/RTS for the moment it is open; the compensator talks over RX/TX only, and Windows'
-    // own CreateFile probe of a COM port does the same, so the pulse is harmless to it.
-    // Why an open failed is kept for portProblem, so that explaining it needs no second open.
-    const QByteArray path = QFile::encodeName(name);
-    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        probeErrors_[port] = errno;
-        return false;
-    }
-    ::close(fd);
-    probeErrors_[port] = 0;
-    return true;
-#endif
+    // The probe runs only while the program has no port open. Why it failed is kept for
+    // portProblem, so that explaining it needs no second open.
+    probes_[port] = probePortStatus(ports_.systemName(port));
+    return probes_[port].state == PortState::Present;
 }
 
 std::optional<QString> QtSystemPlatform::portProblem(int port) {
-    if (port < kFirstPort || port > kLastPort) {
-        return std::nullopt;
+    if (port < kFirstPort || port > kLastPort || probes_[port].explanation.isEmpty()) {
+        return std::nullopt;  // opened, never probed, no such device, or not a working port
     }
-#ifdef Q_OS_WIN
-    // Windows answers "access denied" for a port that another program holds open; that is no
-    // problem of this user's to fix.
-    return std::nullopt;
-#else
-    const int error = probeErrors_[port];
-    if (error != EACCES && error != EPERM) {
-        return std::nullopt;  // opened, no such device, or a device that is not a working port
-    }
-#ifdef Q_OS_LINUX
-    return QStringLiteral(
-        "permission denied. Add your user to the dialout group (sudo adduser $USER dialout) and log in "
-        "again.");
-#else
-    return QStringLiteral("permission denied. Ask the administrator for read and write access to it.");
-#endif
-#endif
+    return probes_[port].explanation;
+}
+
+AdapterInfo QtSystemPlatform::portAdapter(int port) {
+    return adapterInfo(ports_.systemName(port));
 }
 
 void QtSystemPlatform::printNotice(const QString& text) {

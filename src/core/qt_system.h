@@ -1,6 +1,7 @@
 // The production system: QSerialPort, QTimer, sleeps, the wall clock and the file system.
 #pragma once
 
+#include "core/port_info.h"
 #include "core/port_map.h"
 #include "core/system.h"
 
@@ -23,6 +24,7 @@ class QtSystemPlatform : public virtual SystemPlatform {
     bool portExists(int port) override;
     QString portSystemName(int port) const override;
     std::optional<QString> portProblem(int port) override;
+    AdapterInfo portAdapter(int port) override;
     void printNotice(const QString& text) override;
     std::optional<QByteArray> readBinaryFile(const QString& path) override;
     bool writeBinaryFile(const QString& path, const QByteArray& bytes) override;
@@ -34,9 +36,8 @@ class QtSystemPlatform : public virtual SystemPlatform {
 
   private:
     PortMap ports_;
-    // The error of each port's latest failed probe (errno, or the Windows error code); 0 after a
-    // successful one.
-    std::array<int, kLastPort + 1> probeErrors_{};
+    // What each port's latest probe found.
+    std::array<PortStatus, kLastPort + 1> probes_{};
 };
 
 // Parses line settings such as "19200,N,8,1".

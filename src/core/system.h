@@ -4,6 +4,8 @@
 // dialogs) are in gui/platform.h.
 #pragma once
 
+#include "core/port_info.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -96,9 +98,12 @@ class SystemPlatform {
     // The system's name for port n: "COM3" on Windows, a device path elsewhere.
     virtual QString portSystemName(int port) const = 0;
     // Why port n was not usable at its latest portExists probe although its device is there, in
-    // words for the user (such as a missing permission and what to do about it); nothing when that
-    // probe opened the port or found no device. Answers from that probe: it opens nothing itself.
+    // words for the user naming its path (a missing permission and what to do about it, another
+    // program holding it); nothing when that probe opened the port or found no device. Answers from
+    // that probe: it opens nothing itself.
     virtual std::optional<QString> portProblem(int port) = 0;
+    // The adapter behind port n as the system describes it. Opens nothing.
+    virtual AdapterInfo portAdapter(int port) = 0;
 
     // One line for the person who started the program, on the standard error stream.
     virtual void printNotice(const QString& text) = 0;

@@ -277,6 +277,41 @@ void Form1::buildControls() {
         button("Command10", QStringLiteral("Load Settings from File"), twips(6960, 7440, 2655, 735), 12);
     Command9 = button("Command9", QStringLiteral("Save Settings to File"), twips(9720, 7440, 2655, 735), 12);
 
+    // What a screen reader says for each box and button: the label beside it, without its colon.
+    // Buttons with a caption are read by it; "+", "-" and "Toggle" say what they change.
+    auto labelled = [](QLabel* label, QLineEdit* box) {
+        QString name = label->text();
+        if (name.endsWith(u':')) {
+            name.chop(1);
+        }
+        label->setBuddy(box);
+        box->setAccessibleName(name);
+    };
+    const std::pair<QLabel*, QLineEdit*> monitoringBoxes[] = {
+        {Label1, Text1}, {Label4, Text4}, {Label3, Text3},  {Label2, Text2},
+        {Label5, Text5}, {Label7, Text6}, {Label12, Text9},
+    };
+    for (const auto& [l, box] : monitoringBoxes) {
+        labelled(l, box);
+        box->setAccessibleDescription(QStringLiteral("Live reading from the KestroVar"));
+    }
+    labelled(Label9, Text7);
+    labelled(Label10, Text8);
+    for (int i = 0; i < 5; ++i) {
+        Col[i]->setAccessibleName(QStringLiteral("MCT °F axis value %1").arg(i + 1));
+    }
+    for (int j = 0; j < 6; ++j) {
+        Row[j]->setAccessibleName(QStringLiteral("Dew point °F axis value %1").arg(j + 1));
+    }
+    for (int k = 0; k < 30; ++k) {
+        Matrix[k]->setAccessibleName(QStringLiteral("Table row %1, column %2").arg(k / 5 + 1).arg(k % 5 + 1));
+    }
+    Command13->setAccessibleName(QStringLiteral("Increase Table By 10°F"));
+    Command12->setAccessibleName(QStringLiteral("Decrease Table By 10°F"));
+    Command7->setAccessibleName(QStringLiteral("Increase Startup Time Delay"));
+    Command8->setAccessibleName(QStringLiteral("Decrease Startup Time Delay"));
+    Command6->setAccessibleName(QStringLiteral("Toggle Humidity Correction Active"));
+
     // The big "+" and "-" glyphs are larger than their buttons; let them use the whole face.
     for (QPushButton* b : {Command13, Command12, Command7, Command8}) {
         b->setStyleSheet(QStringLiteral("QPushButton { padding: 0px; }"));

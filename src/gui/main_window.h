@@ -79,7 +79,8 @@ class Form1 : public QMainWindow {
 
     bool PortExists(int portNumber);
     void RefreshPortMenu();
-    // The line that tells why port n is absent although its device is there; printed once per device.
+    // Tells why port n is absent although its device is there (problem, from the platform): printed
+    // once per device, and returned for the tool tip.
     QString explainPortProblem(int portNumber, const QString& problem);
     void comp_Click(int portNumber);  // the handler of the menu item "Com n"
     void readSavedPort();

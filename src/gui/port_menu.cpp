@@ -1,3 +1,4 @@
+#include "core/port_info.h"
 #include "core/port_map.h"
 #include "gui/main_window.h"
 
@@ -26,6 +27,9 @@ void Form1::RefreshPortMenu() {
             item->setEnabled(true);
             item->setVisible(true);
             anyVisible = true;
+            // Which adapter this is: it may be another one than at the last refresh.
+            const QString tip = describeAdapter(platform_.portAdapter(n)).join(u'\n');
+            item->setToolTip(tip == QStringLiteral("COM%1").arg(n) ? QString() : tip);
             if (savedPort.holdsPort(n)) {
                 MSComm1->setCommPort(n);
                 item->setChecked(true);
@@ -53,12 +57,10 @@ void Form1::RefreshPortMenu() {
 }
 
 QString Form1::explainPortProblem(int portNumber, const QString& problem) {
-    const QString path = platform_.portSystemName(portNumber);
-    const QString text = QStringLiteral("%1 exists but cannot be opened: %2").arg(path, problem);
-    if (portNoticesGiven_.insert(path).second) {
-        platform_.printNotice(QStringLiteral("kestrovar-link: ") + text);
+    if (portNoticesGiven_.insert(platform_.portSystemName(portNumber)).second) {
+        platform_.printNotice(QStringLiteral("kestrovar-link: ") + problem);
     }
-    return text;
+    return problem;
 }
 
 void Form1::comp_Click(int portNumber) {

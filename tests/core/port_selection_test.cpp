@@ -66,6 +66,14 @@ TEST(PortNames, AssignmentsOverrideSinglePortsAndRejectMistakes) {
         {{"1=/dev/pts/4"}, true, 1, "/dev/pts/4"},
         {{" 16 = /dev/ttyS3 "}, true, 16, "/dev/ttyS3"},
         {{"3=/dev/ttyS0", "3=/dev/ttyS1"}, true, 3, "/dev/ttyS1"},
+        {{"2=/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A9X3K2-if00-port0"},
+         true,
+         2,
+         "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A9X3K2-if00-port0"},
+        {{"4=/dev/serial/by-id/usb-Maker_Model=2_77-if00"},
+         true,
+         4,
+         "/dev/serial/by-id/usb-Maker_Model=2_77-if00"},
         {{"0=/dev/ttyS0"}, false, 0, {}},
         {{"17=/dev/ttyS0"}, false, 0, {}},
         {{"3="}, false, 0, {}},
@@ -110,6 +118,8 @@ TEST(PortNames, DefaultsAndTheEnvironmentVariable) {
               QStringList({"1=/dev/pts/4", "3=/dev/ttyS0"}));
     EXPECT_EQ(PortMap::splitVariable(""), QStringList());
     EXPECT_EQ(PortMap::splitVariable(" , 2=/a ,"), QStringList({"2=/a"}));
+    EXPECT_EQ(PortMap::splitVariable("1=/dev/serial/by-id/usb-FTDI_FT232R_A9-if00-port0,9=/dev/ttyACM0"),
+              QStringList({"1=/dev/serial/by-id/usb-FTDI_FT232R_A9-if00-port0", "9=/dev/ttyACM0"}));
 }
 
 }  // namespace

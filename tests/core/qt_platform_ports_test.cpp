@@ -1,5 +1,6 @@
 // The production port probe on real device files, as an ordinary user: a port is present exactly
-// when it opens, and a device that is there but refuses this user is explained from that same probe.
+// when it opens and no running program holds its lock, and a device that is there but refuses this
+// user or is held by another program is explained from that same probe.
 #include "core/qt_system.h"
 
 #include <QDir>
@@ -9,21 +10,27 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 namespace kv {
 namespace {
 
 struct ProbeResult {
-    bool exists = false;
-    QString problem;  // empty: none
+    bool exists = false;  // the platform's probe
+    QString problem;      // and its explanation; empty: none
+    PortStatus status;    // probePortStatus with the test's lock folder
     bool skipped = false;
 };
 
 // Probes `path` as port 1 in a child process that runs as the user "nobody" when the tests run as
-// root, so that file permissions bind as they do for a technician's own account.
-ProbeResult probeAsOrdinaryUser(const QString& path) {
+// root, so that file permissions and exclusive opens bind as they do for a technician's own account.
+ProbeResult probeAsOrdinaryUser(const QString& path, const QString& lockFolder) {
     int fds[2];
     if (::pipe(fds) != 0) {
         ADD_FAILURE() << "no pipe";
@@ -40,7 +47,10 @@ ProbeResult probeAsOrdinaryUser(const QString& path) {
             ports.set(1, path);
             QtSystemPlatform platform(ports);
             const bool exists = platform.portExists(1);
-            answer = QByteArray(exists ? "1" : "0") + platform.portProblem(1).value_or(QString()).toUtf8();
+            const PortStatus status = probePortStatus(path, {lockFolder});
+            answer = QByteArray(exists ? "1" : "0") + char('0' + int(status.state)) +
+                     platform.portProblem(1).value_or(QString()).toUtf8() + '\n' +
+                     status.explanation.toUtf8();
         }
         const ssize_t written = ::write(fds[1], answer.constData(), size_t(answer.size()));
         ::_exit(written == answer.size() ? 0 : 1);
@@ -57,12 +67,22 @@ ProbeResult probeAsOrdinaryUser(const QString& path) {
     ::waitpid(child, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the probing child failed";
     if (answer == "skip") {
-        return {false, {}, true};
+        return {false, {}, {}, true};
     }
-    return {answer.startsWith('1'), QString::fromUtf8(answer.mid(1)), false};
+    const QList<QByteArray> texts = answer.mid(2).split('\n');
+    return {answer.startsWith('1'),
+            QString::fromUtf8(texts.value(0)),
+            {PortState(answer[1] - '0'), QString::fromUtf8(texts.value(1))},
+            false};
 }
 
-TEST(QtPlatformPorts, AProbeTellsARefusedDeviceFromAMissingOne) {
+void writeLock(const QString& file, qint64 pid) {
+    QFile lock(file);
+    ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
+    lock.write(QByteArray::number(pid).rightJustified(10, ' ') + '\n');  // as UUCP programs write it
+}
+
+TEST(QtPlatformPorts, AProbeTellsARefusedOrBusyDeviceFromAMissingOne) {
     QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/kv-ports-XXXXXX"));
     ASSERT_TRUE(dir.isValid());
     // Others may pass through the folder, as through /dev.
@@ -76,33 +96,99 @@ TEST(QtPlatformPorts, AProbeTellsARefusedDeviceFromAMissingOne) {
     ASSERT_TRUE(QFile::setPermissions(refused, QFile::Permissions()));  // like a tty of group dialout
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("ttyACM0")));
 
+    // A terminal another program holds open with TIOCEXCL, as QSerialPort does.
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const QString held = QString::fromLocal8Bit(::ptsname(master));
+    const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    ASSERT_EQ(::fchmod(slave, 0666), 0);
+    ASSERT_EQ(::ioctl(slave, TIOCEXCL), 0);
+
+    // Lock files: a live program (this test) holds /dev/zero; the one of /dev/full is stale.
+    const QString locks = dir.filePath(QStringLiteral("lock"));
+    ASSERT_TRUE(QDir().mkpath(locks));
+    writeLock(locks + QStringLiteral("/LCK..zero"), ::getpid());
+    writeLock(locks + QStringLiteral("/LCK..full"), 999999999);  // above any process id
+    const QString link = dir.filePath(QStringLiteral("usb-FTDI_FT232R_USB_UART_A9X3K2-if00-port0"));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), link));
+
+    const QString noPermission = QStringLiteral(
+        " exists but cannot be opened: permission denied. Add your user to the dialout group (sudo adduser "
+        "$USER dialout) and log in again.");
     struct Case {
         const char* what;
         QString path;
-        bool exists;
-        bool permissionProblem;
+        PortState state;
+        QString explanation;
+        bool locked;  // decided by the test's lock folder, which the platform does not look in
     };
     const Case cases[] = {
-        {"a device anyone may open", QStringLiteral("/dev/null"), true, false},
-        {"a device this user may not open", refused, false, true},
-        {"no device at that path", dir.filePath(QStringLiteral("ttyUSB7")), false, false},
-        {"something that is no device", dir.filePath(QStringLiteral("ttyACM0")), false, false},
+        {"a device anyone may open", QStringLiteral("/dev/null"), PortState::Present, {}, false},
+        {"a device this user may not open", refused, PortState::NoPermission, refused + noPermission, false},
+        {"a device another program holds exclusively", held, PortState::InUse,
+         held + QStringLiteral(" is in use by another program"), false},
+        {"no device at that path", dir.filePath(QStringLiteral("ttyUSB7")), PortState::Absent, {}, false},
+        {"something that is no device",
+         dir.filePath(QStringLiteral("ttyACM0")),
+         PortState::Absent,
+         {},
+         false},
+        {"a device whose lock a running program holds", QStringLiteral("/dev/zero"), PortState::InUse,
+         QStringLiteral("/dev/zero is in use by another program"), true},
+        {"the same device by its stable name", link, PortState::InUse,
+         link + QStringLiteral(" is in use by another program"), true},
+        {"a device with a stale lock", QStringLiteral("/dev/full"), PortState::Present, {}, true},
     };
     for (const Case& c : cases) {
-        const ProbeResult result = probeAsOrdinaryUser(c.path);
+        const ProbeResult result = probeAsOrdinaryUser(c.path, locks);
         if (result.skipped) {
             GTEST_SKIP() << "cannot run a probe as an ordinary user here";
         }
-        EXPECT_EQ(result.exists, c.exists) << c.what;
-        if (c.permissionProblem) {
-            EXPECT_TRUE(result.problem.startsWith(QStringLiteral("permission denied."))) << c.what;
-#ifdef Q_OS_LINUX
-            EXPECT_TRUE(result.problem.contains(QStringLiteral("sudo adduser $USER dialout"))) << c.what;
-#endif
-        } else {
-            EXPECT_EQ(result.problem, QString()) << c.what;
+        EXPECT_EQ(result.status.state, c.state) << c.what;
+        EXPECT_EQ(result.status.explanation, c.explanation) << c.what;
+        if (!c.locked) {
+            EXPECT_EQ(result.exists, c.state == PortState::Present) << c.what;
+            EXPECT_EQ(result.problem, c.explanation) << c.what;
         }
     }
+    ::close(slave);
+    ::close(master);
+}
+
+TEST(QtPlatformPorts, AnAdapterIsKnownByItsStableName) {
+    QTemporaryDir byId;
+    ASSERT_TRUE(byId.isValid());
+    const QString stable = byId.filePath(QStringLiteral("usb-Prolific_PL2303_0123-if00-port0"));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/null"), stable));
+    ASSERT_TRUE(QFile::link(byId.filePath(QStringLiteral("gone")), byId.filePath(QStringLiteral("usb-old"))));
+    struct Case {
+        QString path;
+        QString device;
+        QString stableName;
+    };
+    const Case cases[] = {
+        {QStringLiteral("/dev/null"), QStringLiteral("/dev/null"), stable},
+        {stable, QStringLiteral("/dev/null"), stable},  // --port 1=/dev/serial/by-id/...
+        {QStringLiteral("/dev/zero"), QStringLiteral("/dev/zero"), {}},
+        {byId.filePath(QStringLiteral("usb-old")), byId.filePath(QStringLiteral("usb-old")),
+         byId.filePath(QStringLiteral("usb-old"))},  // unplugged: its name is all there is
+    };
+    for (const Case& c : cases) {
+        const AdapterInfo info = adapterInfo(c.path, byId.path());
+        EXPECT_EQ(info.path, c.device) << c.path.toStdString();
+        EXPECT_EQ(devicePath(c.path), c.device) << c.path.toStdString();
+        EXPECT_EQ(info.stableName, c.stableName) << c.path.toStdString();
+    }
+    EXPECT_EQ(
+        describeAdapter({QStringLiteral("/dev/ttyUSB2"), stable, QStringLiteral("USB-Serial Controller"),
+                         QStringLiteral("Prolific"), QStringLiteral("0123")}),
+        QStringList({QStringLiteral("/dev/ttyUSB2"), stable, QStringLiteral("USB-Serial Controller"),
+                     QStringLiteral("Maker: Prolific"), QStringLiteral("Serial number: 0123")}));
+    EXPECT_EQ(describeAdapter({QStringLiteral("/dev/ttyUSB2"), QStringLiteral("/dev/ttyUSB2"), {}, {}, {}}),
+              QStringList({QStringLiteral("/dev/ttyUSB2")}));
 }
 
 TEST(QtPlatformPorts, WithoutAProbeThereIsNothingToExplain) {

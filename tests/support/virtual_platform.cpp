@@ -307,6 +307,12 @@ std::optional<QString> VirtualPlatform::portProblem(int port) {
     return problem->second;
 }
 
+AdapterInfo VirtualPlatform::portAdapter(int port) {
+    AdapterInfo info = adapters[port];
+    info.path = portSystemName(port);
+    return info;
+}
+
 QString VirtualPlatform::portSystemName(int port) const {
     auto it = portNames.find(port);
     return it != portNames.end() ? it->second : QStringLiteral("COM%1").arg(port);

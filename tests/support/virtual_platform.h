@@ -156,6 +156,7 @@ class VirtualPlatform : public Platform {
     bool portExists(int port) override;
     QString portSystemName(int port) const override;
     std::optional<QString> portProblem(int port) override;
+    AdapterInfo portAdapter(int port) override;
     void printNotice(const QString& text) override { notices.push_back({clock.now(), text}); }
     std::optional<QByteArray> readBinaryFile(const QString& path) override;
     bool writeBinaryFile(const QString& path, const QByteArray& bytes) override;
@@ -178,6 +179,8 @@ class VirtualPlatform : public Platform {
     // counts as absent whether or not it is in presentPorts.
     std::map<int, QString> portProblems;
     std::vector<int> problemQueries;  // the ports portProblem was asked about, in order
+    // What the system tells about each adapter; the path is always portSystemName.
+    std::map<int, AdapterInfo> adapters;
 
     struct Notice {
         qint64 time;

@@ -1,6 +1,7 @@
 // The main window as a user sees it: every control where it belongs, with its caption and font.
 #include "support/window_harness.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
@@ -8,6 +9,8 @@
 #include <QPushButton>
 
 #include <gtest/gtest.h>
+
+#include <map>
 
 namespace kv::test {
 namespace {
@@ -195,13 +198,80 @@ TEST(Layout, MenusHaveTheirItemsWithoutShortcuts) {
     }
 }
 
-TEST(Layout, PortItemsShowTheDevicePathWhereItIsNotComN) {
+TEST(Layout, PortItemsTellTheAdaptersApart) {
     WindowHarness h;
-    h.platform.portNames[2] = "/dev/ttyUSB1";
+    h.platform.portNames = {{2, "/dev/ttyUSB1"}, {3, "/dev/ttyUSB2"}};
+    h.platform.presentPorts = {1, 3, 4};
+    const QString stable = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A9X3K2-if00-port0";
+    h.platform.adapters[3] = {{}, stable, "FT232R USB UART", "FTDI", "A9X3K2"};
+    h.platform.adapters[4] = {{}, {}, "USB Serial Port", {}, {}};
     Form1& w = h.start();
-    EXPECT_EQ(w.compItems[2]->text(), "Com 2");
-    EXPECT_EQ(w.compItems[2]->toolTip(), "/dev/ttyUSB1");
-    EXPECT_EQ(w.compItems[1]->toolTip(), "Com 1") << "COM1 needs no explanation";
+    const std::pair<int, QString> tips[] = {
+        {1, "Com 1"},         // COM1 and nothing more known: no tip of its own
+        {2, "/dev/ttyUSB1"},  // not plugged in: the path it stands for
+        {3, "/dev/ttyUSB2\n" + stable + "\nFT232R USB UART\nMaker: FTDI\nSerial number: A9X3K2"},
+        {4, "COM4\nUSB Serial Port"},
+    };
+    for (const auto& [port, tip] : tips) {
+        EXPECT_EQ(w.compItems[port]->text(), QStringLiteral("Com %1").arg(port));
+        EXPECT_EQ(w.compItems[port]->toolTip(), tip) << port;
+    }
+    // Another adapter in the same socket: the next refresh says so.
+    h.platform.adapters[3] = {{}, {}, "CP2102 USB to UART Bridge Controller", "Silicon Labs", "0001"};
+    h.clock().advanceTo(5000);
+    EXPECT_EQ(w.compItems[3]->toolTip(),
+              "/dev/ttyUSB2\nCP2102 USB to UART Bridge Controller\nMaker: Silicon Labs\nSerial number: 0001");
+}
+
+TEST(Layout, AScreenReaderNamesEveryBoxAndButton) {
+    WindowHarness h;
+    Form1& w = h.start();
+    const std::pair<QWidget*, QString> named[] = {
+        {w.Text1, "MCT Sensor Input Voltage"},
+        {w.Text4, "MCT Output Voltage"},
+        {w.Text3, "Dew point"},
+        {w.Text2, "MCT Sensor Input Temp"},
+        {w.Text5, "MCT Modified Temp"},
+        {w.Text6, "MCT Output Temp"},
+        {w.Text9, "Humidity Correction Active"},
+        {w.Text7, "Startup Time Delay (min)"},
+        {w.Text8, "Humidity Correction Active"},
+        {w.Col[0], "MCT °F axis value 1"},
+        {w.Col[2], "MCT °F axis value 3"},
+        {w.Row[1], "Dew point °F axis value 2"},
+        {w.Row[5], "Dew point °F axis value 6"},
+        {w.Matrix[8], "Table row 2, column 4"},
+        {w.Matrix[29], "Table row 6, column 5"},
+        {w.Command1, "Connect to KestroVar"},
+        {w.Command2, "Load Settings from KestroVar"},
+        {w.Command13, "Increase Table By 10°F"},
+        {w.Command12, "Decrease Table By 10°F"},
+        {w.Command7, "Increase Startup Time Delay"},
+        {w.Command8, "Decrease Startup Time Delay"},
+        {w.Command6, "Toggle Humidity Correction Active"},
+    };
+    auto spoken = [](QWidget* widget) {
+        QAccessibleInterface* item = QAccessible::queryAccessibleInterface(widget);
+        return item ? item->text(QAccessible::Name) : QString();
+    };
+    for (const auto& [widget, name] : named) {
+        EXPECT_EQ(spoken(widget), name) << widget->objectName().toStdString();
+    }
+    // No box or button is left nameless, and none is named twice but the two correction boxes.
+    std::map<QString, int> uses;
+    for (QWidget* widget : w.centralWidget()->findChildren<QWidget*>()) {
+        if (qobject_cast<QLineEdit*>(widget) || qobject_cast<QPushButton*>(widget)) {
+            const QString name = spoken(widget);
+            EXPECT_FALSE(name.isEmpty()) << widget->objectName().toStdString();
+            ++uses[name];
+        }
+    }
+    for (const auto& [name, count] : uses) {
+        EXPECT_EQ(count, name == "Humidity Correction Active" ? 2 : 1) << name.toStdString();
+    }
+    // A caption that changes is read as it stands.
+    w.Command1->setText("Disconnect");
+    EXPECT_EQ(spoken(w.Command1), "Disconnect");
 }
 
 TEST(Layout, LockedBoxesTakeFocusButRejectTyping) {

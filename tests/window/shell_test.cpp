@@ -184,11 +184,13 @@ TEST(PortMenu, ChosenPortVanishesAndComesBackAcrossRefreshes) {
     EXPECT_EQ(h.serial().CommPort(), 3);
 }
 
-const QString kNoPermission = QStringLiteral(
-    "permission denied. Add your user to the dialout group (sudo adduser $USER dialout) and log in again.");
-
 QString refusal(const QString& path) {
-    return path + QStringLiteral(" exists but cannot be opened: ") + kNoPermission;
+    return path + QStringLiteral(
+                      " exists but cannot be opened: permission denied. Add your user to the dialout group "
+                      "(sudo adduser $USER dialout) and log in again.");
+}
+QString inUse(const QString& path) {
+    return path + QStringLiteral(" is in use by another program");
 }
 // The same in the tool tip, one sentence a line.
 QString refusalTip(const QString& path) {
@@ -214,7 +216,7 @@ TEST(PortMenu, ARefusedDeviceIsNotOfferedAndTheUserIsToldWhyOnce) {
     const Case cases[] = {
         {"the only adapter is refused",
          {1},
-         {{1, kNoPermission}},
+         {{1, refusal(usb0)}},
          {},
          {},
          {},
@@ -222,9 +224,18 @@ TEST(PortMenu, ARefusedDeviceIsNotOfferedAndTheUserIsToldWhyOnce) {
          {refusalTip(usb0)},
          {"kestrovar-link: " + refusal(usb0)}},
         {"no device at all", {}, {}, bytesOf({2, 0, 1, 0}), {}, {}, true, {}, {}},
+        {"the only adapter is held by another program",
+         {1},
+         {{1, inUse(usb0)}},
+         bytesOf({2, 0, 1, 0}),
+         {},
+         {},
+         true,
+         {inUse(usb0)},
+         {"kestrovar-link: " + inUse(usb0)}},
         {"the remembered port is refused, another works",
          {2},
-         {{9, kNoPermission}},
+         {{9, refusal(acm0)}},
          bytesOf({2, 0, 9, 0}),
          {2},
          {},
@@ -233,7 +244,7 @@ TEST(PortMenu, ARefusedDeviceIsNotOfferedAndTheUserIsToldWhyOnce) {
          {"kestrovar-link: " + refusal(acm0)}},
         {"two refused devices",
          {},
-         {{1, kNoPermission}, {9, kNoPermission}},
+         {{1, refusal(usb0)}, {9, refusal(acm0)}},
          {},
          {},
          {},
@@ -277,7 +288,7 @@ TEST(PortMenu, ARefusedDeviceIsNotOfferedAndTheUserIsToldWhyOnce) {
 TEST(PortMenu, ARefusedPortThatIsLetInAppearsAndTheExplanationGoes) {
     WindowHarness h;
     h.platform.presentPorts = {3};
-    h.platform.portProblems = {{3, kNoPermission}};
+    h.platform.portProblems = {{3, refusal("/dev/ttyUSB2")}};
     h.platform.portNames = {{3, QStringLiteral("/dev/ttyUSB2")}};
     h.iniFile() = bytesOf({2, 0, 3, 0});
     Form1& w = h.start();
@@ -298,7 +309,7 @@ TEST(PortMenu, ARefusedPortThatIsLetInAppearsAndTheExplanationGoes) {
     w.Com->setVisible(false);
 
     // Refused again later: gone from the menu, explained in the tool tip, but not printed twice.
-    h.platform.portProblems = {{3, kNoPermission}};
+    h.platform.portProblems = {{3, refusal("/dev/ttyUSB2")}};
     h.clock().advanceTo(10000);
     EXPECT_TRUE(visiblePorts(w).empty());
     EXPECT_EQ(w.selectedPort, 0);
