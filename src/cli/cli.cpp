@@ -91,23 +91,37 @@ int runCli(Context& context, const QStringList& commandLine) {
     return exitUsage;
 }
 
+PortCheck checkPort(SystemPlatform& platform, int port) {
+    PortCheck check;
+    if (platform.portExists(port)) {
+        check.state = PortState::Present;
+        return check;
+    }
+    if (const std::optional<QString> problem = platform.portProblem(port)) {
+        // The probe explains only what stands in the way: another program, or the permissions.
+        check.explanation = *problem;
+        check.state = problem->contains(QStringLiteral("in use by another program"))
+                          ? PortState::InUse
+                          : PortState::NoPermission;
+    }
+    return check;
+}
+
 int portFailure(Context& context) {
-    SystemPlatform& platform = context.platform;
-    const bool present = platform.portExists(context.port);
-    const std::optional<QString> problem = platform.portProblem(context.port);
-    const QString path = context.portPath.isEmpty() ? context.portName() : context.portPath;
-    if (problem && problem->contains(QStringLiteral("in use"))) {
-        context.say(QStringLiteral("%1 is in use by another program").arg(path));
-        return exitPortBusy;
-    }
-    if (problem) {
-        context.say(QStringLiteral("%1 exists but cannot be opened: %2").arg(path, *problem));
-        return exitNoPermission;
-    }
-    if (present) {
-        // It opens for a probe but not for us: another program holds it.
-        context.say(QStringLiteral("%1 is in use by another program").arg(path));
-        return exitPortBusy;
+    const PortCheck check = checkPort(context.platform, context.port);
+    switch (check.state) {
+        case PortState::InUse:
+            context.say(check.explanation);
+            return exitPortBusy;
+        case PortState::NoPermission:
+            context.say(check.explanation);
+            return exitNoPermission;
+        case PortState::Present:
+            // It opened for the probe but not for the session: it went away or was taken meanwhile.
+            context.say(QStringLiteral("%1 could not be opened").arg(context.portName()));
+            return exitNoDevice;
+        case PortState::Absent:
+            break;
     }
     context.say(QStringLiteral("%1 is not there").arg(context.portName()));
     return exitNoDevice;

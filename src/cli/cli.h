@@ -2,6 +2,7 @@
 // reads the global options, picks the port and hands the rest of the command line to runCli.
 #pragma once
 
+#include "core/port_info.h"
 #include "core/system.h"
 
 #include <QByteArray>
@@ -66,6 +67,12 @@ int runCli(Context& context, const QStringList& commandLine);
 QString mainHelp();
 
 // ---- shared by the commands ----
+// What a probe of the port found.
+struct PortCheck {
+    PortState state = PortState::Absent;
+    QString explanation;  // a sentence naming the path, for in use and no permission
+};
+PortCheck checkPort(SystemPlatform& platform, int port);
 // Why the port could not be opened, said on stderr, and the exit status that goes with it.
 int portFailure(Context& context);
 // Reads a .cal that must hold every value and pass the save's refusals; says why not.

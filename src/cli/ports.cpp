@@ -9,25 +9,18 @@ namespace kv::cli {
 
 namespace {
 
-struct PortLine {
-    int number = 0;
-    QString path;
-    QString status;  // present, absent, no permission, in use
-    QString detail;
-};
-
-PortLine probe(SystemPlatform& platform, int number) {
-    PortLine line{number, platform.portSystemName(number), QStringLiteral("absent"), {}};
-    if (platform.portExists(number)) {
-        line.status = QStringLiteral("present");
-        return line;
+QString stateText(PortState state) {
+    switch (state) {
+        case PortState::Present:
+            return QStringLiteral("present");
+        case PortState::NoPermission:
+            return QStringLiteral("no permission");
+        case PortState::InUse:
+            return QStringLiteral("in use");
+        case PortState::Absent:
+            break;
     }
-    if (const std::optional<QString> problem = platform.portProblem(number)) {
-        line.status = problem->contains(QStringLiteral("in use")) ? QStringLiteral("in use")
-                                                                  : QStringLiteral("no permission");
-        line.detail = *problem;
-    }
-    return line;
+    return QStringLiteral("absent");
 }
 
 class PortsCommand : public Command {
@@ -39,9 +32,10 @@ class PortsCommand : public Command {
     QString help() const override {
         return QStringLiteral(
             "Usage: kestrovar-cli ports [--json]\n"
-            "Lists Com 1 to Com 16 with the device path each stands for and its state: present,\n"
-            "absent, no permission or in use.\n"
-            "  --json  a JSON array of {\"port\":N,\"path\":...,\"status\":...,\"detail\":...}\n");
+            "Lists Com 1 to Com 16 with the device path each stands for, its state (present, absent,\n"
+            "no permission or in use) and the adapter where the system knows it.\n"
+            "  --json  a JSON array of {\"port\":N,\"path\":...,\"status\":...,\"stable_name\":...,\n"
+            "          \"description\":...,\"manufacturer\":...,\"serial_number\":...,\"detail\":...}\n");
     }
     bool needsPort() const override { return false; }
 
@@ -57,17 +51,35 @@ class PortsCommand : public Command {
         QJsonArray array;
         QByteArray text;
         for (int n = kFirstPort; n <= kLastPort; ++n) {
-            const PortLine line = probe(context.platform, n);
+            const QString path = context.platform.portSystemName(n);
+            const PortCheck check = checkPort(context.platform, n);
+            AdapterInfo adapter;
+            if (check.state != PortState::Absent) {
+                adapter = context.platform.portAdapter(n);
+            }
             QJsonObject object;
             object.insert(QStringLiteral("port"), n);
-            object.insert(QStringLiteral("path"), line.path);
-            object.insert(QStringLiteral("status"), line.status);
-            object.insert(QStringLiteral("detail"), line.detail);
+            object.insert(QStringLiteral("path"), path);
+            object.insert(QStringLiteral("status"), stateText(check.state));
+            object.insert(QStringLiteral("stable_name"), adapter.stableName);
+            object.insert(QStringLiteral("description"), adapter.description);
+            object.insert(QStringLiteral("manufacturer"), adapter.manufacturer);
+            object.insert(QStringLiteral("serial_number"), adapter.serialNumber);
+            object.insert(QStringLiteral("detail"), check.explanation);
             array.append(object);
-            QString row = QStringLiteral("Com %1").arg(n).leftJustified(8) + line.path.leftJustified(16) +
-                          u' ' + line.status;
-            if (!line.detail.isEmpty()) {
-                row += QStringLiteral(": ") + line.detail;
+            QString row = QStringLiteral("Com %1").arg(n).leftJustified(8) + path.leftJustified(16) + u' ' +
+                          stateText(check.state);
+            QStringList about;
+            for (const QString& part : {adapter.description, adapter.manufacturer, adapter.stableName}) {
+                if (!part.isEmpty()) {
+                    about << part;
+                }
+            }
+            if (!adapter.serialNumber.isEmpty()) {
+                about << QStringLiteral("serial number %1").arg(adapter.serialNumber);
+            }
+            if (!about.isEmpty()) {
+                row += QStringLiteral("  ") + about.join(QStringLiteral(", "));
             }
             text += row.toUtf8() + '\n';
         }

@@ -138,10 +138,22 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
          {},
          {},
          [](VirtualPlatform& p, sim::DeviceModel&) {
-             p.portProblems[1] = QStringLiteral("permission denied.");
+             p.portProblems[1] = QStringLiteral("/dev/ttyUSB0 exists but cannot be opened: permission denied.");
          },
          77,
-         "/dev/ttyUSB0 exists but cannot be opened: permission denied.",
+         "kestrovar-cli: /dev/ttyUSB0 exists but cannot be opened: permission denied.\n",
+         "",
+         false,
+         ""},
+        {"read a port another program holds",
+         {"read"},
+         {},
+         {},
+         [](VirtualPlatform& p, sim::DeviceModel&) {
+             p.portProblems[1] = QStringLiteral("/dev/ttyUSB0 is in use by another program");
+         },
+         75,
+         "kestrovar-cli: /dev/ttyUSB0 is in use by another program\n",
          "",
          false,
          ""},
