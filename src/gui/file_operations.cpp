@@ -83,7 +83,11 @@ void Form1::Command10_Click() {
                                        .arg(QDir::toNativeSeparators(*path), error.message));
         return;
     }
-    const auto lines = calibrationFileLines(*content);
+    loadCalibrationFile(*content);
+}
+
+void Form1::loadCalibrationFile(const QByteArray& content) {
+    const auto lines = calibrationFileLines(content);
 
     // Every write runs the box's change rule; a box's last accepted text follows it once the box
     // has had its turn.

@@ -107,6 +107,7 @@ Form1::Form1(Platform& platform, QWidget* parent) : QMainWindow(parent), platfor
     MSComm1 = platform_.createSerialControl();
 
     connectHandlers();
+    buildHistoryMenu();  // after every other Tools item
     Form_Load();
     Timer3->setEnabled(true);
 }

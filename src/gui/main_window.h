@@ -8,11 +8,13 @@
 //   gui/settings_editor.cpp   the editing rules of the calibration boxes
 //   gui/settings_transfer.cpp load from / save to the device
 //   gui/file_operations.cpp   .cal files
+//   gui/history_recording.cpp the calibration history: recording exchanges, Tools > Calibration History
 // The rules they apply without the window are in core/, the bytes on the wire in protocol/.
 #pragma once
 
 #include "core/calibration_file.h"
 #include "core/frame_feed.h"
+#include "core/history_store.h"
 #include "core/port_map.h"
 #include "gui/platform.h"
 
@@ -33,6 +35,7 @@ class QMenu;
 namespace kv {
 
 class AboutDialog;
+class HistoryWindow;
 
 // A text box: a QLineEdit that reports losing the focus.
 class TextBox : public QLineEdit {
@@ -128,6 +131,19 @@ class Form1 : public QMainWindow {
     bool transferWrite(std::uint8_t byte);
     // The 43 editor texts as they stand.
     CalibrationTexts editorTexts() const;
+    // Puts a .cal file's bytes into the editor as Load Settings from File does.
+    void loadCalibrationFile(const QByteArray& content);
+
+    // ---- calibration history -----------------------------------------------------------------
+    void CalibrationHistory_Click();  // Tools > Calibration History...
+    HistoryStore& historyStore() { return history_; }
+    void setHistoryDirectory(const QString& directory);
+    // The device copies as texts: what the last settings image or save left in the device.
+    CalibrationTexts deviceTexts() const;
+    // Called once an exchange is over, after its own message: records what it carried and, when a
+    // record could not be kept, says why in one message box.
+    void recordLoad(bool imageArrived);
+    void recordSave(const CalibrationTexts& sent, bool readBack, bool verified);
 
     // ---- background colours of the editor boxes ---------------------------------------------
     static QColor backColor(const QLineEdit* box);
@@ -185,6 +201,7 @@ class Form1 : public QMainWindow {
     QMenu* Tools{};
     QMenu* Help{};
     QAction* About{};
+    QAction* CalibrationHistory{};
 
     std::unique_ptr<IntervalTimer> Timer1;
     std::unique_ptr<IntervalTimer> Timer2;
@@ -192,6 +209,7 @@ class Form1 : public QMainWindow {
     std::unique_ptr<IntervalTimer> Timer4;
     std::unique_ptr<SerialControl> MSComm1;
     QPointer<AboutDialog> frmAbout;
+    QPointer<HistoryWindow> frmHistory;
 
     // ---- window-level state ------------------------------------------------------------------
     std::uint8_t selectedPort = 0;
@@ -224,10 +242,15 @@ class Form1 : public QMainWindow {
     void buildMenus();
     void connectHandlers();
     void setTabOrder();
+    void buildHistoryMenu();
+    void keepRecords(const std::vector<HistoryEntry>& entries, const QString& exchange);
+    HistoryEntry historyEntry(const QString& operation, const QString& result,
+                              const CalibrationTexts& values) const;
 
     Platform& platform_;
     std::set<QString> portNoticesGiven_;  // devices whose problem has been printed in this run
     bool ended_ = false;                  // File > Exit or the close box has run its shut-down
+    HistoryStore history_{HistoryStore::defaultDirectory()};
 };
 
 }  // namespace kv

@@ -115,6 +115,7 @@ void Form1::Command2_Click() {
 
     MSComm1->setRThreshold(int(kSettingsImageSize));
     MSComm1->setInputLen(int(kSettingsImageSize));
+    const int imagesBefore = settingsImagesReceived;
     if (!transferPortReady() || !transferWrite(requestSettings)) {
         abandonTransfer();
         return;
@@ -132,6 +133,8 @@ void Form1::Command2_Click() {
         button->setEnabled(true);
     }
     Label6->setVisible(false);
+
+    recordLoad(settingsImagesReceived > imagesBefore);  // the calibration history
 }
 
 // ---- Save Settings to KestroVar --------------------------------------------------------------
@@ -180,6 +183,7 @@ void Form1::Command5_Click() {
     for (std::uint8_t byte : bytes) {
         if (!transferWrite(byte)) {
             abandonTransfer();
+            recordSave(sent, false, false);  // the calibration history
             return;
         }
     }
@@ -222,6 +226,7 @@ void Form1::Command5_Click() {
     const int imagesBefore = settingsImagesReceived;
     if (!transferPortReady() || !transferWrite(requestSettings)) {
         abandonTransfer();
+        recordSave(sent, false, false);  // the calibration history
         return;
     }
     settleWait();
@@ -270,6 +275,8 @@ void Form1::Command5_Click() {
     for (QPushButton* button : {Command1, Command11, Command2, Command5}) {
         button->setEnabled(true);
     }
+
+    recordSave(sent, settingsImagesReceived > imagesBefore, ok);  // the calibration history
 }
 
 }  // namespace kv

@@ -1,0 +1,112 @@
+// The calibration history from the main window: every Load and Save leaves its records once the
+// exchange is over, and Tools > Calibration History... shows them.
+#include "core/editing_rules.h"
+#include "gui/history_window.h"
+#include "gui/main_window.h"
+
+#include <QAction>
+#include <QMenu>
+
+namespace kv {
+
+namespace {
+
+QString programName() {
+    return QStringLiteral("kestrovar-link %1.%2.%3")
+        .arg(KV_VERSION_MAJOR)
+        .arg(KV_VERSION_MINOR)
+        .arg(KV_VERSION_PATCH);
+}
+
+// The adapter behind a port: its stable name and serial number. The system cannot tell them yet, so
+// only the port path is recorded.
+void describeAdapter(HistoryEntry& entry) {
+    entry.adapterName.clear();
+    entry.adapterSerial.clear();
+}
+
+}  // namespace
+
+void Form1::buildHistoryMenu() {
+    if (!Tools->actions().isEmpty()) {
+        Tools->addSeparator();
+    }
+    CalibrationHistory = Tools->addAction(QStringLiteral("Calibration History…"));
+    CalibrationHistory->setObjectName(QStringLiteral("CalibrationHistory"));
+    connect(CalibrationHistory, &QAction::triggered, this, [this] { CalibrationHistory_Click(); });
+}
+
+void Form1::CalibrationHistory_Click() {
+    if (!frmHistory) {
+        frmHistory = new HistoryWindow(*this);  // a window of its own, deleted with the main window
+    }
+    frmHistory->reload();
+    frmHistory->show();
+    frmHistory->raise();
+    frmHistory->activateWindow();
+}
+
+void Form1::setHistoryDirectory(const QString& directory) {
+    history_ = HistoryStore(directory);
+    if (frmHistory) {
+        frmHistory->reload();
+    }
+}
+
+CalibrationTexts Form1::deviceTexts() const {
+    CalibrationTexts texts;
+    texts.col = colDevice;
+    texts.row = rowDevice;
+    texts.matrix = matrixDevice;
+    texts.delay = numberText(delayDevice);  // as the receive handler writes it into Text7
+    texts.active = activeDevice;
+    return texts;
+}
+
+HistoryEntry Form1::historyEntry(const QString& operation, const QString& result,
+                                 const CalibrationTexts& values) const {
+    HistoryEntry entry;
+    entry.timeMs = platform_.nowMs();
+    entry.operation = operation;
+    entry.result = result;
+    entry.program = programName();
+    entry.portPath = platform_.portSystemName(MSComm1->CommPort());
+    describeAdapter(entry);
+    entry.values = values;
+    return entry;
+}
+
+void Form1::keepRecords(const std::vector<HistoryEntry>& entries, const QString& exchange) {
+    QString problem;
+    for (const HistoryEntry& entry : entries) {
+        const HistoryStore::Appended appended = history_.append(entry);
+        if (problem.isEmpty()) {
+            problem = appended.error;
+        }
+    }
+    if (frmHistory) {
+        frmHistory->reload();
+    }
+    if (!problem.isEmpty()) {
+        platform_.messageBox(this,
+                             QStringLiteral("The calibration history could not keep a record of this %1: %2.")
+                                 .arg(exchange, problem));
+    }
+}
+
+void Form1::recordLoad(bool imageArrived) {
+    if (imageArrived) {
+        keepRecords({historyEntry(kHistoryLoad, kHistoryReceived, deviceTexts())}, QStringLiteral("load"));
+    }
+}
+
+void Form1::recordSave(const CalibrationTexts& sent, bool readBack, bool verified) {
+    const QString result = !readBack ? kHistoryNoReadBack : verified ? kHistoryVerified : kHistoryFailed;
+    std::vector<HistoryEntry> entries{historyEntry(kHistorySaveSent, result, sent)};
+    if (readBack) {
+        entries.push_back(historyEntry(kHistorySaveReadBack, result, deviceTexts()));
+    }
+    keepRecords(entries, QStringLiteral("save"));
+}
+
+}  // namespace kv

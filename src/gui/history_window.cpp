@@ -1,0 +1,307 @@
+#include "gui/history_window.h"
+
+#include "gui/main_window.h"
+
+#include <QAbstractTableModel>
+#include <QDateTime>
+#include <QDir>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHash>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace kv {
+
+namespace {
+
+QString localTime(qint64 timeMs) {
+    return QDateTime::fromMSecsSinceEpoch(timeMs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+QString portAndAdapter(const HistoryEntry& entry) {
+    QString text = entry.portPath;
+    if (!entry.adapterName.isEmpty() && entry.adapterName != entry.portPath) {
+        text += QStringLiteral(" (%1)").arg(entry.adapterName);
+    }
+    if (!entry.adapterSerial.isEmpty()) {
+        text += QStringLiteral(", serial %1").arg(entry.adapterSerial);
+    }
+    return text;
+}
+
+}  // namespace
+
+// The records as rows, built only for the rows on screen.
+class HistoryModel : public QAbstractTableModel {
+  public:
+    using QAbstractTableModel::QAbstractTableModel;
+
+    enum Column { Time, Operation, Result, Port, SameAs, Columns };
+
+    void setRecords(std::vector<HistoryRecord> records) {
+        beginResetModel();
+        records_ = std::move(records);
+        rowOf_.clear();
+        rowOf_.reserve(qsizetype(records_.size()));
+        for (std::size_t i = 0; i < records_.size(); ++i) {
+            rowOf_.insert(records_[i].id, int(i));
+        }
+        endResetModel();
+    }
+    const std::vector<HistoryRecord>& records() const { return records_; }
+    int rowOf(const QString& id) const { return rowOf_.value(id, -1); }
+
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : int(records_.size());
+    }
+    int columnCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : Columns; }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation != Qt::Horizontal || role != Qt::DisplayRole) {
+            return {};
+        }
+        static const char* const titles[] = {"Time", "Operation", "Result", "Port and adapter", "Same as"};
+        return section >= 0 && section < Columns ? QString::fromLatin1(titles[section]) : QVariant();
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (!index.isValid() || std::size_t(index.row()) >= records_.size()) {
+            return {};
+        }
+        const HistoryRecord& record = records_[std::size_t(index.row())];
+        if (role == Qt::ToolTipRole) {
+            return record.damaged ? QStringLiteral("Damaged: %1").arg(record.damage) : record.id;
+        }
+        if (role != Qt::DisplayRole) {
+            return {};
+        }
+        switch (index.column()) {
+            case Time:
+                return localTime(record.entry.timeMs);
+            case Operation:
+                return record.entry.operation;
+            case Result:
+                return record.damaged ? QStringLiteral("damaged") : record.entry.result;
+            case Port:
+                return portAndAdapter(record.entry);
+            case SameAs: {
+                const int row = rowOf(record.sameAsId);
+                if (row < 0) {
+                    return QString();
+                }
+                const HistoryEntry& earliest = records_[std::size_t(row)].entry;
+                return QStringLiteral("%1 %2").arg(localTime(earliest.timeMs), earliest.operation);
+            }
+            default:
+                return {};
+        }
+    }
+
+  private:
+    std::vector<HistoryRecord> records_;
+    QHash<QString, int> rowOf_;
+};
+
+HistoryWindow::HistoryWindow(Form1& editor) : QWidget(&editor, Qt::Window), editor_(editor) {
+    setObjectName(QStringLiteral("frmHistory"));
+    setWindowTitle(QStringLiteral("Calibration History - KestroVar Link"));
+
+    model_ = new HistoryModel(this);
+    table = new QTableView(this);
+    table->setObjectName(QStringLiteral("records"));
+    table->setModel(model_);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->verticalHeader()->setVisible(false);
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
+    table->horizontalHeader()->setStretchLastSection(true);
+    const int charWidth = table->fontMetrics().horizontalAdvance(u'0');
+    const int widths[] = {20, 15, 12, 30};
+    for (int c = 0; c < 4; ++c) {
+        table->setColumnWidth(c, widths[c] * charWidth);
+    }
+    connect(table->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this] { showSelected(); });
+
+    // The values in the editor's shape: the column axis above the table, the row axis beside it.
+    auto* values = new QGridLayout;
+    values->setHorizontalSpacing(2);
+    values->setVerticalSpacing(2);
+    auto box = [this](const QString& name) {
+        auto* b = new QLineEdit(this);
+        b->setObjectName(name);
+        b->setReadOnly(true);
+        b->setAlignment(Qt::AlignCenter);
+        b->setFixedWidth(b->fontMetrics().horizontalAdvance(QStringLiteral("0000")) + 12);
+        return b;
+    };
+    values->addWidget(new QLabel(QStringLiteral("Dew point °F \\ MCT °F"), this), 0, 0);
+    for (int c = 0; c < 5; ++c) {
+        col[c] = box(QStringLiteral("historyCol%1").arg(c));
+        values->addWidget(col[c], 0, c + 1);
+    }
+    for (int r = 0; r < 6; ++r) {
+        row[r] = box(QStringLiteral("historyRow%1").arg(r));
+        values->addWidget(row[r], r + 1, 0, Qt::AlignRight);
+        for (int c = 0; c < 5; ++c) {
+            matrix[5 * r + c] = box(QStringLiteral("historyMatrix%1").arg(5 * r + c));
+            values->addWidget(matrix[5 * r + c], r + 1, c + 1);
+        }
+    }
+    delay = box(QStringLiteral("historyDelay"));
+    active = box(QStringLiteral("historyActive"));
+    values->addWidget(new QLabel(QStringLiteral("Startup Time Delay (min):"), this), 7, 0, Qt::AlignRight);
+    values->addWidget(delay, 7, 1);
+    values->addWidget(new QLabel(QStringLiteral("Humidity Correction Active:"), this), 8, 0, Qt::AlignRight);
+    values->addWidget(active, 8, 1);
+
+    note = new QLabel(this);
+    note->setObjectName(QStringLiteral("note"));
+    note->setWordWrap(true);
+    loadIntoEditor = new QPushButton(QStringLiteral("Load into Editor"), this);
+    loadIntoEditor->setObjectName(QStringLiteral("loadIntoEditor"));
+    exportRecord = new QPushButton(QStringLiteral("Export…"), this);
+    exportRecord->setObjectName(QStringLiteral("exportRecord"));
+    connect(loadIntoEditor, &QPushButton::clicked, this, [this] { LoadIntoEditor_Click(); });
+    connect(exportRecord, &QPushButton::clicked, this, [this] { Export_Click(); });
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(loadIntoEditor);
+    buttons->addWidget(exportRecord);
+    buttons->addStretch();
+    auto* side = new QVBoxLayout;
+    side->addLayout(values);
+    side->addWidget(note);
+    side->addStretch();
+    side->addLayout(buttons);
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(table, 1);
+    layout->addLayout(side);
+    resize(1100, 420);
+
+    // The marks follow the editor as it is edited.
+    std::vector<QLineEdit*> editorBoxes(editor_.Col.begin(), editor_.Col.end());
+    editorBoxes.insert(editorBoxes.end(), editor_.Row.begin(), editor_.Row.end());
+    editorBoxes.insert(editorBoxes.end(), editor_.Matrix.begin(), editor_.Matrix.end());
+    editorBoxes.insert(editorBoxes.end(), {editor_.Text7, editor_.Text8});
+    for (QLineEdit* editorBox : editorBoxes) {
+        connect(editorBox, &QLineEdit::textChanged, this, [this] { updateMarks(); });
+    }
+    showSelected();
+}
+
+const std::vector<HistoryRecord>& HistoryWindow::records() const {
+    return model_->records();
+}
+
+const HistoryRecord* HistoryWindow::selected() const {
+    const int current = table->currentIndex().row();
+    if (current < 0 || std::size_t(current) >= records().size()) {
+        return nullptr;
+    }
+    return &records()[std::size_t(current)];
+}
+
+void HistoryWindow::reload() {
+    const HistoryRecord* before = selected();
+    const QString keep = before ? before->id : QString();
+    model_->setRecords(editor_.historyStore().records());
+    const int again = model_->rowOf(keep);
+    select(again >= 0 ? again : 0);
+}
+
+void HistoryWindow::select(int rowIndex) {
+    if (rowIndex >= 0 && rowIndex < model_->rowCount()) {
+        table->setCurrentIndex(model_->index(rowIndex, 0));
+        table->scrollTo(model_->index(rowIndex, 0));
+    }
+    showSelected();
+}
+
+void HistoryWindow::showSelected() {
+    const HistoryRecord* record = selected();
+    const CalibrationTexts texts = record ? record->entry.values : CalibrationTexts{};
+    for (int i = 0; i < 5; ++i)
+        col[i]->setText(texts.col[i]);
+    for (int j = 0; j < 6; ++j)
+        row[j]->setText(texts.row[j]);
+    for (int k = 0; k < 30; ++k)
+        matrix[k]->setText(texts.matrix[k]);
+    delay->setText(texts.delay);
+    active->setText(texts.active);
+    const bool usable = record && !record->damaged;
+    note->setText(record && record->damaged
+                      ? QStringLiteral("This record is damaged: %1.").arg(record->damage)
+                      : QString());
+    loadIntoEditor->setEnabled(usable);
+    exportRecord->setEnabled(usable);
+    updateMarks();
+}
+
+void HistoryWindow::updateMarks() {
+    const HistoryRecord* record = selected();
+    auto mark = [record](QLineEdit* shown, const QLineEdit* inEditor, const QColor& normal,
+                         const QColor& differing) {
+        Form1::setBackColor(shown, record && shown->text() != inEditor->text() ? differing : normal);
+    };
+    const QColor axisNormal = colorFromBgr(kAxisNormal);
+    const QColor axisDiffering = colorFromBgr(kAxisDiffering);
+    const QColor cellNormal = editor_.windowBackground();
+    const QColor cellDiffering = colorFromBgr(kCellDiffering);
+    for (int i = 0; i < 5; ++i)
+        mark(col[i], editor_.Col[i], axisNormal, axisDiffering);
+    for (int j = 0; j < 6; ++j)
+        mark(row[j], editor_.Row[j], axisNormal, axisDiffering);
+    for (int k = 0; k < 30; ++k)
+        mark(matrix[k], editor_.Matrix[k], cellNormal, cellDiffering);
+    mark(delay, editor_.Text7, cellNormal, cellDiffering);
+    mark(active, editor_.Text8, cellNormal, cellDiffering);
+}
+
+void HistoryWindow::LoadIntoEditor_Click() {
+    const HistoryRecord* record = selected();
+    if (!record || record->damaged) {
+        return;
+    }
+    const std::optional<QByteArray> content = editor_.historyStore().calibrationFile(record->id);
+    if (!content) {
+        editor_.platform().messageBox(this, QStringLiteral("The record's file could not be read."));
+        return;
+    }
+    editor_.loadCalibrationFile(*content);
+}
+
+void HistoryWindow::Export_Click() {
+    const HistoryRecord* record = selected();
+    if (!record || record->damaged) {
+        return;
+    }
+    const QString id = record->id;
+    const std::optional<QByteArray> content = editor_.historyStore().calibrationFile(id);
+    if (!content) {
+        editor_.platform().messageBox(this, QStringLiteral("The record's file could not be read."));
+        return;
+    }
+    FileDialogOptions options;
+    options.title = QStringLiteral("Export Calibration Record");
+    options.filter = QStringLiteral("Calibration Settings (*.cal)|*.cal");
+    const std::optional<QString> path = editor_.platform().fileDialog(this, FileDialogKind::Save, options);
+    if (!path) {
+        return;
+    }
+    FileError error;
+    if (!editor_.platform().writeTextFileAtomically(*path, *content, &error)) {
+        editor_.platform().messageBox(this, QStringLiteral("The file \"%1\" could not be saved: %2")
+                                                .arg(QDir::toNativeSeparators(*path), error.message));
+        return;
+    }
+    editor_.platform().messageBox(this, QStringLiteral("File saved"));
+}
+
+}  // namespace kv
