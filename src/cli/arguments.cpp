@@ -5,16 +5,12 @@
 
 namespace kv::cli {
 
-namespace {
-
 std::optional<QString> saveRefusal(const CalibrationTexts& texts) {
     if (auto unsendable = firstUnsendableField(texts)) {
         return unsendable->message;
     }
     return std::nullopt;
 }
-
-}  // namespace
 
 std::optional<QString> Arguments::value(const QString& option) const {
     const auto it = values.find(option);

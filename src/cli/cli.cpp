@@ -29,6 +29,8 @@ std::vector<std::unique_ptr<Command>> allCommands() {
     commands.push_back(makeMonitorCommand());
     commands.push_back(makePauseCommand(true));
     commands.push_back(makePauseCommand(false));
+    commands.push_back(makeHistoryCommand());
+    commands.push_back(makeRestoreCommand());
     return commands;
 }
 

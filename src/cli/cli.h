@@ -37,6 +37,7 @@ struct Context {
     QString portPath;  // its system name, for messages
     bool portGivenAsPath = false;  // --port PATH: messages name the path alone
     bool quiet = false;
+    bool historyProblemSaid = false;
     QString program = QStringLiteral("kestrovar-cli");
     std::function<void(const QByteArray&)> out;  // data
     std::function<void(const QByteArray&)> err;  // messages

@@ -16,6 +16,19 @@ std::unique_ptr<Command> makeWriteCommand();
 std::unique_ptr<Command> makeVerifyCommand();
 std::unique_ptr<Command> makeMonitorCommand();
 std::unique_ptr<Command> makePauseCommand(bool pause);
+std::unique_ptr<Command> makeHistoryCommand();
+std::unique_ptr<Command> makeRestoreCommand();
+
+// Keeps a record of a calibration exchange in the history; its id, or empty (and said once) when
+// the history cannot be written. The exchange's outcome does not depend on it.
+QString recordCalibration(Context& context, const QString& operation, const QString& result,
+                          const Calibration& calibration);
+
+// Writes a calibration as `write` does: the as-found read (recorded, its id on stdout), nothing more
+// when the device already holds it (unless force), else the write and its verifying read-back,
+// both recorded under `operation`-sent and `operation`-read-back. `source` names it in messages.
+int writeVerified(Context& context, const Calibration& wanted, const QString& source,
+                  const QString& operation, bool force);
 
 // A command's own arguments: flags, options with a value ("-o FILE", "--count=3") and positionals.
 struct Arguments {
@@ -41,5 +54,7 @@ struct WantedCalibration {
     int exitCode = exitOk;
 };
 WantedCalibration wantedCalibration(Context& context, const QString& path);
+// Why the window's save would refuse these texts, or nothing.
+std::optional<QString> saveRefusal(const CalibrationTexts& texts);
 
 }  // namespace kv::cli

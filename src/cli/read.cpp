@@ -43,6 +43,7 @@ class ReadCommand : public Command {
             context.say(QStringLiteral("no answer from the KestroVar on %1").arg(context.portName()));
             return exitNoDevice;
         }
+        recordCalibration(context, QStringLiteral("read"), QStringLiteral("received"), *calibration);
         const QByteArray content = args.has(QStringLiteral("--json"))
                                        ? calibrationJson(*calibration) + '\n'
                                        : calibrationFileContent(calibrationTexts(*calibration));

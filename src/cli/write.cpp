@@ -1,8 +1,66 @@
 #include "cli/commands.h"
 #include "core/calibration_text.h"
 #include "core/device_session.h"
+#include "core/history_store.h"
 
 namespace kv::cli {
+
+int writeVerified(Context& context, const Calibration& wanted, const QString& source,
+                  const QString& operation, bool force) {
+    DeviceSession session(context.platform);
+    session.serial().setCommPort(context.port);
+    session.expect(kSettingsImageSize);
+    if (!session.open()) {
+        return portFailure(context);
+    }
+    const std::optional<Calibration> asFound = session.readCalibration();
+    if (!asFound) {
+        context.say(QStringLiteral("no answer from the KestroVar on %1; nothing was written")
+                        .arg(context.portName()));
+        return exitNoDevice;
+    }
+    // What the device held before anything is written, so that a script can always go back.
+    const QString asFoundId = recordCalibration(context, operation + QStringLiteral("-as-found"),
+                                                QStringLiteral("received"), *asFound);
+    if (!asFoundId.isEmpty()) {
+        context.out(QStringLiteral("as-found: %1\n").arg(asFoundId).toUtf8());
+    }
+    if (*asFound == wanted && !force) {
+        context.say(QStringLiteral("%1 already holds the calibration in %2; nothing was written")
+                        .arg(context.portName(), source));
+        return exitOk;
+    }
+    if (session.writeCalibration(wanted) != DeviceSession::WriteStep::Written) {
+        recordCalibration(context, operation + QStringLiteral("-sent"), QStringLiteral("port failed"),
+                          wanted);
+        return portFailure(context);
+    }
+    const std::optional<Calibration> readBack = session.readCalibration();
+    const bool verified = readBack && *readBack == wanted;
+    const QString result = !readBack  ? QStringLiteral("no read-back")
+                           : verified ? QStringLiteral("verified")
+                                      : QStringLiteral("failed");
+    recordCalibration(context, operation + QStringLiteral("-sent"), result, wanted);
+    if (readBack) {
+        recordCalibration(context, operation + QStringLiteral("-read-back"), result, *readBack);
+    }
+    if (!readBack) {
+        context.say(QStringLiteral("the calibration was sent to %1, but no read-back came: not verified")
+                        .arg(context.portName()));
+        return exitDiffers;
+    }
+    if (!verified) {
+        context.say(QStringLiteral("the calibration read back from %1 differs from %2:")
+                        .arg(context.portName(), source));
+        for (const QString& line :
+             calibrationDifferences(wanted, *readBack, QStringLiteral("sent"), QStringLiteral("device"))) {
+            context.out(line.toUtf8() + '\n');
+        }
+        return exitDiffers;
+    }
+    context.say(QStringLiteral("%1 written to %2 and verified").arg(source, context.portName()));
+    return exitOk;
+}
 
 namespace {
 
@@ -39,44 +97,51 @@ class WriteCommand : public Command {
         if (!wanted.calibration) {
             return wanted.exitCode;
         }
+        return writeVerified(context, *wanted.calibration, path, QStringLiteral("write"),
+                             args.has(QStringLiteral("--force")));
+    }
+};
 
-        DeviceSession session(context.platform);
-        session.serial().setCommPort(context.port);
-        session.expect(kSettingsImageSize);
-        if (!session.open()) {
-            return portFailure(context);
+class RestoreCommand : public Command {
+  public:
+    QString name() const override { return QStringLiteral("restore"); }
+    QString summary() const override { return QStringLiteral("write a history record back to the device"); }
+    QString help() const override {
+        return QStringLiteral(
+            "Usage: kestrovar-cli restore ID [--force]\n"
+            "Writes the values of the history record ID (see kestrovar-cli history) back to the\n"
+            "device exactly as write does: the device is read first, and the write is verified by a\n"
+            "read-back.\n");
+    }
+
+    int execute(Context& context, const QStringList& words) override {
+        const Arguments args = parseArguments(words, {QStringLiteral("--force")}, {});
+        if (!args.error.isEmpty()) {
+            return usageError(context, *this, args.error);
         }
-        const std::optional<Calibration> asFound = session.readCalibration();
-        if (!asFound) {
-            context.say(QStringLiteral("no answer from the KestroVar on %1; nothing was written")
-                            .arg(context.portName()));
-            return exitNoDevice;
+        if (args.positional.size() != 1) {
+            return usageError(
+                context, *this,
+                args.positional.isEmpty() ? QStringLiteral("no ID given") : QStringLiteral("one ID only"));
         }
-        if (*asFound == *wanted.calibration && !args.has(QStringLiteral("--force"))) {
-            context.say(QStringLiteral("%1 already holds the calibration in %2; nothing was written")
-                            .arg(context.portName(), path));
-            return exitOk;
+        const QString id = args.positional.first();
+        const HistoryStore store(HistoryStore::defaultDirectory());
+        const std::optional<HistoryRecord> record = store.find(id);
+        if (!record) {
+            context.say(QStringLiteral("no record %1 in %2").arg(id, store.directory()));
+            return exitNoInput;
         }
-        if (session.writeCalibration(*wanted.calibration) != DeviceSession::WriteStep::Written) {
-            return portFailure(context);
+        if (record->damaged) {
+            context.say(QStringLiteral("record %1 is damaged: %2").arg(id, record->damage));
+            return exitBadFile;
         }
-        const std::optional<Calibration> readBack = session.readCalibration();
-        if (!readBack) {
-            context.say(QStringLiteral("the calibration was sent to %1, but no read-back came: not verified")
-                            .arg(context.portName()));
-            return exitDiffers;
+        if (const auto refusal = saveRefusal(record->entry.values)) {
+            context.say(QStringLiteral("record %1: %2").arg(id, *refusal));
+            return exitBadFile;
         }
-        if (*readBack != *wanted.calibration) {
-            context.say(QStringLiteral("the calibration read back from %1 differs from %2:")
-                            .arg(context.portName(), path));
-            for (const QString& line : calibrationDifferences(
-                     *wanted.calibration, *readBack, QStringLiteral("file"), QStringLiteral("device"))) {
-                context.out(line.toUtf8() + '\n');
-            }
-            return exitDiffers;
-        }
-        context.say(QStringLiteral("%1 written to %2 and verified").arg(path, context.portName()));
-        return exitOk;
+        return writeVerified(context, calibrationFromTexts(record->entry.values),
+                             QStringLiteral("record %1").arg(id), QStringLiteral("restore"),
+                             args.has(QStringLiteral("--force")));
     }
 };
 
@@ -135,6 +200,10 @@ class VerifyCommand : public Command {
 
 std::unique_ptr<Command> makeWriteCommand() {
     return std::make_unique<WriteCommand>();
+}
+
+std::unique_ptr<Command> makeRestoreCommand() {
+    return std::make_unique<RestoreCommand>();
 }
 
 std::unique_ptr<Command> makeVerifyCommand() {

@@ -12,6 +12,7 @@ if(NOT dynamic MATCHES "libQt6SerialPort")
 endif()
 
 file(MAKE_DIRECTORY ${WORK})
+set(ENV{KESTROVAR_HISTORY} ${WORK}/history)
 function(cli expected)
     execute_process(COMMAND ${CLI} --simulate ${ARGN} WORKING_DIRECTORY ${WORK}
                     RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 20)

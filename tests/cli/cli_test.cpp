@@ -5,6 +5,8 @@
 #include "core/calibration_text.h"
 #include "support/scripted_device.h"
 
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -94,6 +96,8 @@ QByteArray writeOf(const QByteArray& file) {
 }
 
 TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
+    const QTemporaryDir history;
+    qputenv("KESTROVAR_HISTORY", history.path().toUtf8());
     const QString f = QStringLiteral("unit.cal");
     auto silentAfter = [](int n) {
         return [n](sim::DeviceModel& m, int heard) {
@@ -101,234 +105,54 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
                 m.setSilent(true);
         };
     };
+    auto problem = [](const char* text) {
+        return [text](VirtualPlatform& p, sim::DeviceModel&) { p.portProblems[1] = QString::fromUtf8(text); };
+    };
+    auto switchedOff = [](VirtualPlatform&, sim::DeviceModel& m) {
+        Calibration c = sim::factorySettings();
+        c.correctionSwitch = 0;  // correction off: never active, whatever the pause
+        m.setSettings(c);
+    };
+    const QByteArray asFound = "as-found: 20261209T08";
+    // clang-format off
     const Case cases[] = {
         {"read prints the .cal", {"read"}, {}, {}, {}, 0, "", factoryFile(), false, bytes({2})},
-        {"read as JSON",
-         {"read", "--json"},
-         {},
-         {},
-         {},
-         0,
-         "",
-         "{\"col\":[10,20,70,120,170],\"row\":[100,75,65",
-         true,
-         bytes({2})},
-        {"read from a silent device",
-         {"read"},
-         {},
-         {},
-         [](VirtualPlatform&, sim::DeviceModel& m) { m.setSilent(true); },
-         69,
-         "no answer from the KestroVar on Com 1 (/dev/ttyUSB0)\n",
-         "",
-         false,
-         bytes({2})},
-        {"read from an absent port",
-         {"read"},
-         {},
-         {},
-         [](VirtualPlatform& p, sim::DeviceModel&) { p.presentPorts.clear(); },
-         69,
-         "Com 1 (/dev/ttyUSB0) is not there",
-         "",
-         false,
-         ""},
-        {"read without permission",
-         {"read"},
-         {},
-         {},
-         [](VirtualPlatform& p, sim::DeviceModel&) {
-             p.portProblems[1] = QStringLiteral("/dev/ttyUSB0 exists but cannot be opened: permission denied.");
-         },
-         77,
-         "kestrovar-cli: /dev/ttyUSB0 exists but cannot be opened: permission denied.\n",
-         "",
-         false,
-         ""},
-        {"read a port another program holds",
-         {"read"},
-         {},
-         {},
-         [](VirtualPlatform& p, sim::DeviceModel&) {
-             p.portProblems[1] = QStringLiteral("/dev/ttyUSB0 is in use by another program");
-         },
-         75,
-         "kestrovar-cli: /dev/ttyUSB0 is in use by another program\n",
-         "",
-         false,
-         ""},
-        {"read into a file that cannot be written",
-         {"read", "-o", "out.cal"},
-         {},
-         {},
+        {"read as JSON", {"read", "--json"}, {}, {}, {}, 0, "", "{\"col\":[10,20,70,120,170],\"row\":[100,75,65", true, bytes({2})},
+        {"read from a silent device", {"read"}, {}, {}, [](VirtualPlatform&, sim::DeviceModel& m) { m.setSilent(true); },
+         69, "no answer from the KestroVar on Com 1 (/dev/ttyUSB0)\n", "", false, bytes({2})},
+        {"read from an absent port", {"read"}, {}, {}, [](VirtualPlatform& p, sim::DeviceModel&) { p.presentPorts.clear(); },
+         69, "Com 1 (/dev/ttyUSB0) is not there", "", false, ""},
+        {"read without permission", {"read"}, {}, {}, problem("/dev/ttyUSB0 exists but cannot be opened: permission denied."),
+         77, "kestrovar-cli: /dev/ttyUSB0 exists but cannot be opened: permission denied.\n", "", false, ""},
+        {"read a port another program holds", {"read"}, {}, {}, problem("/dev/ttyUSB0 is in use by another program"),
+         75, "kestrovar-cli: /dev/ttyUSB0 is in use by another program\n", "", false, ""},
+        {"read into a file that cannot be written", {"read", "-o", "out.cal"}, {}, {},
          [](VirtualPlatform& p, sim::DeviceModel&) { p.unwritable.insert(QStringLiteral("out.cal")); },
-         73,
-         "out.cal could not be written",
-         "",
-         false,
-         bytes({2})},
-        {"write what the device holds",
-         {"write", f},
-         {{f, factoryFile()}},
-         {},
-         {},
-         0,
-         "already holds",
-         "",
-         false,
-         bytes({2})},
-        {"write with --force",
-         {"write", f, "--force"},
-         {{f, factoryFile()}},
-         {},
-         {},
-         0,
-         "written to Com 1",
-         "",
-         false,
-         writeOf(factoryFile())},
-        {"write a change and verify it",
-         {"write", f},
-         {{f, changedFile()}},
-         {},
-         {},
-         0,
-         "and verified",
-         "",
-         false,
-         writeOf(changedFile())},
-        {"write without a read-back",
-         {"write", f},
-         {{f, changedFile()}},
-         silentAfter(45),
-         {},
-         1,
-         "not verified",
-         "",
-         false,
-         writeOf(changedFile())},
-        {"write an incomplete file",
-         {"write", f},
-         {{f, "10,20\r\n"}},
-         {},
-         {},
-         65,
-         "unit.cal: line 1 holds 2 values",
-         "",
-         false,
-         ""},
-        {"write a value the save refuses",
-         {"write", f},
-         {{f, changedFile("300")}},
-         {},
-         {},
-         65,
-         "\"300\"",
-         "",
-         false,
-         ""},
+         73, "out.cal could not be written", "", false, bytes({2})},
+        {"write what the device holds", {"write", f}, {{f, factoryFile()}}, {}, {}, 0, "already holds", asFound, true, bytes({2})},
+        {"write with --force", {"write", f, "--force"}, {{f, factoryFile()}}, {}, {}, 0, "written to Com 1", asFound, true, writeOf(factoryFile())},
+        {"write a change and verify it", {"write", f}, {{f, changedFile()}}, {}, {}, 0, "and verified", asFound, true, writeOf(changedFile())},
+        {"write without a read-back", {"write", f}, {{f, changedFile()}}, silentAfter(45), {}, 1, "not verified", asFound, true, writeOf(changedFile())},
+        {"write an incomplete file", {"write", f}, {{f, "10,20\r\n"}}, {}, {}, 65, "unit.cal: line 1 holds 2 values", "", false, ""},
+        {"write a value the save refuses", {"write", f}, {{f, changedFile("300")}}, {}, {}, 65, "\"300\"", "", false, ""},
         {"write a missing file", {"write", "nowhere.cal"}, {}, {}, {}, 66, "nowhere.cal: ", "", false, ""},
-        {"verify an equal file",
-         {"verify", f},
-         {{f, factoryFile()}},
-         {},
-         {},
-         0,
-         "holds the calibration in unit.cal",
-         "",
-         false,
-         bytes({2})},
-        {"verify a different file",
-         {"verify", f},
-         {{f, changedFile()}},
-         {},
-         {},
-         1,
-         "",
-         "Table row 1, column 1: file 30, device 24\n",
-         false,
-         bytes({2})},
-        {"monitor two frames as CSV",
-         {"monitor", "--count", "2", "--csv"},
-         {},
-         {},
-         {},
-         0,
-         "",
-         "time,input_voltage_v,input_temp_f,dew_point_f,output_voltage_v,modified_temp_f,output_temp_f,"
-         "correction_active\r\n2026-12-09T",
-         true,
-         bytes({1, 1})},
-        {"monitor a device that goes quiet",
-         {"monitor"},
-         {},
-         silentAfter(3),
-         {},
-         69,
-         "no frame from the KestroVar on Com 1 (/dev/ttyUSB0) for 1200 ms; 2 frames received",
-         "",
-         true,
-         "*"},
-        {"pause an active correction",
-         {"pause"},
-         {},
-         {},
-         {},
-         0,
-         "humidity correction paused",
-         "",
-         false,
-         bytes({1, 4, 1})},
-        {"pause a paused correction",
-         {"pause"},
-         {},
-         {},
-         [](VirtualPlatform&, sim::DeviceModel& m) {
-             Calibration c = sim::factorySettings();
-             c.correctionSwitch = 0;
-             m.setSettings(c);
-         },
-         0,
-         "already paused",
-         "",
-         false,
-         bytes({1})},
-        {"resume a device that ignores the toggle",
-         {"resume"},
-         {},
-         {},
-         [](VirtualPlatform&, sim::DeviceModel& m) {
-             Calibration c = sim::factorySettings();
-             c.correctionSwitch = 0;  // switched off: a toggle cannot make it active
-             m.setSettings(c);
-         },
-         1,
-         "does not report humidity correction active",
-         "",
-         false,
-         bytes({1, 4, 1, 1, 1})},
-        {"an unknown command",
-         {"frobnicate"},
-         {},
-         {},
-         {},
-         64,
-         "unknown command \"frobnicate\"",
-         "",
-         false,
-         ""},
+        {"verify an equal file", {"verify", f}, {{f, factoryFile()}}, {}, {}, 0, "holds the calibration in unit.cal", "", false, bytes({2})},
+        {"verify a different file", {"verify", f}, {{f, changedFile()}}, {}, {}, 1, "", "Table row 1, column 1: file 30, device 24\n", false, bytes({2})},
+        {"monitor two frames as CSV", {"monitor", "--count", "2", "--csv"}, {}, {}, {}, 0, "",
+         "time,input_voltage_v,input_temp_f,dew_point_f,output_voltage_v,modified_temp_f,output_temp_f,correction_active\r\n2026-12-09T",
+         true, bytes({1, 1})},
+        {"monitor a device that goes quiet", {"monitor"}, {}, silentAfter(3), {}, 69,
+         "no frame from the KestroVar on Com 1 (/dev/ttyUSB0) for 1200 ms; 2 frames received", "", true, "*"},
+        {"pause an active correction", {"pause"}, {}, {}, {}, 0, "humidity correction paused", "", false, bytes({1, 4, 1})},
+        {"pause a paused correction", {"pause"}, {}, {}, switchedOff, 0, "already paused", "", false, bytes({1})},
+        {"resume a device that ignores the toggle", {"resume"}, {}, {}, switchedOff, 1,
+         "does not report humidity correction active", "", false, bytes({1, 4, 1, 1, 1})},
+        {"restore a record that is not there", {"restore", "19990101T000000.000Z_read_received"}, {}, {}, {}, 66, "no record", "", false, ""},
+        {"an unknown command", {"frobnicate"}, {}, {}, {}, 64, "unknown command \"frobnicate\"", "", false, ""},
         {"an unknown option", {"read", "--fast"}, {}, {}, {}, 64, "unknown option --fast", "", false, ""},
-        {"a count that is no number",
-         {"monitor", "--count", "x"},
-         {},
-         {},
-         {},
-         64,
-         "--count takes",
-         "",
-         false,
-         ""},
+        {"a count that is no number", {"monitor", "--count", "x"}, {}, {}, {}, 64, "--count takes", "", false, ""},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const CliRun r = run(c);
@@ -350,6 +174,8 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
 }
 
 TEST(Cli, WriteKeepsTheDevicesPauses) {
+    const QTemporaryDir history;
+    qputenv("KESTROVAR_HISTORY", history.path().toUtf8());
     Case c{"write", {"write", "unit.cal"}, {{"unit.cal", changedFile()}}, {}, {}, 0, "", "", false, ""};
     const CliRun r = run(c);
     ASSERT_EQ(r.exit, 0);
@@ -360,7 +186,59 @@ TEST(Cli, WriteKeepsTheDevicesPauses) {
     EXPECT_LT(r.writes[45].first + 30, 1900);                  // done well within 1.9 s
 }
 
+TEST(Cli, WritesLeaveRecordsThatRestoreTheUnit) {
+    const QTemporaryDir history;
+    qputenv("KESTROVAR_HISTORY", history.path().toUtf8());
+    VirtualPlatform platform;
+    platform.presentPorts = {1};
+    std::optional<ScriptedDevice> device;
+    Calibration onDevice = sim::factorySettings();
+    platform.onSerialCreated = [&](FakeSerial&) {
+        device.emplace(platform);
+        device->model.setSettings(onDevice);  // the unit keeps its memory between runs
+    };
+    QByteArray out, err;
+    cli::Context context(platform);
+    context.port = 1;
+    context.portPath = QStringLiteral("/dev/ttyUSB0");
+    context.out = [&](const QByteArray& b) { out += b; };
+    context.err = [&](const QByteArray& b) { err += b; };
+    auto command = [&](QStringList words) {
+        out.clear();
+        err.clear();
+        const int status = cli::runCli(context, words);
+        onDevice = device->model.settings();
+        return status;
+    };
+    platform.files[QStringLiteral("unit.cal")] = changedFile();
+    ASSERT_EQ(command({"write", "unit.cal"}), 0);
+    const QString id = QString::fromUtf8(out.trimmed()).mid(QStringLiteral("as-found: ").size());
+    EXPECT_TRUE(id.contains(QStringLiteral("write-as-found"))) << out.toStdString();
+    EXPECT_EQ(onDevice.matrix[0], 30);
+
+    ASSERT_EQ(command({"history", "--limit", "3"}), 0);
+    const QList<QByteArray> lines = out.trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines[0].contains("write-read-back  verified  /dev/ttyUSB0")) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].contains("write-sent  verified")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].startsWith(id.toUtf8()));
+
+    ASSERT_EQ(command({"restore", id}), 0) << err.toStdString();
+    EXPECT_EQ(onDevice, sim::factorySettings());
+    ASSERT_EQ(command({"history", "--limit", "1"}), 0);
+    EXPECT_TRUE(out.contains("restore-read-back  verified")) << out.toStdString();
+    EXPECT_TRUE(out.contains("same as " + id.toUtf8())) << out.toStdString();
+
+    // A history that cannot be written never stops the exchange; it is said once.
+    qputenv("KESTROVAR_HISTORY", "/proc/no-history-here");
+    EXPECT_EQ(command({"write", "unit.cal"}), 0);
+    EXPECT_EQ(err.count("the calibration history could not be kept"), 1) << err.toStdString();
+    EXPECT_EQ(onDevice.matrix[0], 30);
+}
+
 TEST(Cli, QuietLeavesOnlyData) {
+    const QTemporaryDir history;
+    qputenv("KESTROVAR_HISTORY", history.path().toUtf8());
     VirtualPlatform platform;
     platform.presentPorts = {1};
     std::optional<ScriptedDevice> device;
@@ -374,7 +252,8 @@ TEST(Cli, QuietLeavesOnlyData) {
     platform.files[QStringLiteral("unit.cal")] = factoryFile();
     EXPECT_EQ(cli::runCli(context, {"write", "unit.cal"}), 0);
     EXPECT_EQ(err, QByteArray());
-    EXPECT_EQ(out, QByteArray());
+    EXPECT_TRUE(out.startsWith("as-found: ")) << out.toStdString();
+    EXPECT_EQ(out.count('\n'), 1);
 }
 
 }  // namespace
