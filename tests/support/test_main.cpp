@@ -1,12 +1,18 @@
 // Test entry point: a QApplication on the offscreen platform, so window tests run without a display.
 #include <QApplication>
 #include <QLocale>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    // Whatever a test records goes to a folder of the run's own, never to the user's history.
+    const QTemporaryDir history;
+    if (qEnvironmentVariableIsEmpty("KESTROVAR_HISTORY")) {
+        qputenv("KESTROVAR_HISTORY", history.path().toUtf8());
     }
     QApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);
