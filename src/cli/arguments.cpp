@@ -5,12 +5,6 @@
 
 namespace kv::cli {
 
-std::optional<QString> saveRefusal(const CalibrationTexts& texts) {
-    if (auto unsendable = firstUnsendableField(texts)) {
-        return unsendable->message;
-    }
-    return std::nullopt;
-}
 
 std::optional<QString> Arguments::value(const QString& option) const {
     const auto it = values.find(option);

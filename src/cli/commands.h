@@ -54,7 +54,6 @@ struct WantedCalibration {
     int exitCode = exitOk;
 };
 WantedCalibration wantedCalibration(Context& context, const QString& path);
-// Why the window's save would refuse these texts, or nothing.
-std::optional<QString> saveRefusal(const CalibrationTexts& texts);
+
 
 }  // namespace kv::cli

@@ -1,6 +1,7 @@
 #include "cli/commands.h"
 #include "core/calibration_text.h"
 #include "core/device_session.h"
+#include "core/calibration_rules.h"
 #include "core/history_store.h"
 
 namespace kv::cli {

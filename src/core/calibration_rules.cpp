@@ -3,20 +3,91 @@
 #include "core/editing_rules.h"
 
 #include <algorithm>
+#include <span>
 
 namespace kv {
 
 namespace {
 
-QString gridFieldName(const char* axis, int index) {
-    return QStringLiteral("The %1 value %2").arg(QLatin1String(axis)).arg(index + 1);
+// One of the three grids of boxes as the save sees it: the texts and the commit rule's parameters.
+struct Grid {
+    std::span<const QString> texts;
+    AxisOrder order;
+    int upperLimit;
+    QString (*fieldName)(int index);
+};
+
+QString cellName(int k) {
+    return QStringLiteral("The table cell in row %1, column %2").arg(k / 5 + 1).arg(k % 5 + 1);
+}
+QString colName(int i) {
+    return QStringLiteral("The MCT °F axis value %1").arg(i + 1);
+}
+QString rowName(int j) {
+    return QStringLiteral("The Dew point °F axis value %1").arg(j + 1);
 }
 
-QString gridProblem(const QString& field, const QString& text) {
-    return QStringLiteral(
-               "%1 is \"%2\". It must be a whole number from 0 to 255 before it can be saved to "
-               "the KestroVar.")
-        .arg(field, text);
+QString neighbourOf(const Grid& grid, int index) {
+    return index >= 0 && index < int(grid.texts.size()) ? grid.texts[std::size_t(index)] : QString();
+}
+
+// Why the commit would change the byte of a text, or nothing when the box's only fault is being
+// above (MCT) or below (dew point) its next neighbour: then that neighbour breaks the order with the
+// boxes before it and is the one named, so a short file line is blamed on the box it changed.
+std::optional<QString> commitObjection(const Grid& grid, int index) {
+    const QString& text = grid.texts[std::size_t(index)];
+    const bool aboveLimit = compareLeadingValues(text, QString::number(grid.upperLimit)) > 0;
+    const bool belowZero = compareLeadingValues(text, u"0") < 0;
+    if (grid.order != AxisOrder::None) {
+        const int sign = grid.order == AxisOrder::NotDecreasing ? 1 : -1;
+        const QString above = QStringLiteral("above"), below = QStringLiteral("below");
+        const QString previous = neighbourOf(grid, index - 1);
+        if (!previous.isEmpty() && sign * compareLeadingValues(text, previous) < 0) {
+            return QStringLiteral("%1 value %2 (%3)")
+                .arg(sign > 0 ? below : above, QString::number(index), previous);
+        }
+        const QString next = neighbourOf(grid, index + 1);
+        if (!next.isEmpty() && sign * compareLeadingValues(text, next) > 0) {
+            if (!aboveLimit && !belowZero) {
+                return std::nullopt;
+            }
+            return QStringLiteral("%1 value %2 (%3)")
+                .arg(sign > 0 ? above : below, QString::number(index + 2), next);
+        }
+    }
+    return aboveLimit ? QStringLiteral("above %1").arg(grid.upperLimit) : QStringLiteral("below 0");
+}
+
+std::optional<QString> notANumber(const Grid& grid) {
+    for (int i = 0; i < int(grid.texts.size()); ++i) {
+        const QString& text = grid.texts[std::size_t(i)];
+        if (!isNumeric(text)) {
+            return QStringLiteral(
+                       "%1 is \"%2\". It must be a number from 0 to %3 before it can be saved to the "
+                       "KestroVar.")
+                .arg(grid.fieldName(i), text, QString::number(grid.upperLimit));
+        }
+    }
+    return std::nullopt;
+}
+
+// The first box whose byte differs from the byte of what its commit would leave in it.
+std::optional<QString> notAsCommitted(const Grid& grid) {
+    for (int i = 0; i < int(grid.texts.size()); ++i) {
+        const QString& text = grid.texts[std::size_t(i)];
+        const QString committed = committedText(text, neighbourOf(grid, i - 1), neighbourOf(grid, i + 1),
+                                                grid.order, grid.upperLimit);
+        if (gridByte(text) == gridByte(committed)) {
+            continue;
+        }
+        if (const auto objection = commitObjection(grid, i)) {
+            return QStringLiteral(
+                       "%1 is %2, %3. The editor would make it %4. It must be corrected before it can "
+                       "be saved to the KestroVar.")
+                .arg(grid.fieldName(i), text, *objection, committed);
+        }
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -29,29 +100,38 @@ bool hasEmptyField(const CalibrationTexts& texts) {
            texts.active.isEmpty();
 }
 
-std::optional<UnsendableField> firstUnsendableField(const CalibrationTexts& texts) {
-    for (int k = 0; k < int(texts.matrix.size()); ++k) {
-        if (!gridByte(texts.matrix[k])) {
-            const QString field =
-                QStringLiteral("The table cell in row %1, column %2").arg(k / 5 + 1).arg(k % 5 + 1);
-            return UnsendableField{gridProblem(field, texts.matrix[k])};
+std::optional<QString> saveRefusal(const CalibrationTexts& texts) {
+    if (hasEmptyField(texts)) {
+        return QStringLiteral("Missing data in one (or more) of the settings fields");
+    }
+    const Grid grids[] = {
+        {texts.matrix, AxisOrder::None, 255, cellName},
+        {texts.col, AxisOrder::NotDecreasing, 255, colName},
+        {texts.row, AxisOrder::NotIncreasing, 100, rowName},
+    };
+    // Numbers first: the order of an axis means nothing while a neighbour is not a number.
+    for (const Grid& grid : grids) {
+        if (auto problem = notANumber(grid)) {
+            return problem;
         }
     }
-    for (int i = 0; i < int(texts.col.size()); ++i) {
-        if (!gridByte(texts.col[i])) {
-            return UnsendableField{gridProblem(gridFieldName("MCT °F axis", i), texts.col[i])};
-        }
-    }
-    for (int j = 0; j < int(texts.row.size()); ++j) {
-        if (!gridByte(texts.row[j])) {
-            return UnsendableField{gridProblem(gridFieldName("Dew point °F axis", j), texts.row[j])};
+    for (const Grid& grid : grids) {
+        if (auto problem = notAsCommitted(grid)) {
+            return problem;
         }
     }
     if (!delayByte(texts.delay)) {
-        return UnsendableField{
-            QStringLiteral("The Startup Time Delay is \"%1\". It must be a number of minutes from 0 to 127.5 "
-                           "before it can be saved to the KestroVar.")
-                .arg(texts.delay)};
+        return QStringLiteral(
+                   "The Startup Time Delay is \"%1\". It must be a number of minutes from 0 to 127.5 "
+                   "before it can be saved to the KestroVar.")
+            .arg(texts.delay);
+    }
+    // Only "Yes" switches correction on; any other text would silently switch it off.
+    if (texts.active != QStringLiteral("Yes") && texts.active != QStringLiteral("No")) {
+        return QStringLiteral(
+                   "The Humidity Correction Active setting is \"%1\". It must be \"Yes\" or \"No\" "
+                   "before it can be saved to the KestroVar.")
+            .arg(texts.active);
     }
     return std::nullopt;
 }

@@ -439,8 +439,17 @@ void Form1::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
+// Both shut-down paths stop every timer first: a tick after them would poll, report a dead link or
+// probe ports for a window that is gone. A transfer's settle wait ends with its timer.
+void Form1::stopTimers() {
+    for (IntervalTimer* timer : {Timer1.get(), Timer2.get(), Timer3.get(), Timer4.get()}) {
+        timer->setEnabled(false);
+    }
+}
+
 void Form1::Form_Unload() {
     ended_ = true;
+    stopTimers();
     UnloadAllForms(QString());
     if (MSComm1->PortOpen()) {
         MSComm1->setPortOpen(false);
@@ -450,6 +459,7 @@ void Form1::Form_Unload() {
 
 void Form1::Exit_Click() {
     ended_ = true;
+    stopTimers();
     if (MSComm1->PortOpen()) {
         MSComm1->setPortOpen(false);
     }

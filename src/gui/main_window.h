@@ -27,6 +27,8 @@
 #include <cstdint>
 #include <memory>
 #include <set>
+#include <utility>
+#include <vector>
 
 class QAction;
 class QLabel;
@@ -77,6 +79,7 @@ class Form1 : public QMainWindow {
     void Form_Load();
     void Form_Unload();
     void Exit_Click();
+    void stopTimers();
     void About_Click();
     void UnloadAllForms(const QString& keepName);
 
@@ -127,6 +130,11 @@ class Form1 : public QMainWindow {
     void Command10_Click();  // Load Settings from File
     // Ends a transfer whose port could not be opened or written: link down, buttons back, message.
     void abandonTransfer();
+    // For the length of a device transfer nothing may start another exchange, change the port or
+    // the boxes: the Com Port menu, the transfer, link, file and editor buttons are disabled and the
+    // editor boxes read-only. endTransfer puts every one back as it was, focus included.
+    void beginTransfer();
+    void endTransfer();
     bool transferPortReady();
     bool transferWrite(std::uint8_t byte);
     // The 43 editor texts as they stand.
@@ -238,6 +246,15 @@ class Form1 : public QMainWindow {
     void closeEvent(QCloseEvent* event) override;
 
   private:
+    // What beginTransfer changed, to be put back by endTransfer.
+    struct TransferLock {
+        bool active = false;
+        bool comPortMenu = true;
+        std::vector<std::pair<QWidget*, bool>> enabled;
+        std::vector<std::pair<QLineEdit*, bool>> readOnly;
+        QPointer<QWidget> focus;  // the clicked button, kept out of the disabling's focus chain
+    };
+
     void buildControls();
     void buildMenus();
     void connectHandlers();
@@ -250,6 +267,8 @@ class Form1 : public QMainWindow {
     Platform& platform_;
     std::set<QString> portNoticesGiven_;  // devices whose problem has been printed in this run
     bool ended_ = false;                  // File > Exit or the close box has run its shut-down
+    bool watchdogMessageOpen_ = false;    // "Connection to KestroVar Failed" is on screen
+    TransferLock transferLock_;
     HistoryStore history_{HistoryStore::defaultDirectory()};
 };
 

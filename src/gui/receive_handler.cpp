@@ -19,30 +19,37 @@ void Form1::MSComm1_OnComm() {
     if (std::size_t(block.size()) == kSettingsImageSize) {
         const SettingsImage image = settingsFromReadLayout(
             std::span<const std::uint8_t, kSettingsImageSize>(data, kSettingsImageSize));
-        // Each box's change rule runs inside setText and still sees the earlier device copy.
+        // Each box's change rule runs inside setText and still sees the earlier device copy. A box
+        // that already held the text raises no change, so once its copy is taken every box is marked
+        // again: it now shows whether it differs from what the device holds.
         for (std::size_t k = 0; k < image.col.size(); ++k) {
             Col[k]->setText(QString::number(image.col[k]));
             colDevice[k] = Col[k]->text();
             colLastGood[k] = Col[k]->text();
+            Col_Change(int(k));
         }
         for (std::size_t k = 0; k < image.row.size(); ++k) {
             Row[k]->setText(QString::number(image.row[k]));
             rowDevice[k] = Row[k]->text();
             rowLastGood[k] = Row[k]->text();
+            Row_Change(int(k));
         }
         for (std::size_t k = 0; k < image.matrix.size(); ++k) {
             Matrix[k]->setText(QString::number(image.matrix[k]));
             matrixDevice[k] = Matrix[k]->text();
+            Matrix_Change(int(k));
         }
         const float delay = float(image.delay) / 2.0f;
         Text7->setText(numberText(delay));
         delayDevice = delay;
+        Text7_Change();
         if (image.correctionSwitch == 1) {
             Text8->setText(QStringLiteral("Yes"));
         } else if (image.correctionSwitch == 0) {
             Text8->setText(QStringLiteral("No"));
         }
         activeDevice = Text8->text();
+        Text8_Change();
         ++settingsImagesReceived;  // lets a save tell a read-back from silence
         return;
     }

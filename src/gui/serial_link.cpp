@@ -63,7 +63,14 @@ void Form1::Timer3_Timer() {
 }
 
 void Form1::Timer4_Timer() {
+    // A frame arriving while the message is open restarts the watchdog, which may fire again: the
+    // open message already says it, and its OK takes the link down.
+    if (watchdogMessageOpen_) {
+        return;
+    }
+    watchdogMessageOpen_ = true;
     platform_.messageBox(this, QStringLiteral("Connection to KestroVar Failed"));
+    watchdogMessageOpen_ = false;
     // While the message was open the poll may already have taken the link down; toggling then
     // would connect again.
     if (Command1->text() == disconnectCaption()) {

@@ -4,7 +4,9 @@
 #include "gui/main_window.h"
 #include "protocol/device_protocol.h"
 
+#include <QAction>
 #include <QLabel>
+#include <QMenu>
 
 #include <algorithm>
 
@@ -16,18 +18,6 @@ const QString kLoadBanner = QStringLiteral("Loading Settings from Kestrovar.....
 const QString kSaveBanner = QStringLiteral("Saving Settings to Kestrovar.......");
 const QString kVerifyBanner = QStringLiteral("Verifying Settings in Kestrovar.......");
 const QString kLinkFailed = QStringLiteral("Connection to KestroVar Failed");
-const QString kMissingData = QStringLiteral("Missing data in one (or more) of the settings fields");
-
-// Why these texts cannot be sent, or nothing when they can.
-std::optional<QString> refusal(const CalibrationTexts& texts) {
-    if (hasEmptyField(texts)) {
-        return kMissingData;
-    }
-    if (auto unsendable = firstUnsendableField(texts)) {
-        return unsendable->message;
-    }
-    return std::nullopt;
-}
 
 }  // namespace
 
@@ -83,13 +73,65 @@ void Form1::abandonTransfer() {
     Timer2->setEnabled(false);
     rxMode = 0;
     Label6->setVisible(false);
-    for (QPushButton* button : {Command1, Command11, Command2, Command5}) {
-        button->setEnabled(true);
-    }
+    endTransfer();
     // Disconnected again: the menu refresh runs, and at once, in case the adapter was pulled out.
     Timer3->setEnabled(true);
     RefreshPortMenu();
     platform_.messageBox(this, kLinkFailed);
+}
+
+// ---- what a transfer holds still ---------------------------------------------------------------
+
+void Form1::beginTransfer() {
+    if (transferLock_.active) {
+        return;
+    }
+    TransferLock& lock = transferLock_;
+    lock.active = true;
+    QWidget* const buttons[] = {Command1, Command11, Command2, Command5,  Command9, Command10,
+                                Command6, Command7,  Command8, Command12, Command13};
+    // Disabling the focused button would pass the focus on along the tab order, into Col(0), and
+    // keys typed during the transfer would land there. The focus waits on the client area instead,
+    // which takes no keys.
+    if (QWidget* focused = focusWidget();
+        std::find(std::begin(buttons), std::end(buttons), focused) != std::end(buttons)) {
+        lock.focus = focused;
+        centralWidget()->setFocus(Qt::OtherFocusReason);
+    }
+    for (QWidget* button : buttons) {
+        lock.enabled.emplace_back(button, button->isEnabled());
+        button->setEnabled(false);
+    }
+    auto freeze = [&lock](auto& boxes) {
+        for (TextBox* box : boxes) {
+            lock.readOnly.emplace_back(box, box->isReadOnly());
+            box->setReadOnly(true);
+        }
+    };
+    freeze(Col);
+    freeze(Row);
+    freeze(Matrix);
+    // Choosing another port would send the rest of the transfer to it.
+    lock.comPortMenu = comp->menuAction()->isEnabled();
+    comp->menuAction()->setEnabled(false);
+}
+
+void Form1::endTransfer() {
+    if (!transferLock_.active) {
+        return;
+    }
+    TransferLock lock = std::move(transferLock_);
+    transferLock_ = TransferLock{};
+    for (auto [box, readOnly] : lock.readOnly) {
+        box->setReadOnly(readOnly);
+    }
+    for (auto [widget, enabled] : lock.enabled) {
+        widget->setEnabled(enabled);
+    }
+    comp->menuAction()->setEnabled(lock.comPortMenu);
+    if (lock.focus && focusWidget() == centralWidget()) {
+        lock.focus->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 // ---- Load Settings from KestroVar ------------------------------------------------------------
@@ -103,9 +145,7 @@ void Form1::Command2_Click() {
     Label6->setText(kLoadBanner);
     Label6->setVisible(true);
     Timer3->setEnabled(false);
-    for (QPushButton* button : {Command1, Command11, Command5, Command2}) {
-        button->setEnabled(false);
-    }
+    beginTransfer();
     Command1_Click();  // the live link goes down
     Timer3->setEnabled(false);
     settleWait();
@@ -127,11 +167,16 @@ void Form1::Command2_Click() {
     if (MSComm1->PortOpen()) {
         MSComm1->setPortOpen(false);
     }
+    // Without a complete image the boxes still hold file or hand-typed values, not the device's.
+    if (settingsImagesReceived == imagesBefore) {
+        platform_.messageBox(this, QStringLiteral("Load from KestroVar Failed"));
+        if (ended_) {
+            return;
+        }
+    }
 
     Command1_Click();  // and comes back up
-    for (QPushButton* button : {Command1, Command11, Command5, Command2}) {
-        button->setEnabled(true);
-    }
+    endTransfer();
     Label6->setVisible(false);
 
     recordLoad(settingsImagesReceived > imagesBefore);  // the calibration history
@@ -145,8 +190,9 @@ void Form1::Command5_Click() {
                              QStringLiteral("Must be connected to KestroVar in order to save settings."));
         return;
     }
-    // A value with no byte of its own would reach the device as some other value: refuse it first.
-    if (const auto problem = refusal(editorTexts())) {
+    // What goes out is what the boxes hold now: they stay read-only until the transfer ends.
+    const CalibrationTexts sent = editorTexts();
+    if (const auto problem = saveRefusal(sent)) {
         platform_.messageBox(this, *problem);
         return;
     }
@@ -154,24 +200,11 @@ void Form1::Command5_Click() {
     // Write phase.
     Label6->setText(kSaveBanner);
     Label6->setVisible(true);
-    for (QPushButton* button : {Command1, Command11, Command2, Command5}) {
-        button->setEnabled(false);
-    }
+    beginTransfer();
     Command1_Click();
     Timer3->setEnabled(false);
     settleWait();
     if (ended_) {
-        return;
-    }
-    // The boxes stay editable during the wait; what goes out is what they hold now.
-    const CalibrationTexts sent = editorTexts();
-    if (const auto problem = refusal(sent)) {
-        platform_.messageBox(this, *problem);
-        Label6->setVisible(false);
-        Command1_Click();
-        for (QPushButton* button : {Command1, Command11, Command2, Command5}) {
-            button->setEnabled(true);
-        }
         return;
     }
     if (!transferPortReady() || !transferWrite(writeSettings)) {
@@ -201,24 +234,6 @@ void Form1::Command5_Click() {
         MSComm1->setPortOpen(false);
     }
 
-    // The editor as the device now holds it.
-    for (int i = 0; i < 30; ++i) {
-        matrixDevice[i] = Matrix[i]->text();
-        setBackColor(Matrix[i], windowBackground());
-    }
-    for (int i = 0; i < 5; ++i) {
-        colDevice[i] = Col[i]->text();
-        setBackColor(Col[i], colorFromBgr(kAxisNormal));
-    }
-    for (int j = 0; j < 6; ++j) {
-        rowDevice[j] = Row[j]->text();
-        setBackColor(Row[j], colorFromBgr(kAxisNormal));
-    }
-    activeDevice = Text8->text();
-    setBackColor(Text8, windowBackground());
-    delayDevice = singleValue(Text7->text());
-    setBackColor(Text7, windowBackground());
-
     // Verify phase: read the settings back and compare every field with what was sent.
     Label6->setText(kVerifyBanner);
     MSComm1->setRThreshold(int(kSettingsImageSize));
@@ -237,44 +252,37 @@ void Form1::Command5_Click() {
         MSComm1->setPortOpen(false);
     }
 
-    // Without a read-back nothing was verified.
+    // Only a complete read-back says what the device holds. The receive handler has made it the
+    // device copies; every box starts unmarked and is marked where it did not come back as sent.
+    // Without one, nothing was verified: the copies and the marks stay as they were.
     bool ok = settingsImagesReceived > imagesBefore;
-    const QColor cellDiffering = colorFromBgr(kCellDiffering);
-    const QColor axisDiffering = colorFromBgr(kAxisDiffering);
-    for (int i = 0; i < 30; ++i) {
-        if (Matrix[i]->text() != matrixSent[i]) {
-            ok = false;
-            setBackColor(Matrix[i], cellDiffering);
-        }
-    }
-    for (int i = 0; i < 5; ++i) {
-        if (Col[i]->text() != colSent[i]) {
-            ok = false;
-            setBackColor(Col[i], axisDiffering);
-        }
-    }
-    for (int j = 0; j < 6; ++j) {
-        if (Row[j]->text() != rowSent[j]) {
-            ok = false;
-            setBackColor(Row[j], axisDiffering);
-        }
-    }
-    if (Text8->text() != activeSent) {
-        ok = false;
-        setBackColor(Text8, cellDiffering);
-    }
-    if (singleValue(Text7->text()) != delaySent) {
-        ok = false;
-        setBackColor(Text7, cellDiffering);
+    if (ok) {
+        const QColor cellNormal = windowBackground();
+        const QColor axisNormal = colorFromBgr(kAxisNormal);
+        const QColor cellDiffering = colorFromBgr(kCellDiffering);
+        const QColor axisDiffering = colorFromBgr(kAxisDiffering);
+        auto verify = [&ok](QLineEdit* box, bool same, const QColor& normal, const QColor& differing) {
+            ok = ok && same;
+            setBackColor(box, same ? normal : differing);
+        };
+        for (int i = 0; i < 30; ++i)
+            verify(Matrix[i], Matrix[i]->text() == matrixSent[i], cellNormal, cellDiffering);
+        for (int i = 0; i < 5; ++i)
+            verify(Col[i], Col[i]->text() == colSent[i], axisNormal, axisDiffering);
+        for (int j = 0; j < 6; ++j)
+            verify(Row[j], Row[j]->text() == rowSent[j], axisNormal, axisDiffering);
+        verify(Text8, Text8->text() == activeSent, cellNormal, cellDiffering);
+        verify(Text7, singleValue(Text7->text()) == delaySent, cellNormal, cellDiffering);
     }
     platform_.messageBox(this, ok ? QStringLiteral("Save to KestroVar Successful")
                                   : QStringLiteral("Save to KestroVar Failed"));
+    if (ended_) {
+        return;
+    }
 
     Label6->setVisible(false);
     Command1_Click();
-    for (QPushButton* button : {Command1, Command11, Command2, Command5}) {
-        button->setEnabled(true);
-    }
+    endTransfer();
 
     recordSave(sent, settingsImagesReceived > imagesBefore, ok);  // the calibration history
 }

@@ -134,7 +134,7 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
         {"write a change and verify it", {"write", f}, {{f, changedFile()}}, {}, {}, 0, "and verified", asFound, true, writeOf(changedFile())},
         {"write without a read-back", {"write", f}, {{f, changedFile()}}, silentAfter(45), {}, 1, "not verified", asFound, true, writeOf(changedFile())},
         {"write an incomplete file", {"write", f}, {{f, "10,20\r\n"}}, {}, {}, 65, "unit.cal: line 1 holds 2 values", "", false, ""},
-        {"write a value the save refuses", {"write", f}, {{f, changedFile("300")}}, {}, {}, 65, "\"300\"", "", false, ""},
+        {"write a value the save refuses", {"write", f}, {{f, changedFile("300")}}, {}, {}, 65, "row 1, column 1 is 300, above 255", "", false, ""},
         {"write a missing file", {"write", "nowhere.cal"}, {}, {}, {}, 66, "nowhere.cal: ", "", false, ""},
         {"verify an equal file", {"verify", f}, {{f, factoryFile()}}, {}, {}, 0, "holds the calibration in unit.cal", "", false, bytes({2})},
         {"verify a different file", {"verify", f}, {{f, changedFile()}}, {}, {}, 1, "", "Table row 1, column 1: file 30, device 24\n", false, bytes({2})},

@@ -69,6 +69,7 @@ void VirtualTimer::setEnabled(bool enabled) {
     clock_.cancel(pending_);
     pending_ = 0;
     if (enabled_) {
+        ++start_;
         arm(clock_.now() + interval_);
     }
 }
@@ -92,15 +93,16 @@ void VirtualTimer::fire(qint64 due) {
         next = clock_.now() + interval_;
     }
     arm(next);
-    if (running_) {
+    if (runningStart_ == start_) {
         return;  // like Qt, a timer never interrupts its own handler
     }
-    running_ = true;
+    const int outer = runningStart_;
+    runningStart_ = start_;
     ++fires;
     if (onTimer) {
         onTimer();
     }
-    running_ = false;
+    runningStart_ = outer;
 }
 
 // ---- FakeSerial ------------------------------------------------------------------------------

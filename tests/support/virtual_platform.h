@@ -73,7 +73,10 @@ class VirtualTimer : public IntervalTimer {
     VirtualClock& clock_;
     int interval_ = 0;
     bool enabled_ = false;
-    bool running_ = false;
+    // Like Qt, a timer never interrupts its own handler; but stopped and started again it is a new
+    // timer to Qt, which may fire inside that handler's nested event loop (a modal message box).
+    int start_ = 0;          // counts starts
+    int runningStart_ = -1;  // the start whose handler is running, -1 when none
     std::uint64_t pending_ = 0;
     qint64 due_ = 0;
 };

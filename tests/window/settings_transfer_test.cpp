@@ -2,7 +2,11 @@
 // with their times, the editor, the device copies, the buttons and the banner.
 #include "support/window_harness.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QLabel>
+#include <QMenu>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -143,15 +147,19 @@ TEST(SettingsTransfer, LoadAsksOnceAfterASettleWaitAndFillsTheEditor) {
     EXPECT_EQ(w.rxMode, 1);
 }
 
-TEST(SettingsTransfer, LoadWithoutAnAnswerChangesNothing) {
+TEST(SettingsTransfer, LoadWithoutAnAnswerSaysSoAndChangesNothing) {
     Live live;
     Form1& w = *live.w;
     live.device->answersSettings = false;
     w.Matrix[0]->setText("12");
+    const qint64 start = live.now();
     w.Command2_Click();
     EXPECT_EQ(w.Matrix[0]->text(), "12");
     EXPECT_TRUE(w.matrixDevice[0].isEmpty());
-    EXPECT_TRUE(live.h.platform.messageTexts().isEmpty());
+    ASSERT_EQ(live.h.platform.messageTexts(), QStringList{"Load from KestroVar Failed"});
+    EXPECT_EQ(live.h.platform.messages[0].time - start, 2000);
+    EXPECT_EQ(relativeWrites(live.h.serial(), start),
+              (std::vector<std::pair<qint64, int>>{{1000, 0x02}, {2000, 0x01}}));
     EXPECT_EQ(w.Command1->text(), "Disconnect");
 }
 
@@ -211,11 +219,11 @@ TEST(SettingsTransfer, ReadBackDifferencesAreMarkedAndReported) {
     Live live;
     Form1& w = *live.w;
     fillEditor(w);
-    w.Text7->setText("2.3");  // only a file can put these here
-    w.Text8->setText("yes");
+    w.Text7->setText("2.3");  // only a file can put this here
     live.device->afterWrite = [](QByteArray& image) {
         image[11 + 7] = char(99);  // Matrix(7)
         image[1] = char(41);       // Col(1)
+        image[42] = char(0);       // correction off
     };
     w.Command5_Click();
 
@@ -223,7 +231,7 @@ TEST(SettingsTransfer, ReadBackDifferencesAreMarkedAndReported) {
     const QByteArray written = live.device->written;
     ASSERT_EQ(written.size(), 43);
     EXPECT_EQ(std::uint8_t(written[0]), 5) << "2.3 minutes doubled and made whole";
-    EXPECT_EQ(std::uint8_t(written[1]), 0) << "only \"Yes\" switches correction on";
+    EXPECT_EQ(std::uint8_t(written[1]), 1) << "\"Yes\" switches correction on";
 
     EXPECT_EQ(live.h.platform.messageTexts(), QStringList{"Save to KestroVar Failed"});
     const QColor cell = colorFromBgr(kCellDiffering);
@@ -239,18 +247,95 @@ TEST(SettingsTransfer, ReadBackDifferencesAreMarkedAndReported) {
     EXPECT_EQ(w.Text8->text(), "No");
     EXPECT_EQ(Form1::backColor(w.Text8), cell);
     EXPECT_EQ(w.Command1->text(), "Disconnect");
+
+    // A Load that brings the same values sets no text, yet the marks now say the boxes hold what the
+    // device holds.
+    live.h.clock().advanceBy(100);
+    w.Command2_Click();
+    for (QLineEdit* box : {w.Matrix[7], w.Text7, w.Text8})
+        EXPECT_EQ(Form1::backColor(box), w.windowBackground()) << box->objectName().toStdString();
+    EXPECT_EQ(Form1::backColor(w.Col[1]), colorFromBgr(kAxisNormal));
 }
 
-TEST(SettingsTransfer, SaveWithoutAReadBackIsNotASuccess) {
-    Live live;
-    Form1& w = *live.w;
-    fillEditor(w);
-    live.device->answersSettings = false;
-    w.Command5_Click();
-    EXPECT_EQ(live.h.platform.messageTexts(), QStringList{"Save to KestroVar Failed"});
-    EXPECT_EQ(w.Command1->text(), "Disconnect");
-    for (auto* b : {w.Command1, w.Command11, w.Command2, w.Command5})
-        EXPECT_TRUE(b->isEnabled());
+TEST(SettingsTransfer, SaveWithoutAReadBackIsNotASuccessAndVerifiesNothing) {
+    for (bool portGone : {false, true}) {
+        Live live;
+        Form1& w = *live.w;
+        fillEditor(w);
+        w.matrixDevice[0] = "7";  // from an earlier Load: Matrix(0) differs from the device
+        w.Matrix_Change(0);
+        if (portGone) {
+            // The adapter is taken away after the write phase, before the read-back.
+            live.h.clock().schedule(live.now() + 2000, [&live] { live.h.platform.unopenable.insert(2); });
+        } else {
+            live.device->answersSettings = false;
+        }
+        w.Command5_Click();
+        EXPECT_EQ(live.h.platform.messageTexts(),
+                  QStringList{portGone ? "Connection to KestroVar Failed" : "Save to KestroVar Failed"});
+        EXPECT_EQ(w.matrixDevice[0], "7") << portGone;
+        EXPECT_EQ(Form1::backColor(w.Matrix[0]), colorFromBgr(kCellDiffering)) << portGone;
+        EXPECT_TRUE(w.colDevice[0].isEmpty()) << portGone;
+        EXPECT_EQ(w.Command1->text(), portGone ? "Connect to KestroVar" : "Disconnect");
+        for (auto* b : {w.Command1, w.Command11, w.Command2, w.Command5})
+            EXPECT_TRUE(b->isEnabled());
+    }
+}
+
+// Everything that could start another exchange, change the port or change a box mid-transfer.
+struct HeldStill {
+    bool comPortMenu = true;
+    std::vector<bool> buttons;
+    int editableBoxes = 0;
+    QWidget* focus = nullptr;
+};
+
+HeldStill heldStill(Form1& w) {
+    HeldStill seen;
+    seen.comPortMenu = w.comp->menuAction()->isEnabled();
+    for (QPushButton* b :
+         {w.Command9, w.Command10, w.Command6, w.Command7, w.Command8, w.Command12, w.Command13})
+        seen.buttons.push_back(b->isEnabled());
+    auto count = [&seen](const auto& boxes) {
+        for (TextBox* box : boxes)
+            seen.editableBoxes += box->isReadOnly() ? 0 : 1;
+    };
+    count(w.Col);
+    count(w.Row);
+    count(w.Matrix);
+    seen.focus = QApplication::focusWidget();
+    return seen;
+}
+
+TEST(SettingsTransfer, NothingCanDisturbATransferAndAllIsPutBackAfterwards) {
+    for (bool load : {true, false}) {
+        Live live;
+        Form1& w = *live.w;
+        fillEditor(w);
+        w.show();
+        w.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+        w.Command9->setEnabled(false);  // whatever was off before stays off after
+        auto during = std::make_shared<HeldStill>();
+        live.h.clock().schedule(live.now() + 500, [&w, during] { *during = heldStill(w); });
+        QPushButton* clicked = load ? w.Command2 : w.Command5;
+        QTest::mouseClick(clicked, Qt::LeftButton);
+
+        EXPECT_FALSE(during->comPortMenu) << load;
+        EXPECT_EQ(during->buttons, std::vector<bool>(7, false)) << load;
+        EXPECT_EQ(during->editableBoxes, 0) << load;
+        EXPECT_NE(during->focus, w.Col[0]) << load << ": keys typed now would land in Col(0)";
+        EXPECT_FALSE(qobject_cast<QPushButton*>(during->focus)) << load;
+
+        const HeldStill after = heldStill(w);
+        EXPECT_TRUE(after.comPortMenu) << load;
+        EXPECT_EQ(after.buttons, (std::vector<bool>{false, true, true, true, true, true, true})) << load;
+        EXPECT_EQ(after.editableBoxes, 41) << load;
+        EXPECT_EQ(after.focus, clicked) << load;
+        EXPECT_TRUE(w.Text7->isReadOnly() && w.Text8->isReadOnly()) << load;
+        EXPECT_EQ(live.h.platform.messageTexts(),
+                  load ? QStringList{} : QStringList{"Save to KestroVar Successful"});
+    }
 }
 
 TEST(SettingsTransfer, RefusedWithoutALiveLinkOrWithUnsendableValues) {
@@ -271,9 +356,14 @@ TEST(SettingsTransfer, RefusedWithoutALiveLinkOrWithUnsendableValues) {
         {"save with an empty switch", true, false, [](Form1& w) { w.Text8->clear(); },
          "Missing data in one (or more) of the settings fields"},
         {"save with a cell above 255", true, false, [](Form1& w) { w.Matrix[3]->setText("300"); },
-         "The table cell in row 1, column 4 is \"300\". It must be a whole number from 0 to 255 before it "
-         "can be "
-         "saved to the KestroVar."},
+         "The table cell in row 1, column 4 is 300, above 255. The editor would make it 255. It must be "
+         "corrected before it can be saved to the KestroVar."},
+        {"save with a short file line's axis", true, false, [](Form1& w) { w.Col[4]->setText("20"); },
+         "The MCT °F axis value 5 is 20, below value 4 (130). The editor would make it 130. It must be "
+         "corrected before it can be saved to the KestroVar."},
+        {"save with a switch in lower case", true, false, [](Form1& w) { w.Text8->setText("yes"); },
+         "The Humidity Correction Active setting is \"yes\". It must be \"Yes\" or \"No\" before it "
+         "can be saved to the KestroVar."},
         {"save with a delay that is not a number", true, false, [](Form1& w) { w.Text7->setText("soon"); },
          "The Startup Time Delay is \"soon\". It must be a number of minutes from 0 to 127.5 before it can "
          "be "
