@@ -1,8 +1,19 @@
 #include "core/device_session.h"
 
+#include <chrono>
 #include <span>
 
 namespace kv {
+
+namespace {
+
+qint64 monotonicNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
 
 DeviceSession::DeviceSession(SystemPlatform& platform)
     : platform_(platform),
@@ -56,6 +67,8 @@ DeviceSession::Block DeviceSession::receive() {
         return block;  // line errors and every other event are ignored
     }
     const QByteArray bytes = serial_->Input();
+    block.readNs = monotonicNs();
+    block.timeMs = platform_.nowMs();
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
     if (std::size_t(bytes.size()) == kSettingsImageSize) {
         block.kind = Block::Image;
@@ -71,17 +84,24 @@ DeviceSession::Block DeviceSession::receive() {
             std::span<const std::uint8_t, kMonitoringFrameSize>(data, kMonitoringFrameSize));
         ++framesReceived_;
         lastFrame_ = block.frame;
-        FeedFrame published;
-        published.timeMs = platform_.nowMs();
-        published.values = block.frame.sample;
-        published.correctionActive = block.frame.correctionActive == 1;
-        feed_.publish(published);
     }
     return block;
 }
 
+void DeviceSession::publish(const Block& block) {
+    if (block.kind != Block::Frame) {
+        return;
+    }
+    FeedFrame published;
+    published.timeMs = block.timeMs;
+    published.readNs = block.readNs;
+    published.values = block.frame.sample;
+    published.correctionActive = block.frame.correctionActive == 1;
+    feed_.publish(published);
+}
+
 void DeviceSession::onComm() {
-    receive();
+    publish(receive());
 }
 
 std::optional<Calibration> DeviceSession::readCalibration(int timeoutMs) {

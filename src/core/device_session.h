@@ -47,11 +47,15 @@ class DeviceSession : public QObject {
         enum Kind { None, Frame, Image } kind = None;
         MonitoringFrame frame;
         Calibration image;
+        qint64 timeMs = 0;  // when it was taken off the line, on the wall clock
+        qint64 readNs = 0;  // the same on the monotonic clock, for measuring its handling
     };
     // The receive handler: reads one block when data has arrived and decodes it by its length. A
-    // frame restarts the watchdog and is published on the feed; a block of any other length than
-    // 25 or 43 and every line event give None.
+    // frame restarts the watchdog; a block of any other length than 25 or 43 and every line event
+    // give None. The caller shows what it needs to, then publishes the block.
     Block receive();
+    // Publishes a frame on the feed (anything else is not published). Once per frame.
+    void publish(const Block& block);
 
     // ---- whole exchanges, for scripts; each leaves the port closed ----
     // Asks for the settings image and waits until it is in, at most timeoutMs.

@@ -15,6 +15,7 @@ struct FeedFrame {
     qint64 timeMs = 0;                              // received, ms since 1970-01-01 UTC
     std::array<float, kMonitoringFields> values{};  // in frame order, indexed by MonitoringField
     bool correctionActive = false;                  // frame byte 24 was 1
+    qint64 readNs = 0;  // when it was taken off the line, steady clock, for measuring; 0 when not live
 };
 
 class FrameFeed : public QObject {

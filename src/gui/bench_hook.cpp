@@ -55,20 +55,23 @@ std::unique_ptr<BenchHook> BenchHook::attach(Form1& window) {
 }
 
 BenchHook::BenchHook(Form1& window) : window_(window) {
-    // Times the receive handler. It is raised right after the serial layer has read the bytes that
-    // complete a block, so its run is the way from the line to the boxes.
-    handler_ = window_.MSComm1->OnComm;
-    window_.MSComm1->OnComm = [this] {
-        const int imagesBefore = window_.settingsImagesReceived;
-        const long long start = monotonicNs();
-        handler_();
-        const long long took = monotonicNs() - start;
-        if (window_.settingsImagesReceived != imagesBefore) {
-            benchMark("settings", QString::number(took));
-        } else if (window_.MSComm1->CommEvent() == comEvReceive && window_.rxMode == 1) {
-            benchMark("frame", QString::number(took));
+    // Times the way from the line to the boxes: the session stamps a frame when it takes it off
+    // the line, and the window publishes it once its seven boxes hold the new texts.
+    connect(window_.frameFeed, &FrameFeed::frameReceived, this, [](const FeedFrame& frame) {
+        if (frame.readNs != 0) {
+            benchMark("frame", QString::number(monotonicNs() - frame.readNs));
         }
-    };
+    });
+    // An image is marked once the window has filled the editor with it (its handler counts it).
+    connect(window_.session.get(), &DeviceSession::imageReceived, this, [this] {
+        const long long start = monotonicNs();
+        const int before = window_.settingsImagesReceived;
+        QTimer::singleShot(0, this, [this, start, before] {
+            if (window_.settingsImagesReceived != before) {
+                benchMark("settings", QString::number(monotonicNs() - start));
+            }
+        });
+    });
     qApp->installEventFilter(this);
 
 #ifdef Q_OS_UNIX
@@ -81,7 +84,6 @@ BenchHook::BenchHook(Form1& window) : window_(window) {
 
 BenchHook::~BenchHook() {
     qApp->removeEventFilter(this);
-    window_.MSComm1->OnComm = handler_;
 }
 
 bool BenchHook::eventFilter(QObject* watched, QEvent* event) {

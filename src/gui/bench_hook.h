@@ -49,7 +49,6 @@ class BenchHook : public QObject {
     void run(const QByteArray& command);
 
     Form1& window_;
-    std::function<void()> handler_;  // the window's own receive handler
     std::unique_ptr<QSocketNotifier> input_;
     QByteArray pending_;
     bool shown_ = false;

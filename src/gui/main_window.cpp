@@ -96,15 +96,17 @@ Form1::Form1(Platform& platform, QWidget* parent) : QMainWindow(parent), platfor
     buildMenus();
     setTabOrder();
 
-    Timer1 = platform_.createTimer();
+    session = std::make_unique<DeviceSession>(platform_);
+    Timer1 = &session->poll();
     Timer1->setInterval(kPollIntervalMs);
     Timer2 = platform_.createTimer();
     Timer2->setInterval(kSettleWaitMs);
     Timer3 = platform_.createTimer();
     Timer3->setInterval(kPortMenuRefreshMs);
-    Timer4 = platform_.createTimer();
+    Timer4 = &session->watchdog();
     Timer4->setInterval(kWatchdogMs);
-    MSComm1 = platform_.createSerialControl();
+    MSComm1 = &session->serial();
+    frameFeed = &session->feed();
 
     connectHandlers();
     buildHistoryMenu();  // after every other Tools item
@@ -442,7 +444,7 @@ void Form1::closeEvent(QCloseEvent* event) {
 // Both shut-down paths stop every timer first: a tick after them would poll, report a dead link or
 // probe ports for a window that is gone. A transfer's settle wait ends with its timer.
 void Form1::stopTimers() {
-    for (IntervalTimer* timer : {Timer1.get(), Timer2.get(), Timer3.get(), Timer4.get()}) {
+    for (IntervalTimer* timer : {Timer1, Timer2.get(), Timer3.get(), Timer4}) {
         timer->setEnabled(false);
     }
 }
@@ -451,18 +453,14 @@ void Form1::Form_Unload() {
     ended_ = true;
     stopTimers();
     UnloadAllForms(QString());
-    if (MSComm1->PortOpen()) {
-        MSComm1->setPortOpen(false);
-    }
+    session->close();
     writeSavedPort();
 }
 
 void Form1::Exit_Click() {
     ended_ = true;
     stopTimers();
-    if (MSComm1->PortOpen()) {
-        MSComm1->setPortOpen(false);
-    }
+    session->close();
     writeSavedPort();
     platform_.endProcess();
 }

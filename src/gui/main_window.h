@@ -13,6 +13,7 @@
 #pragma once
 
 #include "core/calibration_file.h"
+#include "core/device_session.h"
 #include "core/frame_feed.h"
 #include "core/history_store.h"
 #include "core/port_map.h"
@@ -211,11 +212,14 @@ class Form1 : public QMainWindow {
     QAction* About{};
     QAction* CalibrationHistory{};
 
-    std::unique_ptr<IntervalTimer> Timer1;
+    // The device session runs the exchanges with the device; the window's serial control, poll
+    // timer and watchdog are its own.
+    std::unique_ptr<DeviceSession> session;
+    IntervalTimer* Timer1{};  // the poll: session->poll()
     std::unique_ptr<IntervalTimer> Timer2;
     std::unique_ptr<IntervalTimer> Timer3;
-    std::unique_ptr<IntervalTimer> Timer4;
-    std::unique_ptr<SerialControl> MSComm1;
+    IntervalTimer* Timer4{};   // the watchdog: session->watchdog()
+    SerialControl* MSComm1{};  // session->serial()
     QPointer<AboutDialog> frmAbout;
     QPointer<HistoryWindow> frmHistory;
 
@@ -238,7 +242,7 @@ class Form1 : public QMainWindow {
     QString activeSent;
     float delaySent = 0.0f;
     // Every monitoring frame the window receives, for the chart and the recorder.
-    FrameFeed frameFeed;
+    FrameFeed* frameFeed{};  // the session's feed
     // Counts complete settings images received, so a save can tell a read-back from silence.
     int settingsImagesReceived = 0;
 

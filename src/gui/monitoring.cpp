@@ -43,12 +43,10 @@ void Form1::Command11_Click() {
     Timer3->setEnabled(false);
     // An adapter that cannot be opened gets no toggle; the reconnect below then meets the same port
     // and the watchdog reports the failed link.
-    if (MSComm1->PortOpen() || MSComm1->setPortOpen(true)) {
-        MSComm1->Output(togglePause);
+    if (session->open()) {
+        session->send(togglePause);
     }
-    if (MSComm1->PortOpen()) {
-        MSComm1->setPortOpen(false);
-    }
+    session->close();
     Command1_Click();
     Command1->setVisible(true);
 }

@@ -10,15 +10,13 @@ namespace kv {
 // ---- the receive handler ---------------------------------------------------------------------
 
 void Form1::MSComm1_OnComm() {
-    if (MSComm1->CommEvent() != comEvReceive) {
-        return;  // line errors and every other event are ignored
-    }
-    const QByteArray block = MSComm1->Input();
-    const auto* data = reinterpret_cast<const std::uint8_t*>(block.constData());
+    // The session takes the block off the line and decodes it by its length; a frame has already
+    // restarted the watchdog (Timer4), so it counts a full interval from this frame. Line events
+    // and blocks of any other length come back as None and are dropped.
+    const DeviceSession::Block block = session->receive();
 
-    if (std::size_t(block.size()) == kSettingsImageSize) {
-        const SettingsImage image = settingsFromReadLayout(
-            std::span<const std::uint8_t, kSettingsImageSize>(data, kSettingsImageSize));
+    if (block.kind == DeviceSession::Block::Image) {
+        const SettingsImage& image = block.image;
         // Each box's change rule runs inside setText and still sees the earlier device copy. A box
         // that already held the text raises no change, so once its copy is taken every box is marked
         // again: it now shows whether it differs from what the device holds.
@@ -54,24 +52,16 @@ void Form1::MSComm1_OnComm() {
         return;
     }
 
-    if (std::size_t(block.size()) == kMonitoringFrameSize) {
-        Timer4->setEnabled(false);  // the watchdog counts a full interval from this frame
-        Timer4->setEnabled(true);
-        const MonitoringFrame frame = decodeMonitoringFrame(
-            std::span<const std::uint8_t, kMonitoringFrameSize>(data, kMonitoringFrameSize));
+    if (block.kind == DeviceSession::Block::Frame) {
+        const MonitoringFrame& frame = block.frame;
         for (int field = 0; field < kMonitoringFields; ++field) {
             monitoringSample[field] = frame.sample[field];
             showMonitoringValue(field, monitoringSample[field]);
         }
         showText(Text9, correctionActiveText(frame.correctionActive));
         rxMode = 1;
-        FeedFrame published;
-        published.timeMs = platform_.nowMs();
-        published.values = frame.sample;
-        published.correctionActive = frame.correctionActive == 1;
-        frameFeed.publish(published);
+        session->publish(block);  // the boxes hold it: now the chart, the recorder and the rest
     }
-    // A block of any other length is dropped.
 }
 
 }  // namespace kv

@@ -16,16 +16,15 @@ void Form1::Command1_Click() {
         Command1->setText(disconnectCaption());
         Command11->setVisible(true);
         Timer4->setEnabled(true);  // counts from before the open, so a dead port is reported too
-        MSComm1->setRThreshold(int(kMonitoringFrameSize));
-        MSComm1->setInputLen(int(kMonitoringFrameSize));
+        session->expect(kMonitoringFrameSize);
         // A port that cannot be opened gets neither request nor poll: the watchdog reports it and
         // takes the link down. A failed first request on an open port is left to the poll.
-        if (MSComm1->PortOpen() || MSComm1->setPortOpen(true)) {
-            MSComm1->Output(requestSample);
+        if (session->open()) {
+            session->send(requestSample);
             Timer1->setEnabled(true);
         }
         Timer3->setEnabled(false);
-        frameFeed.publishLink(true, platform_.nowMs());
+        frameFeed->publishLink(true, platform_.nowMs());
         return;
     }
     Command1->setText(connectCaption());
@@ -33,15 +32,13 @@ void Form1::Command1_Click() {
     Timer4->setEnabled(false);
     Timer1->setEnabled(false);
     Timer3->setEnabled(true);
-    if (MSComm1->PortOpen()) {
-        MSComm1->setPortOpen(false);  // nothing is sent on a disconnect
-    }
+    session->close();  // nothing is sent on a disconnect
     rxMode = 0;
-    frameFeed.publishLink(false, platform_.nowMs());
+    frameFeed->publishLink(false, platform_.nowMs());
 }
 
 void Form1::Timer1_Timer() {
-    if (MSComm1->Output(requestSample)) {
+    if (session->send(requestSample)) {
         return;
     }
     // The port has gone away: down without a message, and the menu shows what is left.
@@ -50,11 +47,9 @@ void Form1::Timer1_Timer() {
     Command11->setVisible(false);
     Timer4->setEnabled(false);
     Timer3->setEnabled(true);
-    if (MSComm1->PortOpen()) {
-        MSComm1->setPortOpen(false);
-    }
+    session->close();
     rxMode = 0;
-    frameFeed.publishLink(false, platform_.nowMs());
+    frameFeed->publishLink(false, platform_.nowMs());
     RefreshPortMenu();
 }
 

@@ -1,5 +1,6 @@
 #include "core/calibration_rules.h"
 
+#include "core/calibration_text.h"
 #include "core/editing_rules.h"
 #include "gui/main_window.h"
 #include "protocol/device_protocol.h"
@@ -37,9 +38,7 @@ CalibrationTexts Form1::editorTexts() const {
 // ---- the settle wait -------------------------------------------------------------------------
 
 void Form1::Timer2_Timer() {
-    if (MSComm1->PortOpen()) {
-        MSComm1->setPortOpen(false);
-    }
+    session->close();
     Timer2->setEnabled(false);
 }
 
@@ -59,17 +58,15 @@ void Form1::settleWait() {
 }
 
 bool Form1::transferPortReady() {
-    return MSComm1->PortOpen() || MSComm1->setPortOpen(true);
+    return session->open();
 }
 
 bool Form1::transferWrite(std::uint8_t byte) {
-    return MSComm1->Output(byte);
+    return session->send(byte);
 }
 
 void Form1::abandonTransfer() {
-    if (MSComm1->PortOpen()) {
-        MSComm1->setPortOpen(false);
-    }
+    session->close();
     Timer2->setEnabled(false);
     rxMode = 0;
     Label6->setVisible(false);
@@ -153,8 +150,7 @@ void Form1::Command2_Click() {
         return;
     }
 
-    MSComm1->setRThreshold(int(kSettingsImageSize));
-    MSComm1->setInputLen(int(kSettingsImageSize));
+    session->expect(kSettingsImageSize);
     const int imagesBefore = settingsImagesReceived;
     if (!transferPortReady() || !transferWrite(requestSettings)) {
         abandonTransfer();
@@ -164,9 +160,7 @@ void Form1::Command2_Click() {
     if (ended_) {
         return;
     }
-    if (MSComm1->PortOpen()) {
-        MSComm1->setPortOpen(false);
-    }
+    session->close();
     // Without a complete image the boxes still hold file or hand-typed values, not the device's.
     if (settingsImagesReceived == imagesBefore) {
         platform_.messageBox(this, QStringLiteral("Load from KestroVar Failed"));
@@ -212,13 +206,10 @@ void Form1::Command5_Click() {
         return;
     }
     platform_.sleep(kWriteCommandPauseMs);
-    const SettingsBytes bytes = settingsWriteBytes(sent);
-    for (std::uint8_t byte : bytes) {
-        if (!transferWrite(byte)) {
-            abandonTransfer();
-            recordSave(sent, false, false);  // the calibration history
-            return;
-        }
+    if (!session->sendCalibration(calibrationFromTexts(sent))) {  // 43 bytes, each written on its own
+        abandonTransfer();
+        recordSave(sent, false, false);  // the calibration history
+        return;
     }
     delaySent = singleValue(sent.delay);
     activeSent = sent.active;
@@ -230,14 +221,11 @@ void Form1::Command5_Click() {
     if (ended_) {
         return;
     }
-    if (MSComm1->PortOpen()) {
-        MSComm1->setPortOpen(false);
-    }
+    session->close();
 
     // Verify phase: read the settings back and compare every field with what was sent.
     Label6->setText(kVerifyBanner);
-    MSComm1->setRThreshold(int(kSettingsImageSize));
-    MSComm1->setInputLen(int(kSettingsImageSize));
+    session->expect(kSettingsImageSize);
     const int imagesBefore = settingsImagesReceived;
     if (!transferPortReady() || !transferWrite(requestSettings)) {
         abandonTransfer();
@@ -248,9 +236,7 @@ void Form1::Command5_Click() {
     if (ended_) {
         return;
     }
-    if (MSComm1->PortOpen()) {
-        MSComm1->setPortOpen(false);
-    }
+    session->close();
 
     // Only a complete read-back says what the device holds. The receive handler has made it the
     // device copies; every box starts unmarked and is marked where it did not come back as sent.

@@ -265,7 +265,7 @@ TEST(ShutDown, BothPathsStopAllFourTimers) {
             link.w->close();
         }
         for (IntervalTimer* timer :
-             {link.w->Timer1.get(), link.w->Timer2.get(), link.w->Timer3.get(), link.w->Timer4.get()})
+             {link.w->Timer1, link.w->Timer2.get(), link.w->Timer3.get(), link.w->Timer4})
             EXPECT_FALSE(timer->Enabled()) << exitByMenu;
         link.serial().clearLog();
         const std::size_t probes = link.h.platform.probes.size();
