@@ -1,6 +1,7 @@
 #include "core/history_store.h"
 
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
@@ -10,6 +11,7 @@
 #include <QLockFile>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <algorithm>
 #include <utility>
@@ -254,6 +256,19 @@ std::optional<QByteArray> readWhole(const QString& path) {
     return file.readAll();
 }
 
+// QLockFile's own wait sleeps 100 ms and more between tries; a record takes a few milliseconds, so
+// try again at once and often.
+bool lockSoon(QLockFile& lock) {
+    QDeadlineTimer deadline(kLockWaitMs);
+    while (!lock.tryLock(0)) {
+        if (lock.error() != QLockFile::LockFailedError || deadline.hasExpired()) {
+            return false;
+        }
+        QThread::msleep(2);
+    }
+    return true;
+}
+
 QString lockProblem(const QLockFile& lock, const QString& directory) {
     switch (lock.error()) {
         case QLockFile::LockFailedError:
@@ -348,7 +363,7 @@ HistoryStore::Appended HistoryStore::append(const HistoryEntry& entry) {
         return {{}, QStringLiteral("the history folder \"%1\" could not be created").arg(where)};
     }
     QLockFile lock(directory_ + u'/' + kLockName);
-    if (!lock.tryLock(kLockWaitMs)) {
+    if (!lockSoon(lock)) {
         return {{}, lockProblem(lock, directory_)};
     }
 
@@ -548,7 +563,7 @@ bool HistoryStore::rebuildIndex(QString* error) {
         return fail(QStringLiteral("there is no history folder \"%1\"").arg(where));
     }
     QLockFile lock(directory_ + u'/' + kLockName);
-    if (!lock.tryLock(kLockWaitMs)) {
+    if (!lockSoon(lock)) {
         return fail(lockProblem(lock, directory_));
     }
 
@@ -588,6 +603,12 @@ bool HistoryStore::rebuildIndex(QString* error) {
             rfc3339 = HistoryStore::rfc3339(entry.timeMs).toUtf8();
         }
         rows.push_back({entry.timeMs, id, makeLine(id, entry, *content, rfc3339)});
+    }
+    // A record whose .cal is gone keeps its line: the line still holds its values.
+    for (auto it = known.cbegin(); it != known.cend(); ++it) {
+        if (!QFileInfo::exists(directory_ + u'/' + it.key() + kCalSuffix)) {
+            rows.push_back({it->entry.timeMs, it.key(), makeLine(it.key(), it->entry, it->cal, it->rfc3339)});
+        }
     }
     std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
         return a.timeMs != b.timeMs ? a.timeMs < b.timeMs : a.id < b.id;
