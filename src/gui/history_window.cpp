@@ -264,17 +264,26 @@ void HistoryWindow::updateMarks() {
     mark(active, editor_.Text8, cellNormal, cellDiffering);
 }
 
+std::optional<QByteArray> HistoryWindow::usableFile(const HistoryRecord& record) {
+    // The listing saw the file there; what it holds is checked now, as it is about to be used.
+    std::optional<QByteArray> content = editor_.historyStore().calibrationFile(record.id);
+    if (!content || *content != calibrationFileContent(record.entry.values)) {
+        editor_.platform().messageBox(
+            this, QStringLiteral("This record is damaged: its .cal file %1.")
+                      .arg(content ? QStringLiteral("has been changed") : QStringLiteral("cannot be read")));
+        return std::nullopt;
+    }
+    return content;
+}
+
 void HistoryWindow::LoadIntoEditor_Click() {
     const HistoryRecord* record = selected();
     if (!record || record->damaged) {
         return;
     }
-    const std::optional<QByteArray> content = editor_.historyStore().calibrationFile(record->id);
-    if (!content) {
-        editor_.platform().messageBox(this, QStringLiteral("The record's file could not be read."));
-        return;
+    if (const std::optional<QByteArray> content = usableFile(*record)) {
+        editor_.loadCalibrationFile(*content);
     }
-    editor_.loadCalibrationFile(*content);
 }
 
 void HistoryWindow::Export_Click() {
@@ -282,10 +291,8 @@ void HistoryWindow::Export_Click() {
     if (!record || record->damaged) {
         return;
     }
-    const QString id = record->id;
-    const std::optional<QByteArray> content = editor_.historyStore().calibrationFile(id);
+    const std::optional<QByteArray> content = usableFile(*record);
     if (!content) {
-        editor_.platform().messageBox(this, QStringLiteral("The record's file could not be read."));
         return;
     }
     FileDialogOptions options;

@@ -216,6 +216,17 @@ TEST(History, TheWindowShowsMarksLoadsIntoTheEditorAndExports) {
     EXPECT_FALSE(history.loadIntoEditor->isEnabled());
     EXPECT_FALSE(history.exportRecord->isEnabled());
     EXPECT_EQ(history.note->text(), "This record is damaged: its .cal file is missing.");
+
+    // A file changed since the listing is found out when it is to be used, and not loaded.
+    history.select(0);
+    QFile changed(r.dir.filePath(history.records()[0].id + ".cal"));
+    ASSERT_TRUE(changed.open(QIODevice::WriteOnly));
+    changed.write("1,2,3,4,5\r\n");
+    changed.close();
+    const QString before = w.Col[0]->text();
+    history.LoadIntoEditor_Click();
+    EXPECT_EQ(r.h.platform.messageTexts().back(), "This record is damaged: its .cal file has been changed.");
+    EXPECT_EQ(w.Col[0]->text(), before);
 }
 
 }  // namespace
