@@ -122,7 +122,7 @@ HistoryWindow::HistoryWindow(Form1& editor) : QWidget(&editor, Qt::Window), edit
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
     table->horizontalHeader()->setStretchLastSection(true);
     const int charWidth = table->fontMetrics().horizontalAdvance(u'0');
-    const int widths[] = {20, 15, 12, 30};
+    const int widths[] = {18, 13, 11, 26};
     for (int c = 0; c < 4; ++c) {
         table->setColumnWidth(c, widths[c] * charWidth);
     }
@@ -183,7 +183,7 @@ HistoryWindow::HistoryWindow(Form1& editor) : QWidget(&editor, Qt::Window), edit
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(table, 1);
     layout->addLayout(side);
-    resize(1100, 420);
+    resize(1260, 420);
 
     // The marks follow the editor as it is edited.
     std::vector<QLineEdit*> editorBoxes(editor_.Col.begin(), editor_.Col.end());
