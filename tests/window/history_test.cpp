@@ -74,58 +74,29 @@ const QString kUnwritable = QStringLiteral("the history folder \"%1\" could not 
 TEST(History, EveryLoadAndSaveLeavesItsRecordsAfterItsOwnMessage) {
     struct Case {
         const char* name;
-        std::function<void(Recorded&)> act;
+        const char* save;  // the switch text a save sends; none: a load
+        bool silentAfterWrite;
         bool unwritable;
         std::vector<Expected> records;  // newest first
         QStringList messages;           // %1: the unwritable folder
     };
+    const QString cannotKeep = "The calibration history could not keep a record of this ";
+    // clang-format off
     const Case cases[] = {
-        {"load",
-         [](Recorded& r) { r.w->Command2_Click(); },
-         false,
-         {{"load", "received", factoryTexts()}},
-         {}},
-        {"save, read back as sent",
-         [](Recorded& r) {
-             putInEditor(*r.w, edited("Yes"));
-             r.w->Command5_Click();
-         },
-         false,
+        {"load", nullptr, false, false, {{"load", "received", factoryTexts()}}, {}},
+        {"save, read back as sent", "Yes", false, false,
          {{"save-read-back", "verified", edited("Yes")}, {"save-sent", "verified", edited("Yes")}},
          {"Save to KestroVar Successful"}},
-        {"save, read back otherwise",
-         [](Recorded& r) {
-             putInEditor(*r.w, edited("yes"));  // sent as 0, read back as "No"
-             r.w->Command5_Click();
-         },
-         false,
+        {"save, read back otherwise", "yes", false, false,  // sent as 0, read back as "No"
          {{"save-read-back", "failed", edited("No")}, {"save-sent", "failed", edited("yes")}},
          {"Save to KestroVar Failed"}},
-        {"save, nothing read back",
-         [](Recorded& r) {
-             putInEditor(*r.w, edited("Yes"));
-             ScriptedDevice* device = r.device.get();
-             r.h.clock().schedule(r.h.clock().now() + 2000, [device] { device->model.setSilent(true); });
-             r.w->Command5_Click();
-         },
-         false,
-         {{"save-sent", "no read-back", edited("Yes")}},
+        {"save, nothing read back", "Yes", true, false, {{"save-sent", "no read-back", edited("Yes")}},
          {"Save to KestroVar Failed"}},
-        {"load, folder unwritable",
-         [](Recorded& r) { r.w->Command2_Click(); },
-         true,
-         {},
-         {"The calibration history could not keep a record of this load: " + kUnwritable + "."}},
-        {"save, folder unwritable",
-         [](Recorded& r) {
-             putInEditor(*r.w, edited("Yes"));
-             r.w->Command5_Click();
-         },
-         true,
-         {},
-         {"Save to KestroVar Successful",
-          "The calibration history could not keep a record of this save: " + kUnwritable + "."}},
+        {"load, folder unwritable", nullptr, false, true, {}, {cannotKeep + "load: " + kUnwritable + "."}},
+        {"save, folder unwritable", "Yes", false, true, {},
+         {"Save to KestroVar Successful", cannotKeep + "save: " + kUnwritable + "."}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Recorded r;
@@ -135,14 +106,22 @@ TEST(History, EveryLoadAndSaveLeavesItsRecordsAfterItsOwnMessage) {
             ASSERT_TRUE(file.open(QIODevice::WriteOnly));
             r.w->setHistoryDirectory(blocked + "/history");
         }
-        c.act(r);
+        if (c.silentAfterWrite) {  // the settings are written by 2000 ms, read back from 2700 ms
+            ScriptedDevice* device = r.device.get();
+            r.h.clock().schedule(r.h.clock().now() + 2000, [device] { device->model.setSilent(true); });
+        }
+        if (c.save) {
+            putInEditor(*r.w, edited(c.save));
+            r.w->Command5_Click();
+        } else {
+            r.w->Command2_Click();
+        }
 
         QStringList messages;
         for (const QString& m : c.messages)
             messages << (m.contains("%1") ? m.arg(blocked + "/history") : m);
         EXPECT_EQ(r.h.platform.messageTexts(), messages);
         EXPECT_EQ(r.w->Command1->text(), "Disconnect");  // the exchange completed either way
-        EXPECT_TRUE(r.w->Command5->isEnabled());
 
         const std::vector<HistoryRecord> records = r.w->historyStore().records();
         ASSERT_EQ(records.size(), c.records.size());
@@ -154,7 +133,6 @@ TEST(History, EveryLoadAndSaveLeavesItsRecordsAfterItsOwnMessage) {
             EXPECT_EQ(e.portPath, "/dev/ttyUSB0");
             EXPECT_EQ(e.program, "kestrovar-link 1.0.0");
             EXPECT_EQ(e.timeMs, r.h.platform.nowMs());
-            EXPECT_FALSE(records[i].damaged);
         }
     }
 }
