@@ -519,6 +519,11 @@ class Soak : public QObject {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // The soak's many loads and saves go into a history of its own, not the user's.
+    QTemporaryDir history;
+    if (qEnvironmentVariableIsEmpty("KESTROVAR_HISTORY")) {
+        qputenv("KESTROVAR_HISTORY", history.filePath(QStringLiteral("history")).toLocal8Bit());
+    }
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Real-time soak of KestroVar Link against the simulated device."));

@@ -2,6 +2,7 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -9,7 +10,9 @@
 #include <QHash>
 #include <QLockFile>
 #include <QSaveFile>
+#include <QSet>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <algorithm>
 #include <utility>
@@ -75,6 +78,33 @@ QByteArray checksum(QByteArrayView text) {
     return QCryptographicHash::hash(text, QCryptographicHash::Sha1).toHex().left(8);
 }
 
+// Whether a .cal file is what writing its texts gives back, byte for byte: five lines, each ended by
+// CR LF and holding no other line end, with 5, 6 and 30 fields in the first three.
+bool writtenAsIs(QByteArrayView content) {
+    constexpr int commas[kCalibrationFileLines] = {4, 5, 29, -1, -1};
+    int line = 0;
+    int commasSeen = 0;
+    for (qsizetype i = 0; i < content.size(); ++i) {
+        const char c = content[i];
+        if (c == ',') {
+            ++commasSeen;
+        } else if (c == '\n') {
+            return false;
+        } else if (c == '\r') {
+            if (line >= kCalibrationFileLines || i + 1 >= content.size() || content[i + 1] != '\n' ||
+                (commas[line] >= 0 && commasSeen != commas[line])) {
+                return false;
+            }
+            ++line;
+            ++i;
+            commasSeen = 0;
+        } else if (line >= kCalibrationFileLines) {
+            return false;
+        }
+    }
+    return line == kCalibrationFileLines;
+}
+
 // The texts a .cal file holds, and whether writing them again gives the same bytes.
 CalibrationTexts textsOf(const QByteArray& content, bool* exact) {
     const auto lines = calibrationFileLines(content);
@@ -89,10 +119,65 @@ CalibrationTexts textsOf(const QByteArray& content, bool* exact) {
     texts.delay = lines[3];
     texts.active = lines[4];
     if (exact) {
-        *exact = calibrationFileContent(texts) == content;
+        *exact = writtenAsIs(content);
     }
     return texts;
 }
+
+// The same for a long listing: a file written as is splits at every comma and line end, and the
+// few different texts of a history ("0" to "255", "Yes") are made once and shared.
+class TextReader {
+  public:
+    CalibrationTexts read(const QByteArray& content, bool* exact) {
+        *exact = writtenAsIs(content);
+        if (!*exact) {
+            return textsOf(content, nullptr);
+        }
+        std::array<QString*, kCalibrationFields> boxes{};
+        CalibrationTexts texts;
+        std::size_t n = 0;
+        for (QString& t : texts.col)
+            boxes[n++] = &t;
+        for (QString& t : texts.row)
+            boxes[n++] = &t;
+        for (QString& t : texts.matrix)
+            boxes[n++] = &t;
+        boxes[n++] = &texts.delay;
+        boxes[n++] = &texts.active;
+        n = 0;
+        qsizetype start = 0;
+        for (qsizetype i = 0; i < content.size() && n < boxes.size(); ++i) {
+            const char c = content[i];
+            // Lines 4 and 5 are one field each, commas and all.
+            if ((c == ',' && n < 41) || c == '\r') {
+                *boxes[n++] = shared(QByteArrayView(content).sliced(start, i - start));
+                if (c == '\r') {
+                    ++i;
+                }
+                start = i + 1;
+            }
+        }
+        return texts;
+    }
+
+  private:
+    static constexpr std::size_t kCalibrationFields = 43;
+
+    QString shared(QByteArrayView text) {
+        const auto found = made_.constFind(QByteArray::fromRawData(text.data(), text.size()));
+        if (found != made_.constEnd()) {
+            return *found;
+        }
+        const QByteArray key = text.toByteArray();
+        const QString made = QString::fromLatin1(key);
+        if (made_.size() < 4096) {
+            made_.insert(key, made);
+        }
+        return made;
+    }
+
+    QHash<QByteArray, QString> made_;
+};
 
 // ---- file names --------------------------------------------------------------------------------
 // TIME_OPERATION_RESULT[_N].cal with TIME as 20261209T080001.250Z. In the operation and the result
@@ -254,6 +339,19 @@ std::optional<QByteArray> readWhole(const QString& path) {
     return file.readAll();
 }
 
+// QLockFile's own wait sleeps 100 ms and more between tries; a record takes a few milliseconds, so
+// try again at once and often.
+bool lockSoon(QLockFile& lock) {
+    QDeadlineTimer deadline(kLockWaitMs);
+    while (!lock.tryLock(0)) {
+        if (lock.error() != QLockFile::LockFailedError || deadline.hasExpired()) {
+            return false;
+        }
+        QThread::msleep(2);
+    }
+    return true;
+}
+
 QString lockProblem(const QLockFile& lock, const QString& directory) {
     switch (lock.error()) {
         case QLockFile::LockFailedError:
@@ -348,7 +446,7 @@ HistoryStore::Appended HistoryStore::append(const HistoryEntry& entry) {
         return {{}, QStringLiteral("the history folder \"%1\" could not be created").arg(where)};
     }
     QLockFile lock(directory_ + u'/' + kLockName);
-    if (!lock.tryLock(kLockWaitMs)) {
+    if (!lockSoon(lock)) {
         return {{}, lockProblem(lock, directory_)};
     }
 
@@ -375,26 +473,25 @@ HistoryStore::Appended HistoryStore::append(const HistoryEntry& entry) {
 }
 
 std::vector<HistoryRecord> HistoryStore::records() const {
-    struct Listed {
-        HistoryRecord record;
-        QByteArray cal;
-        int order = 0;
-    };
-    std::vector<Listed> listed;
+    // Records are made in place, in the order found, beside the bytes of their .cal: a record is
+    // some 1.3 kB, and moving ten thousand of them around costs more than reading them.
+    std::vector<HistoryRecord> listed;
+    std::vector<QByteArray> cals;
 
-    QHash<QString, qint64> calSizes;  // id -> size of its .cal
+    // The names alone: a stat of every file would cost more than all the rest.
+    QSet<QString> calFiles;  // ids that have their .cal
     QDirIterator files(directory_, {QStringLiteral("*.cal")}, QDir::Files);
     while (files.hasNext()) {
-        files.next();
-        const QFileInfo info = files.fileInfo();
-        calSizes.insert(info.fileName().chopped(kCalSuffix.size()), info.size());
+        calFiles.insert(files.next().sliced(directory_.size() + 1).chopped(kCalSuffix.size()));
     }
 
     QHash<QString, bool> indexed;
     const QByteArray index = readWhole(indexPath()).value_or(QByteArray());
     const std::vector<QByteArrayView> lines = completeLines(index);
     listed.reserve(lines.size() + 8);
+    cals.reserve(lines.size() + 8);
     std::vector<QString> damagedLineIds;
+    TextReader reader;
     for (QByteArrayView line : lines) {
         std::optional<IndexLine> parsed = parseLine(line);
         if (!parsed) {
@@ -411,106 +508,116 @@ std::vector<HistoryRecord> HistoryStore::records() const {
             continue;
         }
         indexed.insert(parsed->id, true);
-        Listed item;
-        item.record.id = parsed->id;
-        item.record.entry = std::move(parsed->entry);
+        HistoryRecord& record = listed.emplace_back();
+        record.id = parsed->id;
+        record.entry = std::move(parsed->entry);
         bool exact = false;
-        item.record.entry.values = textsOf(parsed->cal, &exact);
-        const auto size = calSizes.constFind(item.record.id);
-        if (size == calSizes.constEnd()) {
-            item.record.damaged = true;
-            item.record.damage = QStringLiteral("its .cal file is missing");
-        } else if (*size != parsed->cal.size()) {
-            item.record.damaged = true;
-            item.record.damage = QStringLiteral("its .cal file has been changed");
+        record.entry.values = reader.read(parsed->cal, &exact);
+        if (!calFiles.contains(record.id)) {
+            record.damaged = true;
+            record.damage = QStringLiteral("its .cal file is missing");
         } else if (!exact) {
-            item.record.damaged = true;
-            item.record.damage = QStringLiteral("its values are not a calibration");
+            record.damaged = true;
+            record.damage = QStringLiteral("its values are not a calibration");
         }
-        item.cal = std::move(parsed->cal);
-        item.order = int(listed.size());
-        listed.push_back(std::move(item));
+        cals.push_back(std::move(parsed->cal));
     }
 
     // .cal files the index does not know of: a crash between the file and its line, or a lost index.
     QStringList orphans;
-    for (auto it = calSizes.cbegin(); it != calSizes.cend(); ++it) {
-        if (!indexed.contains(it.key())) {
-            orphans << it.key();
+    for (const QString& id : calFiles) {
+        if (!indexed.contains(id)) {
+            orphans << id;
         }
     }
     orphans.sort();
     for (const QString& id : orphans) {
-        Listed item;
-        item.record.id = id;
+        HistoryRecord& record = listed.emplace_back();
+        QByteArray& cal = cals.emplace_back();
+        record.id = id;
         const auto parts = partsOfName(id);
         const std::optional<QByteArray> content = readWhole(directory_ + u'/' + id + kCalSuffix);
         bool exact = false;
         if (content) {
-            item.record.entry.values = textsOf(*content, &exact);
-            item.cal = *content;
+            record.entry.values = textsOf(*content, &exact);
+            cal = *content;
         }
         if (parts) {
-            item.record.entry.timeMs = parts->timeMs;
-            item.record.entry.operation = parts->operation;
-            item.record.entry.result = parts->result;
+            record.entry.timeMs = parts->timeMs;
+            record.entry.operation = parts->operation;
+            record.entry.result = parts->result;
         }
         if (!parts) {
-            item.record.damaged = true;
-            item.record.damage = QStringLiteral("its file name tells no time and operation");
+            record.damaged = true;
+            record.damage = QStringLiteral("its file name tells no time and operation");
         } else if (!content) {
-            item.record.damaged = true;
-            item.record.damage = QStringLiteral("its .cal file cannot be read");
+            record.damaged = true;
+            record.damage = QStringLiteral("its .cal file cannot be read");
         } else if (!exact) {
-            item.record.damaged = true;
-            item.record.damage = QStringLiteral("its .cal file is not a calibration");
+            record.damaged = true;
+            record.damage = QStringLiteral("its .cal file is not a calibration");
         }
-        item.order = int(listed.size());
         indexed.insert(id, true);
-        listed.push_back(std::move(item));
     }
     // Damaged lines whose file is gone as well: all that is left is the name.
     for (const QString& id : damagedLineIds) {
         if (indexed.contains(id)) {
             continue;
         }
-        Listed item;
-        item.record.id = id;
+        HistoryRecord& record = listed.emplace_back();
+        cals.emplace_back();
+        record.id = id;
         if (const auto parts = partsOfName(id)) {
-            item.record.entry.timeMs = parts->timeMs;
-            item.record.entry.operation = parts->operation;
-            item.record.entry.result = parts->result;
+            record.entry.timeMs = parts->timeMs;
+            record.entry.operation = parts->operation;
+            record.entry.result = parts->result;
         }
-        item.record.damaged = true;
-        item.record.damage = QStringLiteral("its index line and its .cal file are damaged");
-        item.order = int(listed.size());
+        record.damaged = true;
+        record.damage = QStringLiteral("its index line and its .cal file are damaged");
         indexed.insert(id, true);
-        listed.push_back(std::move(item));
     }
 
-    std::sort(listed.begin(), listed.end(), [](const Listed& a, const Listed& b) {
-        if (a.record.entry.timeMs != b.record.entry.timeMs) {
-            return a.record.entry.timeMs > b.record.entry.timeMs;
-        }
-        return a.order > b.order;
+    // Newest first: the index holds them oldest first, so mostly this is a reversal.
+    std::vector<int> places(listed.size());
+    for (std::size_t i = 0; i < places.size(); ++i) {
+        places[i] = int(places.size() - 1 - i);
+    }
+    const bool reversed = std::is_sorted(places.begin(), places.end(), [&listed](int a, int b) {
+        const qint64 ta = listed[std::size_t(a)].entry.timeMs;
+        const qint64 tb = listed[std::size_t(b)].entry.timeMs;
+        return ta != tb ? ta > tb : a > b;
     });
+    if (!reversed) {
+        std::sort(places.begin(), places.end(), [&listed](int a, int b) {
+            const qint64 ta = listed[std::size_t(a)].entry.timeMs;
+            const qint64 tb = listed[std::size_t(b)].entry.timeMs;
+            return ta != tb ? ta > tb : a > b;
+        });
+    }
     QHash<QByteArray, QString> earliest;
-    for (auto it = listed.rbegin(); it != listed.rend(); ++it) {
-        if (it->record.damaged) {
+    earliest.reserve(qsizetype(listed.size()));
+    for (auto it = places.rbegin(); it != places.rend(); ++it) {
+        HistoryRecord& record = listed[std::size_t(*it)];
+        if (record.damaged) {
             continue;
         }
-        const auto found = earliest.constFind(it->cal);
+        const QByteArray& cal = cals[std::size_t(*it)];
+        const auto found = earliest.constFind(cal);
         if (found != earliest.constEnd()) {
-            it->record.sameAsId = *found;
+            record.sameAsId = *found;
         } else {
-            earliest.insert(it->cal, it->record.id);
+            earliest.insert(cal, record.id);
         }
     }
 
+    if (reversed) {
+        std::reverse(listed.begin(), listed.end());
+        return listed;
+    }
     std::vector<HistoryRecord> result;
     result.reserve(listed.size());
-    for (Listed& item : listed) {
-        result.push_back(std::move(item.record));
+    for (int place : places) {
+        result.push_back(std::move(listed[std::size_t(place)]));
     }
     return result;
 }
@@ -527,9 +634,13 @@ std::optional<HistoryRecord> HistoryStore::find(const QString& id) const {
         if (record.id != id) {
             continue;
         }
-        if (!record.damaged && calibrationFile(id) != calibrationFileContent(record.entry.values)) {
+        const std::optional<QByteArray> content = calibrationFile(id);
+        if (!record.damaged && !content) {
             record.damaged = true;
-            record.damage = QStringLiteral("its .cal file differs from the index");
+            record.damage = QStringLiteral("its .cal file cannot be read");
+        } else if (!record.damaged && *content != calibrationFileContent(record.entry.values)) {
+            record.damaged = true;
+            record.damage = QStringLiteral("its .cal file has been changed");
         }
         return std::move(record);
     }
@@ -548,7 +659,7 @@ bool HistoryStore::rebuildIndex(QString* error) {
         return fail(QStringLiteral("there is no history folder \"%1\"").arg(where));
     }
     QLockFile lock(directory_ + u'/' + kLockName);
-    if (!lock.tryLock(kLockWaitMs)) {
+    if (!lockSoon(lock)) {
         return fail(lockProblem(lock, directory_));
     }
 
@@ -588,6 +699,12 @@ bool HistoryStore::rebuildIndex(QString* error) {
             rfc3339 = HistoryStore::rfc3339(entry.timeMs).toUtf8();
         }
         rows.push_back({entry.timeMs, id, makeLine(id, entry, *content, rfc3339)});
+    }
+    // A record whose .cal is gone keeps its line: the line still holds its values.
+    for (auto it = known.cbegin(); it != known.cend(); ++it) {
+        if (!QFileInfo::exists(directory_ + u'/' + it.key() + kCalSuffix)) {
+            rows.push_back({it->entry.timeMs, it.key(), makeLine(it.key(), it->entry, it->cal, it->rfc3339)});
+        }
     }
     std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
         return a.timeMs != b.timeMs ? a.timeMs < b.timeMs : a.id < b.id;

@@ -67,9 +67,9 @@ class HistoryStore {
     Appended append(const HistoryEntry& entry);
 
     // Every record, newest first. The index is trusted for what a record is; each .cal is checked
-    // for being there with the size the index gives (find() compares the bytes).
+    // for being there (find() compares its bytes).
     std::vector<HistoryRecord> records() const;
-    // One record by its id, its .cal read and compared with the index.
+    // One record by its id, its .cal read and compared with the index: a changed file is damaged.
     std::optional<HistoryRecord> find(const QString& id) const;
     // The .cal file's bytes of a record, as stored.
     std::optional<QByteArray> calibrationFile(const QString& id) const;

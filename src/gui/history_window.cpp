@@ -122,7 +122,7 @@ HistoryWindow::HistoryWindow(Form1& editor) : QWidget(&editor, Qt::Window), edit
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
     table->horizontalHeader()->setStretchLastSection(true);
     const int charWidth = table->fontMetrics().horizontalAdvance(u'0');
-    const int widths[] = {20, 15, 12, 30};
+    const int widths[] = {18, 13, 11, 26};
     for (int c = 0; c < 4; ++c) {
         table->setColumnWidth(c, widths[c] * charWidth);
     }
@@ -183,7 +183,7 @@ HistoryWindow::HistoryWindow(Form1& editor) : QWidget(&editor, Qt::Window), edit
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(table, 1);
     layout->addLayout(side);
-    resize(1100, 420);
+    resize(1260, 420);
 
     // The marks follow the editor as it is edited.
     std::vector<QLineEdit*> editorBoxes(editor_.Col.begin(), editor_.Col.end());
@@ -264,17 +264,26 @@ void HistoryWindow::updateMarks() {
     mark(active, editor_.Text8, cellNormal, cellDiffering);
 }
 
+std::optional<QByteArray> HistoryWindow::usableFile(const HistoryRecord& record) {
+    // The listing saw the file there; what it holds is checked now, as it is about to be used.
+    std::optional<QByteArray> content = editor_.historyStore().calibrationFile(record.id);
+    if (!content || *content != calibrationFileContent(record.entry.values)) {
+        editor_.platform().messageBox(
+            this, QStringLiteral("This record is damaged: its .cal file %1.")
+                      .arg(content ? QStringLiteral("has been changed") : QStringLiteral("cannot be read")));
+        return std::nullopt;
+    }
+    return content;
+}
+
 void HistoryWindow::LoadIntoEditor_Click() {
     const HistoryRecord* record = selected();
     if (!record || record->damaged) {
         return;
     }
-    const std::optional<QByteArray> content = editor_.historyStore().calibrationFile(record->id);
-    if (!content) {
-        editor_.platform().messageBox(this, QStringLiteral("The record's file could not be read."));
-        return;
+    if (const std::optional<QByteArray> content = usableFile(*record)) {
+        editor_.loadCalibrationFile(*content);
     }
-    editor_.loadCalibrationFile(*content);
 }
 
 void HistoryWindow::Export_Click() {
@@ -282,10 +291,8 @@ void HistoryWindow::Export_Click() {
     if (!record || record->damaged) {
         return;
     }
-    const QString id = record->id;
-    const std::optional<QByteArray> content = editor_.historyStore().calibrationFile(id);
+    const std::optional<QByteArray> content = usableFile(*record);
     if (!content) {
-        editor_.platform().messageBox(this, QStringLiteral("The record's file could not be read."));
         return;
     }
     FileDialogOptions options;

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <array>
+#include <optional>
 #include <vector>
 
 class QLabel;
@@ -48,6 +49,8 @@ class HistoryWindow : public QWidget {
   private:
     void showSelected();
     void updateMarks();
+    // The selected record's .cal, when it still holds the record's values; otherwise a message.
+    std::optional<QByteArray> usableFile(const HistoryRecord& record);
 
     Form1& editor_;
     HistoryModel* model_{};

@@ -1,4 +1,5 @@
-// Test entry point: a QApplication on the offscreen platform, so window tests run without a display.
+// Test entry point: a QApplication on the offscreen platform, so window tests run without a display,
+// and a calibration history of its own, so no test writes into the user's data folder.
 #include <QApplication>
 #include <QLocale>
 #include <QTemporaryDir>
@@ -15,6 +16,8 @@ int main(int argc, char** argv) {
         qputenv("KESTROVAR_HISTORY", history.path().toUtf8());
     }
     QApplication app(argc, argv);
+    QTemporaryDir history;
+    qputenv("KESTROVAR_HISTORY", history.filePath(QStringLiteral("history")).toLocal8Bit());
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

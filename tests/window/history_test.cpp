@@ -1,0 +1,211 @@
+// The calibration history from the window: the records each Load and Save leaves, a history folder
+// that cannot be written, and the Calibration History window against the simulated device.
+#include "gui/history_window.h"
+#include "support/scripted_device.h"
+#include "support/window_harness.h"
+
+#include <QAbstractItemModel>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTableView>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace kv::test {
+namespace {
+
+struct Recorded {
+    QTemporaryDir dir;
+    WindowHarness h;
+    Form1* w = nullptr;
+    std::unique_ptr<ScriptedDevice> device;
+
+    Recorded() {
+        h.platform.presentPorts = {2};
+        h.platform.portNames[2] = "/dev/ttyUSB0";
+        h.iniFile() = bytesOf({2, 0, 2, 0});
+        w = &h.start();
+        w->setHistoryDirectory(dir.path());
+        device = std::make_unique<ScriptedDevice>(h.platform);
+        w->Command1_Click();
+        h.clock().advanceBy(100);  // live
+    }
+};
+
+CalibrationTexts factoryTexts() {
+    const SettingsImage s = sim::factorySettings();
+    CalibrationTexts t;
+    for (int i = 0; i < 5; ++i)
+        t.col[i] = QString::number(s.col[i]);
+    for (int j = 0; j < 6; ++j)
+        t.row[j] = QString::number(s.row[j]);
+    for (int k = 0; k < 30; ++k)
+        t.matrix[k] = QString::number(s.matrix[k]);
+    t.delay = "2.5";
+    t.active = "Yes";
+    return t;
+}
+
+// The editor as the factory calibration with one cell changed and the switch text given.
+CalibrationTexts edited(const QString& active) {
+    CalibrationTexts t = factoryTexts();
+    t.matrix[7] = "99";
+    t.active = active;
+    return t;
+}
+
+void putInEditor(Form1& w, const CalibrationTexts& t) {
+    w.loadCalibrationFile(calibrationFileContent(t));
+}
+
+struct Expected {
+    QString operation;
+    QString result;
+    CalibrationTexts values;
+};
+
+const QString kUnwritable = QStringLiteral("the history folder \"%1\" could not be created");
+
+TEST(History, EveryLoadAndSaveLeavesItsRecordsAfterItsOwnMessage) {
+    struct Case {
+        const char* name;
+        const char* save;  // the switch text a save sends; none: a load
+        bool silentAfterWrite;
+        bool unwritable;
+        std::vector<Expected> records;  // newest first
+        QStringList messages;           // %1: the unwritable folder
+    };
+    const QString cannotKeep = "The calibration history could not keep a record of this ";
+    // clang-format off
+    const Case cases[] = {
+        {"load", nullptr, false, false, {{"load", "received", factoryTexts()}}, {}},
+        {"save, read back as sent", "Yes", false, false,
+         {{"save-read-back", "verified", edited("Yes")}, {"save-sent", "verified", edited("Yes")}},
+         {"Save to KestroVar Successful"}},
+        {"save, read back otherwise", "yes", false, false,  // sent as 0, read back as "No"
+         {{"save-read-back", "failed", edited("No")}, {"save-sent", "failed", edited("yes")}},
+         {"Save to KestroVar Failed"}},
+        {"save, nothing read back", "Yes", true, false, {{"save-sent", "no read-back", edited("Yes")}},
+         {"Save to KestroVar Failed"}},
+        {"load, folder unwritable", nullptr, false, true, {}, {cannotKeep + "load: " + kUnwritable + "."}},
+        {"save, folder unwritable", "Yes", false, true, {},
+         {"Save to KestroVar Successful", cannotKeep + "save: " + kUnwritable + "."}},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Recorded r;
+        const QString blocked = r.dir.filePath("blocked");
+        if (c.unwritable) {
+            QFile file(blocked);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            r.w->setHistoryDirectory(blocked + "/history");
+        }
+        if (c.silentAfterWrite) {  // the settings are written by 2000 ms, read back from 2700 ms
+            ScriptedDevice* device = r.device.get();
+            r.h.clock().schedule(r.h.clock().now() + 2000, [device] { device->model.setSilent(true); });
+        }
+        if (c.save) {
+            putInEditor(*r.w, edited(c.save));
+            r.w->Command5_Click();
+        } else {
+            r.w->Command2_Click();
+        }
+
+        QStringList messages;
+        for (const QString& m : c.messages)
+            messages << (m.contains("%1") ? m.arg(blocked + "/history") : m);
+        EXPECT_EQ(r.h.platform.messageTexts(), messages);
+        EXPECT_EQ(r.w->Command1->text(), "Disconnect");  // the exchange completed either way
+
+        const std::vector<HistoryRecord> records = r.w->historyStore().records();
+        ASSERT_EQ(records.size(), c.records.size());
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            const HistoryEntry& e = records[i].entry;
+            EXPECT_EQ(e.operation, c.records[i].operation);
+            EXPECT_EQ(e.result, c.records[i].result);
+            EXPECT_EQ(calibrationFileContent(e.values), calibrationFileContent(c.records[i].values));
+            EXPECT_EQ(e.portPath, "/dev/ttyUSB0");
+            EXPECT_EQ(e.program, "kestrovar-link 1.0.0");
+            EXPECT_EQ(e.timeMs, r.h.platform.nowMs());
+        }
+    }
+}
+
+TEST(History, TheWindowShowsMarksLoadsIntoTheEditorAndExports) {
+    Recorded r;
+    Form1& w = *r.w;
+    w.Command2_Click();  // as found
+    r.h.clock().advanceBy(100);
+    putInEditor(w, edited("yes"));
+    w.Command5_Click();  // "Save to KestroVar Failed": the editor shows "No"
+
+    ASSERT_EQ(w.Tools->actions().back()->text(), "Calibration History…");
+    w.Tools->actions().back()->trigger();
+    ASSERT_TRUE(w.frmHistory);
+    HistoryWindow& history = *w.frmHistory;
+    EXPECT_TRUE(history.isVisible());
+    EXPECT_EQ(history.windowTitle(), "Calibration History - KestroVar Link");
+    QAbstractItemModel& table = *history.table->model();
+    ASSERT_EQ(table.rowCount(), 3);
+    EXPECT_EQ(table.index(0, 1).data().toString(), "save-read-back");
+    EXPECT_EQ(table.index(1, 1).data().toString(), "save-sent");
+    EXPECT_EQ(table.index(1, 2).data().toString(), "failed");
+    EXPECT_EQ(table.index(1, 3).data().toString(), "/dev/ttyUSB0");
+    EXPECT_EQ(table.index(2, 1).data().toString(), "load");
+
+    // What the user meant to write: the newest "save-sent". Only the switch differs from the editor.
+    history.select(1);
+    EXPECT_EQ(history.active->text(), "yes");
+    EXPECT_EQ(Form1::backColor(history.active), colorFromBgr(kCellDiffering));
+    EXPECT_EQ(Form1::backColor(history.matrix[7]), w.windowBackground());
+    EXPECT_EQ(Form1::backColor(history.col[0]), colorFromBgr(kAxisNormal));
+    history.LoadIntoEditor_Click();
+    EXPECT_EQ(w.Text8->text(), "yes");
+    EXPECT_EQ(Form1::backColor(w.Text8), colorFromBgr(kCellDiffering));  // against the device's "No"
+    EXPECT_EQ(Form1::backColor(history.active), w.windowBackground());
+
+    // The load as found: the changed cell differs from the editor now.
+    history.select(2);
+    EXPECT_EQ(history.matrix[7]->text(), factoryTexts().matrix[7]);
+    EXPECT_EQ(Form1::backColor(history.matrix[7]), colorFromBgr(kCellDiffering));
+    r.h.platform.dialogAnswers.push_back("/home/tech/as-found.cal");
+    history.Export_Click();
+    EXPECT_EQ(r.h.platform.files["/home/tech/as-found.cal"], calibrationFileContent(factoryTexts()));
+    EXPECT_EQ(r.h.platform.messageTexts().back(), "File saved");
+
+    // A new exchange shows at once: the device holds what the failed save left, as read back.
+    r.h.clock().advanceBy(100);
+    w.Command2_Click();
+    ASSERT_EQ(table.rowCount(), 4);
+    EXPECT_EQ(table.index(0, 4).data().toString(), table.index(1, 0).data().toString() + " save-read-back");
+    EXPECT_EQ(history.selected()->entry.operation, "load");  // the selection stayed
+
+    // A record whose file is gone is listed as damaged and cannot be used.
+    ASSERT_TRUE(QFile::remove(r.dir.filePath(history.records()[1].id + ".cal")));
+    history.reload();
+    EXPECT_EQ(table.index(1, 2).data().toString(), "damaged");
+    history.select(1);
+    EXPECT_FALSE(history.loadIntoEditor->isEnabled());
+    EXPECT_FALSE(history.exportRecord->isEnabled());
+    EXPECT_EQ(history.note->text(), "This record is damaged: its .cal file is missing.");
+
+    // A file changed since the listing is found out when it is to be used, and not loaded.
+    history.select(0);
+    QFile changed(r.dir.filePath(history.records()[0].id + ".cal"));
+    ASSERT_TRUE(changed.open(QIODevice::WriteOnly));
+    changed.write("1,2,3,4,5\r\n");
+    changed.close();
+    const QString before = w.Col[0]->text();
+    history.LoadIntoEditor_Click();
+    EXPECT_EQ(r.h.platform.messageTexts().back(), "This record is damaged: its .cal file has been changed.");
+    EXPECT_EQ(w.Col[0]->text(), before);
+}
+
+}  // namespace
+}  // namespace kv::test
