@@ -18,13 +18,6 @@ QString programName() {
         .arg(KV_VERSION_PATCH);
 }
 
-// The adapter behind a port: its stable name and serial number. The system cannot tell them yet, so
-// only the port path is recorded.
-void describeAdapter(HistoryEntry& entry) {
-    entry.adapterName.clear();
-    entry.adapterSerial.clear();
-}
-
 }  // namespace
 
 void Form1::buildHistoryMenu() {
@@ -71,7 +64,9 @@ HistoryEntry Form1::historyEntry(const QString& operation, const QString& result
     entry.result = result;
     entry.program = programName();
     entry.portPath = platform_.portSystemName(MSComm1->CommPort());
-    describeAdapter(entry);
+    const AdapterInfo adapter = platform_.portAdapter(MSComm1->CommPort());
+    entry.adapterName = adapter.stableName;
+    entry.adapterSerial = adapter.serialNumber;
     entry.values = values;
     return entry;
 }

@@ -10,11 +10,6 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
-    // Whatever a test records goes to a folder of the run's own, never to the user's history.
-    const QTemporaryDir history;
-    if (qEnvironmentVariableIsEmpty("KESTROVAR_HISTORY")) {
-        qputenv("KESTROVAR_HISTORY", history.path().toUtf8());
-    }
     QApplication app(argc, argv);
     QTemporaryDir history;
     qputenv("KESTROVAR_HISTORY", history.filePath(QStringLiteral("history")).toLocal8Bit());

@@ -69,6 +69,24 @@ struct Expected {
     CalibrationTexts values;
 };
 
+// What a device that stores the table wrongly holds after a save of edited("Yes").
+CalibrationTexts storedWrongly() {
+    CalibrationTexts t = edited("Yes");
+    t.matrix[7] = "98";
+    return t;
+}
+
+// From 2500 ms on, after the settings are written and before they are read back, the device holds
+// storedWrongly().
+void storeWronglyAfterTheWrite(Recorded& r) {
+    ScriptedDevice* device = r.device.get();
+    r.h.clock().schedule(r.h.clock().now() + 2500, [device] {
+        SettingsImage image = device->model.settings();
+        image.matrix[7] = 98;
+        device->model.setSettings(image);
+    });
+}
+
 const QString kUnwritable = QStringLiteral("the history folder \"%1\" could not be created");
 
 TEST(History, EveryLoadAndSaveLeavesItsRecordsAfterItsOwnMessage) {
@@ -76,6 +94,7 @@ TEST(History, EveryLoadAndSaveLeavesItsRecordsAfterItsOwnMessage) {
         const char* name;
         const char* save;  // the switch text a save sends; none: a load
         bool silentAfterWrite;
+        bool storesWrongly;
         bool unwritable;
         std::vector<Expected> records;  // newest first
         QStringList messages;           // %1: the unwritable folder
@@ -83,17 +102,17 @@ TEST(History, EveryLoadAndSaveLeavesItsRecordsAfterItsOwnMessage) {
     const QString cannotKeep = "The calibration history could not keep a record of this ";
     // clang-format off
     const Case cases[] = {
-        {"load", nullptr, false, false, {{"load", "received", factoryTexts()}}, {}},
-        {"save, read back as sent", "Yes", false, false,
+        {"load", nullptr, false, false, false, {{"load", "received", factoryTexts()}}, {}},
+        {"save, read back as sent", "Yes", false, false, false,
          {{"save-read-back", "verified", edited("Yes")}, {"save-sent", "verified", edited("Yes")}},
          {"Save to KestroVar Successful"}},
-        {"save, read back otherwise", "yes", false, false,  // sent as 0, read back as "No"
-         {{"save-read-back", "failed", edited("No")}, {"save-sent", "failed", edited("yes")}},
+        {"save, read back otherwise", "Yes", false, true, false,
+         {{"save-read-back", "failed", storedWrongly()}, {"save-sent", "failed", edited("Yes")}},
          {"Save to KestroVar Failed"}},
-        {"save, nothing read back", "Yes", true, false, {{"save-sent", "no read-back", edited("Yes")}},
+        {"save, nothing read back", "Yes", true, false, false, {{"save-sent", "no read-back", edited("Yes")}},
          {"Save to KestroVar Failed"}},
-        {"load, folder unwritable", nullptr, false, true, {}, {cannotKeep + "load: " + kUnwritable + "."}},
-        {"save, folder unwritable", "Yes", false, true, {},
+        {"load, folder unwritable", nullptr, false, false, true, {}, {cannotKeep + "load: " + kUnwritable + "."}},
+        {"save, folder unwritable", "Yes", false, false, true, {},
          {"Save to KestroVar Successful", cannotKeep + "save: " + kUnwritable + "."}},
     };
     // clang-format on
@@ -109,6 +128,9 @@ TEST(History, EveryLoadAndSaveLeavesItsRecordsAfterItsOwnMessage) {
         if (c.silentAfterWrite) {  // the settings are written by 2000 ms, read back from 2700 ms
             ScriptedDevice* device = r.device.get();
             r.h.clock().schedule(r.h.clock().now() + 2000, [device] { device->model.setSilent(true); });
+        }
+        if (c.storesWrongly) {
+            storeWronglyAfterTheWrite(r);
         }
         if (c.save) {
             putInEditor(*r.w, edited(c.save));
@@ -142,8 +164,9 @@ TEST(History, TheWindowShowsMarksLoadsIntoTheEditorAndExports) {
     Form1& w = *r.w;
     w.Command2_Click();  // as found
     r.h.clock().advanceBy(100);
-    putInEditor(w, edited("yes"));
-    w.Command5_Click();  // "Save to KestroVar Failed": the editor shows "No"
+    storeWronglyAfterTheWrite(r);
+    putInEditor(w, edited("Yes"));
+    w.Command5_Click();  // "Save to KestroVar Failed": the editor shows the 98 read back
 
     ASSERT_EQ(w.Tools->actions().back()->text(), "Calibration History…");
     w.Tools->actions().back()->trigger();
@@ -159,16 +182,17 @@ TEST(History, TheWindowShowsMarksLoadsIntoTheEditorAndExports) {
     EXPECT_EQ(table.index(1, 3).data().toString(), "/dev/ttyUSB0");
     EXPECT_EQ(table.index(2, 1).data().toString(), "load");
 
-    // What the user meant to write: the newest "save-sent". Only the switch differs from the editor.
+    // What the user meant to write: the newest "save-sent". Only the cell the device got wrong
+    // differs from the editor.
     history.select(1);
-    EXPECT_EQ(history.active->text(), "yes");
-    EXPECT_EQ(Form1::backColor(history.active), colorFromBgr(kCellDiffering));
-    EXPECT_EQ(Form1::backColor(history.matrix[7]), w.windowBackground());
+    EXPECT_EQ(history.matrix[7]->text(), "99");
+    EXPECT_EQ(Form1::backColor(history.matrix[7]), colorFromBgr(kCellDiffering));
+    EXPECT_EQ(Form1::backColor(history.matrix[8]), w.windowBackground());
     EXPECT_EQ(Form1::backColor(history.col[0]), colorFromBgr(kAxisNormal));
     history.LoadIntoEditor_Click();
-    EXPECT_EQ(w.Text8->text(), "yes");
-    EXPECT_EQ(Form1::backColor(w.Text8), colorFromBgr(kCellDiffering));  // against the device's "No"
-    EXPECT_EQ(Form1::backColor(history.active), w.windowBackground());
+    EXPECT_EQ(w.Matrix[7]->text(), "99");
+    EXPECT_EQ(Form1::backColor(w.Matrix[7]), colorFromBgr(kCellDiffering));  // against the device's 98
+    EXPECT_EQ(Form1::backColor(history.matrix[7]), w.windowBackground());
 
     // The load as found: the changed cell differs from the editor now.
     history.select(2);
