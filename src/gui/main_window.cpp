@@ -3,6 +3,7 @@
 #include "gui/about_dialog.h"
 #include "gui/artwork.h"
 #include "gui/serial_link.h"
+#include "gui/trend_tools.h"
 #include "protocol/device_protocol.h"
 
 #include <QAction>
@@ -309,6 +310,7 @@ void Form1::buildMenus() {
     // What the program does beyond the main window: the trend chart, recording, the history.
     Tools = bar->addMenu(QStringLiteral("Tools"));
     Tools->setObjectName(QStringLiteral("Tools"));
+    trendTools = new TrendTools(*this);
 
     Help = bar->addMenu(QStringLiteral("Help"));
     Help->setObjectName(QStringLiteral("Help"));

@@ -33,6 +33,7 @@ class QMenu;
 namespace kv {
 
 class AboutDialog;
+class TrendTools;
 
 // A text box: a QLineEdit that reports losing the focus.
 class TextBox : public QLineEdit {
@@ -182,6 +183,7 @@ class Form1 : public QMainWindow {
     QAction* Com{};
     std::array<QAction*, 17> compItems{};  // index 1..16: "Com 1".."Com 16"; index 0 unused
     QMenu* Tools{};
+    TrendTools* trendTools{};  // Trend Chart, Record Readings to CSV…, Open Recording…
     QMenu* Help{};
     QAction* About{};
 
