@@ -88,7 +88,7 @@ void decimate(const FrameHistory& history, qint64 fromMs, qint64 toMs, int colum
     std::size_t first = history.lowerBound(fromMs);
     if (first > 0)
         --first;
-    std::size_t end = std::min(history.lowerBound(toMs) + 1, history.size());
+    std::size_t end = std::min(history.lowerBound(toMs + 1) + 1, history.size());
     if (first >= end)
         return;
 

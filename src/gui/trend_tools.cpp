@@ -92,12 +92,15 @@ void TrendTools::RecordReadings_Click() {
                            .toString(QStringLiteral("'kestrovar-readings-'yyyyMMdd-HHmmss'.csv'"));
     const std::optional<QString> path =
         window_.platform().fileDialog(&window_, FileDialogKind::Save, options);
-    if (!path)
-        return;
+    if (path)
+        startRecording(*path);
+}
+
+void TrendTools::startRecording(const QString& path) {
     QString reason;
-    if (!recorder_.start(*path, window_.platform().nowMs(), &reason)) {
+    if (!recorder_.start(path, window_.platform().nowMs(), &reason)) {
         window_.platform().messageBox(
-            &window_, QStringLiteral("Could not record readings to %1: %2").arg(*path, reason));
+            &window_, QStringLiteral("Could not record readings to %1: %2").arg(path, reason));
         return;
     }
     RecordReadings->setText(kStop);

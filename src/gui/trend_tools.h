@@ -29,6 +29,8 @@ class TrendTools : public QObject {
     void TrendChart_Click();
     void RecordReadings_Click();  // "Record Readings to CSV…" or "Stop Recording"
     void OpenRecording_Click();
+    // Records into path from now on; a message when the file cannot be created.
+    void startRecording(const QString& path);
 
     // Reads a recording into a new history; nothing when it is cancelled or bad (a message
     // says which line).
