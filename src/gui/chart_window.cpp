@@ -268,6 +268,13 @@ void ChartWindow::hoverAt(qint64 timeMs) {
     plot_->replot(QCustomPlot::rpQueuedReplot);
 }
 
+std::vector<PlotPoint> ChartWindow::drawnPoints(int field) const {
+    std::vector<PlotPoint> points;
+    for (const QCPGraphData& d : *graphs_[field]->data())
+        points.push_back({d.key, d.value});
+    return points;
+}
+
 QString ChartWindow::hoverText() const {
     return hover_->text();
 }

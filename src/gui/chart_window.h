@@ -49,6 +49,8 @@ class ChartWindow : public QWidget {
     const FrameHistory& history() const { return history_; }
     QCustomPlot* plot() const { return plot_; }
     QCPGraph* graph(int field) const { return graphs_[field]; }
+    // The points the plot holds for a series now.
+    std::vector<PlotPoint> drawnPoints(int field) const;
     QPushButton* followButton() const { return follow_; }
 
   protected:
