@@ -6,11 +6,14 @@
 
 namespace kv {
 
-FrameHistory::FrameHistory(qint64 spanMs, std::size_t capacity) : spanMs_(spanMs), capacity_(capacity) {}
+FrameHistory::FrameHistory(qint64 spanMs, std::size_t capacity) : spanMs_(spanMs), capacity_(capacity) {
+    // One allocation for the whole span: no copies while it fills, and pages are only taken from
+    // the system as frames arrive.
+    ring_.reserve(capacity_);
+}
 
 void FrameHistory::clear() {
     ring_.clear();
-    ring_.shrink_to_fit();
     head_ = count_ = 0;
     gapPending_ = false;
 }

@@ -45,7 +45,9 @@ class FrameHistory {
     std::size_t lowerBound(qint64 timeMs) const;
     // The frame nearest to timeMs; size() when empty.
     std::size_t nearest(qint64 timeMs) const;
-    std::size_t memoryBytes() const { return ring_.capacity() * sizeof(HistoryFrame); }
+    // The memory the frames take up: the ring is reserved whole, but its pages are only touched as
+    // it fills.
+    std::size_t memoryBytes() const { return ring_.size() * sizeof(HistoryFrame); }
 
   private:
     std::vector<HistoryFrame> ring_;

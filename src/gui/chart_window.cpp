@@ -128,7 +128,7 @@ void ChartWindow::build() {
         QCPGraph* g = plot_->addGraph(plot_->xAxis, kSeries[s].voltage ? plot_->yAxis : plot_->yAxis2);
         g->setName(QStringLiteral("%1 (%2)").arg(QString::fromUtf8(kSeries[s].name),
                                                  QString::fromUtf8(kSeries[s].unit)));
-        g->setPen(QPen(kSeries[s].color, 1.5));
+        g->setPen(QPen(kSeries[s].color, 1));
         graphs_[s] = g;
     }
     plot_->legend->setVisible(true);
@@ -212,13 +212,15 @@ void ChartWindow::rangeChanged() {
 
 void ChartWindow::refresh() {
     const QCPRange range = plot_->xAxis->range();
-    const int columns = std::max(plot_->axisRect()->width(), 100);
+    const int columns = std::max(plotWidth(), 100);
     decimate(history_, qint64(std::floor(range.lower * 1000)), qint64(std::ceil(range.upper * 1000)), columns,
              &points_);
     band_->data()->set(toGraphData(points_.correction), true);
     double low[2] = {INFINITY, INFINITY}, high[2] = {-INFINITY, -INFINITY};
     for (int s = 0; s < kMonitoringFields; ++s) {
         graphs_[s]->data()->set(toGraphData(points_.series[s]), true);
+        // Smoothing pays off on a few points a column; on a dense min/max trace it only costs.
+        graphs_[s]->setAntialiased(points_.series[s].size() < std::size_t(columns));
         if (!graphs_[s]->visible())
             continue;
         const int axis = kSeries[s].voltage ? 0 : 1;
@@ -237,6 +239,14 @@ void ChartWindow::refresh() {
         axes[a]->setRange(low[a] - margin, high[a] + margin);
     }
     plot_->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void ChartWindow::repaintNow() {
+    plot_->replot(QCustomPlot::rpImmediateRefresh);
+}
+
+int ChartWindow::plotWidth() const {
+    return plot_->axisRect()->width();
 }
 
 void ChartWindow::hoverAt(qint64 timeMs) {

@@ -36,6 +36,10 @@ class ChartWindow : public QWidget {
     void framesAdded();
     // Reduces the visible span to the plot's width and redraws.
     void refresh();
+    // Repaints at once rather than on the next pass of the event loop.
+    void repaintNow();
+    // The width of the plotting area in pixels: the columns the reduction fills.
+    int plotWidth() const;
     void setFollowing(bool follow);
     bool following() const { return following_; }
     void showRange(qint64 fromMs, qint64 toMs);
