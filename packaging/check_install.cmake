@@ -1,5 +1,6 @@
 # Installs the component "application" into PREFIX and checks that exactly the expected files arrive:
-# the three programs, their man pages, the menu entry and one icon per size, and nothing else (no tests, no libraries).
+# the three programs, their man pages, the menu entry, one icon per size, the copyright and the
+# changelog, and nothing else (no tests, no libraries).
 #   cmake -DBUILD_DIR=... -DPREFIX=... -DICON_SIZES=16,22,... -P check_install.cmake
 cmake_minimum_required(VERSION 3.25)
 string(REPLACE "," ";" ICON_SIZES "${ICON_SIZES}")
@@ -19,6 +20,8 @@ set(expected
     share/man/man1/kestrovar-link.1.gz
     share/man/man1/kestrovar-sim.1.gz
     share/applications/kestrovar-link.desktop
+    share/doc/kestrovar-link/changelog.gz
+    share/doc/kestrovar-link/copyright
     share/pixmaps/kestrovar-link.png)
 foreach(size ${ICON_SIZES})
     list(APPEND expected share/icons/hicolor/${size}x${size}/apps/kestrovar-link.png)

@@ -1,6 +1,7 @@
 #include "gui/bench_hook.h"
 
 #include "gui/main_window.h"
+#include "gui/trend_tools.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -137,6 +138,16 @@ void BenchHook::run(const QByteArray& command) {
         button = window_.Command5;
     } else if (command == "pause") {
         button = window_.Command11;
+    } else if (command == "chart") {
+        benchMark("begin", QString::fromLatin1(command));
+        window_.trendTools->TrendChart_Click();
+        benchMark("end", QString::fromLatin1(command));
+        return;
+    } else if (command.startsWith("record ")) {
+        benchMark("begin", QStringLiteral("record"));
+        window_.trendTools->startRecording(QString::fromLocal8Bit(command.mid(7)));
+        benchMark("end", QStringLiteral("record"));
+        return;
     } else if (command == "quit") {
         benchMark("begin", QString::fromLatin1(command));
         window_.close();

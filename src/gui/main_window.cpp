@@ -3,6 +3,7 @@
 #include "gui/about_dialog.h"
 #include "gui/artwork.h"
 #include "gui/serial_link.h"
+#include "gui/trend_tools.h"
 #include "protocol/device_protocol.h"
 
 #include <QAction>
@@ -92,11 +93,13 @@ Form1::Form1(Platform& platform, QWidget* parent) : QMainWindow(parent), platfor
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
 
+    // The session first: the Tools menu's readings history subscribes to its feed from the start.
+    session = std::make_unique<DeviceSession>(platform_);
+    frameFeed = &session->feed();
     buildControls();
     buildMenus();
     setTabOrder();
 
-    session = std::make_unique<DeviceSession>(platform_);
     Timer1 = &session->poll();
     Timer1->setInterval(kPollIntervalMs);
     Timer2 = platform_.createTimer();
@@ -106,7 +109,6 @@ Form1::Form1(Platform& platform, QWidget* parent) : QMainWindow(parent), platfor
     Timer4 = &session->watchdog();
     Timer4->setInterval(kWatchdogMs);
     MSComm1 = &session->serial();
-    frameFeed = &session->feed();
 
     connectHandlers();
     buildHistoryMenu();  // after every other Tools item
@@ -347,6 +349,7 @@ void Form1::buildMenus() {
     // What the program does beyond the main window: the trend chart, recording, the history.
     Tools = bar->addMenu(QStringLiteral("Tools"));
     Tools->setObjectName(QStringLiteral("Tools"));
+    trendTools = new TrendTools(*this);
 
     Help = bar->addMenu(QStringLiteral("Help"));
     Help->setObjectName(QStringLiteral("Help"));

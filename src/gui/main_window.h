@@ -39,6 +39,7 @@ namespace kv {
 
 class AboutDialog;
 class HistoryWindow;
+class TrendTools;
 
 // A text box: a QLineEdit that reports losing the focus.
 class TextBox : public QLineEdit {
@@ -208,6 +209,7 @@ class Form1 : public QMainWindow {
     QAction* Com{};
     std::array<QAction*, 17> compItems{};  // index 1..16: "Com 1".."Com 16"; index 0 unused
     QMenu* Tools{};
+    TrendTools* trendTools{};  // Trend Chart, Record Readings to CSV…, Open Recording…
     QMenu* Help{};
     QAction* About{};
     QAction* CalibrationHistory{};

@@ -16,7 +16,8 @@ enum class FileDialogKind { Save, Open };
 
 struct FileDialogOptions {
     QString title;
-    QString filter;  // "Label|pattern" pairs joined by "|"
+    QString filter;    // "Label|pattern" pairs joined by "|"
+    QString fileName;  // proposed name, empty for none
     int filterIndex = 1;
     int flags = 4;  // 4: no read-only check box
     bool cancelError = true;

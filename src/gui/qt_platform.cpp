@@ -32,6 +32,9 @@ std::optional<QString> QtPlatform::fileDialog(QWidget* parent, FileDialogKind ki
     if (options.filterIndex >= 1 && options.filterIndex <= filters.size()) {
         dialog.selectNameFilter(filters[options.filterIndex - 1]);
     }
+    if (!options.fileName.isEmpty()) {
+        dialog.selectFile(options.fileName);
+    }
     if (kind == FileDialogKind::Save) {
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
