@@ -232,6 +232,18 @@ def measure_session(args, sim_path, workdir, env, results):
         if problems:
             raise Failure("while monitoring: " + "; ".join(problems))
 
+        # The same with the trend chart open on the live edge and a recording running.
+        p.send("chart")
+        p.send("record " + os.path.join(workdir, "bench-readings.csv"))
+        p.wait_for("end", "record", timeout=10)
+        time.sleep(2.0)
+        t0, c0 = now_ns(), cpu_ticks(p.proc.pid)
+        time.sleep(args.cpu_seconds)
+        t1, c1 = now_ns(), cpu_ticks(p.proc.pid)
+        results["chart_cpu_percent"] = [100.0 * (c1 - c0) / CLK_TCK / ((t1 - t0) / 1e9)]
+        with open(os.path.join(workdir, "bench-readings.csv"), "rb") as f:
+            results["chart_rows"] = max(0, f.read().count(b"\r\n") - 1)
+
         loads, saves = [], []
         for _ in range(args.transfers):
             for kind in ("load", "save"):
@@ -399,6 +411,11 @@ def table(results, args):
     if v is not None:
         add("CPU while monitoring (%.0f s, %d frames), share of one core"
             % (results["live_seconds"], results["frames_in_window"]), "%.2f %%" % v, "< 0.5 %", v < 0.5)
+    v = median(results.get("chart_cpu_percent", []))
+    if v is not None:
+        add("CPU while monitoring with the trend chart on the live edge and a recording running "
+            "(%.0f s, %d rows recorded), share of one core" % (args.cpu_seconds, results["chart_rows"]),
+            "%.2f %%" % v, "< 1 %", v < 1)
     v = median(results.get("peak_rss_mb", []))
     if v is not None:
         add("peak memory (VmHWM) while monitoring, loads and saves", "%.1f MB" % v, "< 45 MB", v < 45)

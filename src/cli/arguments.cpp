@@ -5,7 +5,6 @@
 
 namespace kv::cli {
 
-
 std::optional<QString> Arguments::value(const QString& option) const {
     const auto it = values.find(option);
     return it == values.end() ? std::nullopt : std::optional<QString>(it->second);
@@ -61,6 +60,32 @@ int usageError(Context& context, const Command& command, const QString& problem)
                     .arg(context.program, command.name(), problem)
                     .toUtf8());
     return exitUsage;
+}
+
+int checkArguments(Context& context, const Command& command, const Arguments& args, int positionals,
+                   const QString& what) {
+    if (!args.error.isEmpty()) {
+        return usageError(context, command, args.error);
+    }
+    if (args.positional.size() > positionals) {
+        return usageError(context, command,
+                          QStringLiteral("unexpected \"%1\"").arg(args.positional[positionals]));
+    }
+    if (args.positional.size() < positionals) {
+        return usageError(context, command, QStringLiteral("no %1 given").arg(what));
+    }
+    return exitOk;
+}
+
+std::unique_ptr<DeviceSession> openSession(Context& context, std::size_t blockSize, int* exitCode) {
+    auto session = std::make_unique<DeviceSession>(context.platform);
+    session->serial().setCommPort(context.port);
+    session->expect(blockSize);
+    if (!session->open()) {
+        *exitCode = portFailure(context);
+        return nullptr;
+    }
+    return session;
 }
 
 WantedCalibration wantedCalibration(Context& context, const QString& path) {

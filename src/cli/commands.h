@@ -3,6 +3,7 @@
 
 #include "cli/cli.h"
 #include "core/calibration_file.h"
+#include "core/device_session.h"
 #include "protocol/device_protocol.h"
 
 #include <map>
@@ -45,6 +46,14 @@ Arguments parseArguments(const QStringList& words, const std::set<QString>& flag
                          const std::set<QString>& valued, const std::set<QString>& optionalValue = {});
 // Says the usage error and returns exitUsage.
 int usageError(Context& context, const Command& command, const QString& problem);
+// The usage error of arguments that were not understood or positionals beyond `positionals`
+// (named `what` when one is missing), or exitOk.
+int checkArguments(Context& context, const Command& command, const Arguments& args, int positionals = 0,
+                   const QString& what = QString());
+
+// A session on the context's port, opened for blocks of `blockSize`; nothing when the port cannot be
+// opened, the reason said and its exit status in *exitCode.
+std::unique_ptr<DeviceSession> openSession(Context& context, std::size_t blockSize, int* exitCode);
 
 // A .cal that must hold every value and that the save would not refuse, as the calibration it is
 // sent as. Says why not and sets the exit status (65 bad, 66 unreadable).
@@ -54,6 +63,5 @@ struct WantedCalibration {
     int exitCode = exitOk;
 };
 WantedCalibration wantedCalibration(Context& context, const QString& path);
-
 
 }  // namespace kv::cli

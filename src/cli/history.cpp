@@ -55,12 +55,8 @@ class HistoryCommand : public Command {
 
     int execute(Context& context, const QStringList& words) override {
         const Arguments args = parseArguments(words, {QStringLiteral("--json")}, {QStringLiteral("--limit")});
-        if (!args.error.isEmpty()) {
-            return usageError(context, *this, args.error);
-        }
-        if (!args.positional.isEmpty()) {
-            return usageError(context, *this,
-                              QStringLiteral("unexpected \"%1\"").arg(args.positional.first()));
+        if (const int status = checkArguments(context, *this, args)) {
+            return status;
         }
         qsizetype limit = -1;
         if (const auto text = args.value(QStringLiteral("--limit"))) {

@@ -48,12 +48,8 @@ class MonitorCommand : public Command {
         const Arguments args = parseArguments(words, {QStringLiteral("--json")},
                                               {QStringLiteral("--count"), QStringLiteral("--interval")},
                                               {QStringLiteral("--csv")});
-        if (!args.error.isEmpty()) {
-            return usageError(context, *this, args.error);
-        }
-        if (!args.positional.isEmpty()) {
-            return usageError(context, *this,
-                              QStringLiteral("unexpected \"%1\"").arg(args.positional.first()));
+        if (const int status = checkArguments(context, *this, args)) {
+            return status;
         }
         const bool csv = args.has(QStringLiteral("--csv")) || args.value(QStringLiteral("--csv"));
         const bool json = args.has(QStringLiteral("--json"));
@@ -99,12 +95,15 @@ class MonitorCommand : public Command {
             }
         };
 
-        DeviceSession session(context.platform);
-        session.serial().setCommPort(context.port);
-        session.expect(kMonitoringFrameSize);
-        if (!session.open()) {
-            return portFailure(context);
+        int failure = exitOk;
+
+        const std::unique_ptr<DeviceSession> opened = openSession(context, kMonitoringFrameSize, &failure);
+
+        if (!opened) {
+            return failure;
         }
+
+        DeviceSession& session = *opened;
         if (csv) {
             emitData(readingsCsvHeader());
         }

@@ -39,19 +39,15 @@ class PauseCommand : public Command {
 
     int execute(Context& context, const QStringList& words) override {
         const Arguments args = parseArguments(words, {}, {});
-        if (!args.error.isEmpty()) {
-            return usageError(context, *this, args.error);
+        if (const int status = checkArguments(context, *this, args)) {
+            return status;
         }
-        if (!args.positional.isEmpty()) {
-            return usageError(context, *this,
-                              QStringLiteral("unexpected \"%1\"").arg(args.positional.first()));
+        int failure = exitOk;
+        const std::unique_ptr<DeviceSession> opened = openSession(context, kMonitoringFrameSize, &failure);
+        if (!opened) {
+            return failure;
         }
-        DeviceSession session(context.platform);
-        session.serial().setCommPort(context.port);
-        session.expect(kMonitoringFrameSize);
-        if (!session.open()) {
-            return portFailure(context);
-        }
+        DeviceSession& session = *opened;
         const std::optional<MonitoringFrame> first = requestFrame(session, context.platform);
         if (!first) {
             context.say(QStringLiteral("no answer from the KestroVar on %1").arg(context.portName()));

@@ -41,12 +41,8 @@ class PortsCommand : public Command {
 
     int execute(Context& context, const QStringList& words) override {
         const Arguments args = parseArguments(words, {QStringLiteral("--json")}, {});
-        if (!args.error.isEmpty()) {
-            return usageError(context, *this, args.error);
-        }
-        if (!args.positional.isEmpty()) {
-            return usageError(context, *this,
-                              QStringLiteral("unexpected \"%1\"").arg(args.positional.first()));
+        if (const int status = checkArguments(context, *this, args)) {
+            return status;
         }
         QJsonArray array;
         QByteArray text;

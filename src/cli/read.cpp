@@ -25,19 +25,15 @@ class ReadCommand : public Command {
     int execute(Context& context, const QStringList& words) override {
         const Arguments args = parseArguments(words, {QStringLiteral("--json")},
                                               {QStringLiteral("-o"), QStringLiteral("--output")});
-        if (!args.error.isEmpty()) {
-            return usageError(context, *this, args.error);
+        if (const int status = checkArguments(context, *this, args)) {
+            return status;
         }
-        if (!args.positional.isEmpty()) {
-            return usageError(context, *this,
-                              QStringLiteral("unexpected \"%1\"").arg(args.positional.first()));
+        int failure = exitOk;
+        const std::unique_ptr<DeviceSession> opened = openSession(context, kSettingsImageSize, &failure);
+        if (!opened) {
+            return failure;
         }
-        DeviceSession session(context.platform);
-        session.serial().setCommPort(context.port);
-        session.expect(kSettingsImageSize);
-        if (!session.open()) {
-            return portFailure(context);
-        }
+        DeviceSession& session = *opened;
         const std::optional<Calibration> calibration = session.readCalibration();
         if (!calibration) {
             context.say(QStringLiteral("no answer from the KestroVar on %1").arg(context.portName()));

@@ -1,19 +1,19 @@
 #include "cli/commands.h"
+#include "core/calibration_rules.h"
 #include "core/calibration_text.h"
 #include "core/device_session.h"
-#include "core/calibration_rules.h"
 #include "core/history_store.h"
 
 namespace kv::cli {
 
 int writeVerified(Context& context, const Calibration& wanted, const QString& source,
                   const QString& operation, bool force) {
-    DeviceSession session(context.platform);
-    session.serial().setCommPort(context.port);
-    session.expect(kSettingsImageSize);
-    if (!session.open()) {
-        return portFailure(context);
+    int failure = exitOk;
+    const std::unique_ptr<DeviceSession> opened = openSession(context, kSettingsImageSize, &failure);
+    if (!opened) {
+        return failure;
     }
+    DeviceSession& session = *opened;
     const std::optional<Calibration> asFound = session.readCalibration();
     if (!asFound) {
         context.say(QStringLiteral("no answer from the KestroVar on %1; nothing was written")
@@ -85,13 +85,8 @@ class WriteCommand : public Command {
 
     int execute(Context& context, const QStringList& words) override {
         const Arguments args = parseArguments(words, {QStringLiteral("--force")}, {});
-        if (!args.error.isEmpty()) {
-            return usageError(context, *this, args.error);
-        }
-        if (args.positional.size() != 1) {
-            return usageError(context, *this,
-                              args.positional.isEmpty() ? QStringLiteral("no FILE given")
-                                                        : QStringLiteral("one FILE only"));
+        if (const int status = checkArguments(context, *this, args, 1, QStringLiteral("FILE"))) {
+            return status;
         }
         const QString path = args.positional.first();
         const WantedCalibration wanted = wantedCalibration(context, path);
@@ -117,13 +112,8 @@ class RestoreCommand : public Command {
 
     int execute(Context& context, const QStringList& words) override {
         const Arguments args = parseArguments(words, {QStringLiteral("--force")}, {});
-        if (!args.error.isEmpty()) {
-            return usageError(context, *this, args.error);
-        }
-        if (args.positional.size() != 1) {
-            return usageError(
-                context, *this,
-                args.positional.isEmpty() ? QStringLiteral("no ID given") : QStringLiteral("one ID only"));
+        if (const int status = checkArguments(context, *this, args, 1, QStringLiteral("ID"))) {
+            return status;
         }
         const QString id = args.positional.first();
         const HistoryStore store(HistoryStore::defaultDirectory());
@@ -159,25 +149,20 @@ class VerifyCommand : public Command {
 
     int execute(Context& context, const QStringList& words) override {
         const Arguments args = parseArguments(words, {}, {});
-        if (!args.error.isEmpty()) {
-            return usageError(context, *this, args.error);
-        }
-        if (args.positional.size() != 1) {
-            return usageError(context, *this,
-                              args.positional.isEmpty() ? QStringLiteral("no FILE given")
-                                                        : QStringLiteral("one FILE only"));
+        if (const int status = checkArguments(context, *this, args, 1, QStringLiteral("FILE"))) {
+            return status;
         }
         const QString path = args.positional.first();
         const WantedCalibration wanted = wantedCalibration(context, path);
         if (!wanted.calibration) {
             return wanted.exitCode;
         }
-        DeviceSession session(context.platform);
-        session.serial().setCommPort(context.port);
-        session.expect(kSettingsImageSize);
-        if (!session.open()) {
-            return portFailure(context);
+        int failure = exitOk;
+        const std::unique_ptr<DeviceSession> opened = openSession(context, kSettingsImageSize, &failure);
+        if (!opened) {
+            return failure;
         }
+        DeviceSession& session = *opened;
         const std::optional<Calibration> found = session.readCalibration();
         if (!found) {
             context.say(QStringLiteral("no answer from the KestroVar on %1").arg(context.portName()));
