@@ -27,10 +27,10 @@ DeviceSession::DeviceSession(SystemPlatform& platform)
 }
 
 DeviceSession::~DeviceSession() {
+    // The serial control closes its port itself when it goes, letting the last byte out first.
     poll_->setEnabled(false);
     watchdog_->setEnabled(false);
     serial_->OnComm = nullptr;
-    close();
 }
 
 void DeviceSession::expect(std::size_t blockSize) {
