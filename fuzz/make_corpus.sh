@@ -55,3 +55,8 @@ seed fuzz_protocol_oncomm frame "\x00$frame_ones"
 seed fuzz_protocol_oncomm settings-image "\x01$image"
 seed fuzz_protocol_oncomm short-then-event '\x2a\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x07\x0b'
 seed fuzz_protocol_oncomm image-frame-event-frame "\x01$image\x00$frame_extremes\x07\x00$frame_ones"
+
+# Recordings of readings, and .cal files that must hold every value.
+seed fuzz_recording two-rows 'time,input_voltage_v,input_temp_f,dew_point_f,output_voltage_v,modified_temp_f,output_temp_f,correction_active\r\n2026-12-09T09:15:02.125+01:00,2.5,72.3,45,2.48,70.1,70.1,1\r\n2026-12-09T09:15:02.825+01:00,nan,inf,-inf,0,-40,1234.5,0\r\n'
+seed fuzz_recording bad-row 'time,input_voltage_v,input_temp_f,dew_point_f,output_voltage_v,modified_temp_f,output_temp_f,correction_active\r\n2026-12-09T09:15:02.125+01:00,2.5,72.3\r\n'
+seed fuzz_recording complete-cal '10,20,70,120,170\r\n100,75,65,50,25,0\r\n24,34,84,134,184,20,30,80,130,180,18,28,78,128,178,15,25,75,125,175,12,22,72,122,172,10,20,70,120,170\r\n2.5\r\nYes\r\n'
