@@ -45,6 +45,14 @@ AdapterInfo adapterInfo(const QString& systemPath, const QString& byIdFolder) {
         }
     }
 #endif
+#ifdef Q_OS_LINUX
+    // Only an adapter the kernel knows as a device has a description, a maker or a serial number;
+    // a pseudo-terminal or a path that is not there has none, and listing every port costs a walk
+    // of /sys that would come at every menu refresh.
+    if (!QFileInfo::exists(QStringLiteral("/sys/class/tty/%1/device").arg(QFileInfo(info.path).fileName()))) {
+        return info;
+    }
+#endif
     const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo& port : ports) {
         if (port.systemLocation() == info.path || port.portName() == info.path) {
