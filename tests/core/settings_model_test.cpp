@@ -9,7 +9,6 @@
 
 #include <clocale>
 #include <cmath>
-#include <functional>
 #include <limits>
 #include <ostream>
 #include <string>
@@ -296,74 +295,42 @@ TEST(SaveBytes, DelayTextEncodesAsHalfMinutes) {
 }
 
 TEST(SaveRefusal, NamesTheFirstFieldTheDeviceWouldGetWrong) {
-    const QString tail = " It must be corrected before it can be saved to the KestroVar.";
-    struct Case {
-        const char* what;
-        std::function<void(CalibrationTexts&)> edit;
-        std::optional<QString> refusal;
+    auto fix = [](const char* start) {
+        return QString(start) + " It must be corrected before it can be saved to the KestroVar.";
     };
-    const Case cases[] = {
-        {"the start values", nullptr, std::nullopt},
-        {"a cell the commit only makes whole", [](auto& t) { t.matrix[4] = "12.5"; }, std::nullopt},
-        {"a row value the commit only makes whole", [](auto& t) { t.row[0] = "100.4"; }, std::nullopt},
-        {"a switch of No", [](auto& t) { t.active = "No"; }, std::nullopt},
-        {"an empty delay", [](auto& t) { t.delay.clear(); },
-         "Missing data in one (or more) of the settings fields"},
-        {"MCT axis below its left neighbour", [](auto& t) { t.col[4] = "20"; },
-         "The MCT °F axis value 5 is 20, below value 4 (120). The editor would make it 120." + tail},
-        {"MCT axis above its right neighbour", [](auto& t) { t.col[1] = "300"; },
-         "The MCT °F axis value 2 is 300, above value 3 (70). The editor would make it 70." + tail},
-        {"dew point above 100", [](auto& t) { t.row[0] = "150"; },
-         "The Dew point °F axis value 1 is 150, above 100. The editor would make it 100." + tail},
-        {"dew point made whole above 100", [](auto& t) { t.row[0] = "100.6"; },
-         "The Dew point °F axis value 1 is 100.6, above 100. The editor would make it 100." + tail},
-        {"dew point above its upper neighbour", [](auto& t) { t.row[2] = "80"; },
-         "The Dew point °F axis value 3 is 80, above value 2 (75). The editor would make it 75." + tail},
-        {"the dew point that breaks the order with those above is named", [](auto& t) { t.row[3] = "20"; },
-         "The Dew point °F axis value 5 is 25, above value 4 (20). The editor would make it 20." + tail},
-        {"dew point below its lower neighbour and below 0", [](auto& t) { t.row[3] = "-5"; },
-         "The Dew point °F axis value 4 is -5, below value 5 (25). The editor would make it 25." + tail},
-        {"cell above 255", [](auto& t) { t.matrix[3] = "300"; },
-         "The table cell in row 1, column 4 is 300, above 255. The editor would make it 255." + tail},
-        {"cell below 0", [](auto& t) { t.matrix[6] = "-1"; },
-         "The table cell in row 2, column 2 is -1, below 0. The editor would make it 0." + tail},
-        {"the table before the axes",
-         [](auto& t) {
-             t.col[4] = "20";
-             t.matrix[29] = "256";
-         },
-         "The table cell in row 6, column 5 is 256, above 255. The editor would make it 255." + tail},
-        {"a text that is not a number before any order",
-         [](auto& t) {
-             t.col[4] = "20";
-             t.row[5] = "cold";
-         },
+    const QString delay =
+        "The Startup Time Delay is \"128\". It must be a number of minutes from 0 to 127.5 "
+        "before it can be saved to the KestroVar.";
+    const std::pair<void (*)(CalibrationTexts&), std::optional<QString>> cases[] = {
+        {[](auto&) {}, std::nullopt},
+        {[](auto& t) { t.matrix[4] = "12.5"; }, std::nullopt},  // sent as 12, as the commit makes it
+        {[](auto& t) { t.col[4] = "20"; },
+         fix("The MCT °F axis value 5 is 20, below value 4 (120). The editor would make it 120.")},
+        {[](auto& t) { t.col[1] = "300"; },
+         fix("The MCT °F axis value 2 is 300, above value 3 (70). The editor would make it 70.")},
+        {[](auto& t) { t.row[3] = "20"; },  // the box out of order with those above it is named
+         fix("The Dew point °F axis value 5 is 25, above value 4 (20). The editor would make it 20.")},
+        {[](auto& t) { t.row[0] = "100.6"; },
+         fix("The Dew point °F axis value 1 is 100.6, above 100. The editor would make it 100.")},
+        {[](auto& t) { t.matrix[6] = "-1"; },
+         fix("The table cell in row 2, column 2 is -1, below 0. The editor would make it 0.")},
+        {[](auto& t) { t.col[4] = "20", t.matrix[29] = "256"; },
+         fix("The table cell in row 6, column 5 is 256, above 255. The editor would make it 255.")},
+        {[](auto& t) { t.col[4] = "20", t.row[5] = "cold"; },
          "The Dew point °F axis value 6 is \"cold\". It must be a number from 0 to 100 before it can be "
          "saved to the KestroVar."},
-        {"a delay that is not a number", [](auto& t) { t.delay = "soon"; },
-         "The Startup Time Delay is \"soon\". It must be a number of minutes from 0 to 127.5 before it can "
-         "be "
-         "saved to the KestroVar."},
-        {"a switch in lower case", [](auto& t) { t.active = "yes"; },
+        {[](auto& t) { t.active = "yes"; },
          "The Humidity Correction Active setting is \"yes\". It must be \"Yes\" or \"No\" before it can be "
          "saved to the KestroVar."},
-        {"a switch of 1 after a bad delay",
-         [](auto& t) {
-             t.active = "1";
-             t.delay = "128";
-         },
-         "The Startup Time Delay is \"128\". It must be a number of minutes from 0 to 127.5 before it can be "
-         "saved to the KestroVar."},
+        {[](auto& t) { t.active = "1", t.delay = "128"; }, delay},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [edit, refusal] : cases) {
         CalibrationTexts texts{
             {"10", "20", "70", "120", "170"}, {"100", "75", "65", "50", "25", "0"}, {}, "3", "Yes"};
         for (int k = 0; k < 30; ++k)
             texts.matrix[k] = QString::number(k);
-        if (c.edit)
-            c.edit(texts);
-        EXPECT_EQ(saveRefusal(texts), c.refusal);
+        edit(texts);
+        EXPECT_EQ(saveRefusal(texts), refusal);
     }
 }
 

@@ -252,30 +252,6 @@ TEST(Connect, OneWatchdogMessageAtATime) {
     EXPECT_EQ(stateOf(*link.w), kDisconnected);
 }
 
-TEST(ShutDown, BothPathsStopAllFourTimers) {
-    for (bool exitByMenu : {false, true}) {
-        Link link;
-        ScriptedDevice device(link.h.platform);
-        link.w->Command1_Click();
-        link.at(1000);
-        ASSERT_EQ(stateOf(*link.w), kLive);
-        if (exitByMenu) {
-            link.w->Exit_Click();
-        } else {
-            link.w->close();
-        }
-        for (IntervalTimer* timer :
-             {link.w->Timer1, link.w->Timer2.get(), link.w->Timer3.get(), link.w->Timer4})
-            EXPECT_FALSE(timer->Enabled()) << exitByMenu;
-        link.serial().clearLog();
-        const std::size_t probes = link.h.platform.probes.size();
-        link.at(20'000);
-        EXPECT_TRUE(link.serial().log.empty()) << exitByMenu;
-        EXPECT_EQ(link.h.platform.probes.size(), probes) << exitByMenu;
-        EXPECT_TRUE(link.h.platform.messages.empty()) << exitByMenu;
-    }
-}
-
 TEST(Receive, AFrameFillsTheSevenBoxes) {
     struct Case {
         const char* what;

@@ -399,6 +399,8 @@ TEST(ShutDown, EachPathClosesThePortAndWritesTheFileOnce) {
         Form1& w = h.start();
         h.serial().setCommPort(3);
         ASSERT_TRUE(h.serial().setPortOpen(true));
+        w.Timer1->setEnabled(true);  // as while connected
+        w.Timer4->setEnabled(true);
         h.serial().clearLog();
         w.About_Click();
         QPointer<AboutDialog> about = w.frmAbout;
@@ -412,6 +414,10 @@ TEST(ShutDown, EachPathClosesThePortAndWritesTheFileOnce) {
             EXPECT_TRUE(h.platform.ended) << c.what;
             w.close();  // the process would be gone; nothing more may be written
         }
+        for (IntervalTimer* timer : {w.Timer1, w.Timer2.get(), w.Timer3.get(), w.Timer4})
+            EXPECT_FALSE(timer->Enabled()) << c.what;
+        h.clock().advanceBy(5000);  // no poll, watchdog or menu refresh runs for a window that is gone
+        EXPECT_TRUE(h.platform.messages.empty()) << c.what;
         EXPECT_FALSE(h.serial().PortOpen()) << c.what;
         EXPECT_TRUE(h.serial().written().isEmpty()) << c.what << ": nothing is sent to the device";
         EXPECT_EQ(h.platform.binaryWrites, 1) << c.what;
