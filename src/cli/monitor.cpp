@@ -88,11 +88,12 @@ class MonitorCommand : public Command {
         auto emitData = [&](const QByteArray& bytes) {
             if (!file) {
                 context.out(bytes);
-                return;
+                return true;
             }
             if (writeError.isEmpty() && (file->write(bytes) != bytes.size() || !file->flush())) {
                 writeError = file->errorString();
             }
+            return writeError.isEmpty();
         };
 
         int failure = exitOk;
@@ -108,6 +109,7 @@ class MonitorCommand : public Command {
             emitData(readingsCsvHeader());
         }
         int frames = 0;
+        int rowsKept = 0;
         bool silent = false;
         bool lost = false;
         QObject::connect(&session.feed(), &FrameFeed::frameReceived, &session, [&](const FeedFrame& frame) {
@@ -115,7 +117,9 @@ class MonitorCommand : public Command {
                 return;
             }
             ++frames;
-            emitData(csv ? readingsCsvRow(frame) : json ? readingsJsonLine(frame) : textLine(frame));
+            if (emitData(csv ? readingsCsvRow(frame) : json ? readingsJsonLine(frame) : textLine(frame))) {
+                ++rowsKept;
+            }
         });
         QObject::connect(&session, &DeviceSession::watchdogExpired, &session, [&] { silent = true; });
         QObject::connect(&session, &DeviceSession::pollFailed, &session, [&] { lost = true; });
@@ -137,7 +141,7 @@ class MonitorCommand : public Command {
         if (!writeError.isEmpty()) {
             context.say(QStringLiteral("%1 could not be written: %2; %3 frames were recorded")
                             .arg(*path, writeError)
-                            .arg(frames - 1));
+                            .arg(rowsKept));
             return exitCantWrite;
         }
         if (lost) {

@@ -3,10 +3,6 @@
 #include "core/calibration_rules.h"
 #include "core/editing_rules.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-
 #include <span>
 
 namespace kv {
@@ -129,42 +125,23 @@ QStringList calibrationDifferences(const Calibration& expected, const Calibratio
 }
 
 QByteArray calibrationJson(const Calibration& calibration) {
+    // Written by hand so that the keys keep the order people read them in; QJsonObject sorts them.
     auto numbers = [](auto begin, auto end) {
-        QJsonArray array;
+        QByteArray text = "[";
         for (auto it = begin; it != end; ++it) {
-            array.append(int(*it));
+            text += (text.size() > 1 ? "," : "") + QByteArray::number(int(*it));
         }
-        return array;
+        return text + ']';
     };
-    QJsonArray table;
+    QByteArray table = "[";
     for (int r = 0; r < 6; ++r) {
-        table.append(numbers(calibration.matrix.begin() + 5 * r, calibration.matrix.begin() + 5 * r + 5));
+        const auto row = calibration.matrix.begin() + 5 * r;
+        table += (r ? "," : "") + numbers(row, row + 5);
     }
-    QJsonObject object;
-    object.insert(QStringLiteral("col"), numbers(calibration.col.begin(), calibration.col.end()));
-    object.insert(QStringLiteral("row"), numbers(calibration.row.begin(), calibration.row.end()));
-    object.insert(QStringLiteral("table"), table);
-    object.insert(QStringLiteral("delay_minutes"), double(calibration.delayMinutes()));
-    object.insert(QStringLiteral("correction"), switchText(calibration.correctionSwitch));
-    // Keys in the order people read them, not QJsonObject's alphabetical one.
-    QByteArray json = "{";
-    const char* keys[] = {"col", "row", "table", "delay_minutes", "correction"};
-    for (const char* key : keys) {
-        if (json.size() > 1) {
-            json += ',';
-        }
-        const QJsonValue value = object.value(QLatin1String(key));
-        QByteArray text;
-        if (value.isArray()) {
-            text = QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact);
-        } else if (value.isString()) {
-            text = '"' + value.toString().toUtf8() + '"';
-        } else {
-            text = QByteArray::number(value.toDouble(), 'g', 16);
-        }
-        json += '"' + QByteArray(key) + "\":" + text;
-    }
-    return json + "}";
+    return "{\"col\":" + numbers(calibration.col.begin(), calibration.col.end()) +
+           ",\"row\":" + numbers(calibration.row.begin(), calibration.row.end()) + ",\"table\":" + table +
+           "],\"delay_minutes\":" + QByteArray::number(double(calibration.delayMinutes()), 'g', 16) +
+           ",\"correction\":\"" + switchText(calibration.correctionSwitch).toUtf8() + "\"}";
 }
 
 }  // namespace kv

@@ -245,8 +245,6 @@ class Form1 : public QMainWindow {
     float delaySent = 0.0f;
     // Every monitoring frame the window receives, for the chart and the recorder.
     FrameFeed* frameFeed{};  // the session's feed
-    // Counts complete settings images received, so a save can tell a read-back from silence.
-    int settingsImagesReceived = 0;
 
   protected:
     void closeEvent(QCloseEvent* event) override;

@@ -48,7 +48,6 @@ void Form1::MSComm1_OnComm() {
         }
         activeDevice = Text8->text();
         Text8_Change();
-        ++settingsImagesReceived;  // lets a save tell a read-back from silence
         return;
     }
 

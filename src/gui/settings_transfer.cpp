@@ -151,7 +151,7 @@ void Form1::Command2_Click() {
     }
 
     session->expect(kSettingsImageSize);
-    const int imagesBefore = settingsImagesReceived;
+    const int imagesBefore = session->imagesReceived();
     if (!transferPortReady() || !transferWrite(requestSettings)) {
         abandonTransfer();
         return;
@@ -162,7 +162,7 @@ void Form1::Command2_Click() {
     }
     session->close();
     // Without a complete image the boxes still hold file or hand-typed values, not the device's.
-    if (settingsImagesReceived == imagesBefore) {
+    if (session->imagesReceived() == imagesBefore) {
         platform_.messageBox(this, QStringLiteral("Load from KestroVar Failed"));
         if (ended_) {
             return;
@@ -173,7 +173,7 @@ void Form1::Command2_Click() {
     endTransfer();
     Label6->setVisible(false);
 
-    recordLoad(settingsImagesReceived > imagesBefore);  // the calibration history
+    recordLoad(session->imagesReceived() > imagesBefore);  // the calibration history
 }
 
 // ---- Save Settings to KestroVar --------------------------------------------------------------
@@ -226,7 +226,7 @@ void Form1::Command5_Click() {
     // Verify phase: read the settings back and compare every field with what was sent.
     Label6->setText(kVerifyBanner);
     session->expect(kSettingsImageSize);
-    const int imagesBefore = settingsImagesReceived;
+    const int imagesBefore = session->imagesReceived();
     if (!transferPortReady() || !transferWrite(requestSettings)) {
         abandonTransfer();
         recordSave(sent, false, false);  // the calibration history
@@ -241,7 +241,7 @@ void Form1::Command5_Click() {
     // Only a complete read-back says what the device holds. The receive handler has made it the
     // device copies; every box starts unmarked and is marked where it did not come back as sent.
     // Without one, nothing was verified: the copies and the marks stay as they were.
-    bool ok = settingsImagesReceived > imagesBefore;
+    bool ok = session->imagesReceived() > imagesBefore;
     if (ok) {
         const QColor cellNormal = windowBackground();
         const QColor axisNormal = colorFromBgr(kAxisNormal);
@@ -270,7 +270,7 @@ void Form1::Command5_Click() {
     Command1_Click();
     endTransfer();
 
-    recordSave(sent, settingsImagesReceived > imagesBefore, ok);  // the calibration history
+    recordSave(sent, session->imagesReceived() > imagesBefore, ok);  // the calibration history
 }
 
 }  // namespace kv

@@ -396,7 +396,7 @@ TEST(Receive, ASettingsImageFillsTheCalibrationBoxesAndDeviceCopies) {
         EXPECT_EQ(link.w->delayDevice, float(c.delay) / 2);
         EXPECT_EQ(link.w->Text8->text(), c.switchText);
         EXPECT_EQ(link.w->activeDevice, c.switchText);
-        EXPECT_EQ(link.w->settingsImagesReceived, 1);
+        EXPECT_EQ(link.w->session->imagesReceived(), 1);
         // Not a monitoring frame: neither the link state nor the live boxes change.
         EXPECT_EQ(link.w->rxMode, 0);
         EXPECT_FALSE(link.w->Timer4->Enabled());
