@@ -36,6 +36,8 @@ class FuzzSerial : public kv::SerialControl {
         waiting.remove(0, block.size());
         return block;
     }
+    int InBufferCount() const override { return int(waiting.size()); }
+    void discardInBuffer() override { waiting.clear(); }
     int CommEvent() const override { return event; }
 
     QByteArray waiting;

@@ -49,6 +49,12 @@ void DeviceSession::close() {
 }
 
 bool DeviceSession::send(std::uint8_t byte) {
+    if ((byte == requestSample || byte == requestSettings) && serial_->PortOpen()) {
+        // Whatever still waits belongs to an earlier answer (a block a byte short never reached
+        // the threshold; a byte too many was left behind); read with the new answer it would
+        // shift every later block.
+        serial_->discardInBuffer();
+    }
     return serial_->Output(byte);
 }
 
@@ -66,7 +72,14 @@ DeviceSession::Block DeviceSession::receive() {
     if (serial_->CommEvent() != comEvReceive) {
         return block;  // line errors and every other event are ignored
     }
+    const int waiting = serial_->InBufferCount();
     const QByteArray bytes = serial_->Input();
+    if (waiting > bytes.size()) {
+        // More came than one block: the answer had a byte too many, or it runs into the next one.
+        // Where its bytes belong cannot be told, so none of them is taken for a reading.
+        serial_->discardInBuffer();
+        return block;
+    }
     block.readNs = monotonicNs();
     block.timeMs = platform_.nowMs();
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());

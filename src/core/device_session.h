@@ -37,7 +37,8 @@ class DeviceSession : public QObject {
     bool open();
     // Closes the port if it is open; a byte just written goes out first.
     void close();
-    // Writes one byte; false when the port is closed or gone.
+    // Writes one byte; false when the port is closed or gone. A request (requestSample,
+    // requestSettings) first throws away every byte still waiting from earlier answers.
     bool send(std::uint8_t byte);
     // Writes the 43 bytes of a settings write, each on its own; false at the first that fails.
     bool sendCalibration(const Calibration& calibration);
@@ -52,7 +53,8 @@ class DeviceSession : public QObject {
     };
     // The receive handler: reads one block when data has arrived and decodes it by its length. A
     // frame restarts the watchdog; a block of any other length than 25 or 43 and every line event
-    // give None. The caller shows what it needs to, then publishes the block.
+    // give None, and so does a block read while more bytes wait behind it (they are thrown away
+    // with it). The caller shows what it needs to, then publishes the block.
     Block receive();
     // Publishes a frame on the feed (anything else is not published). Once per frame.
     void publish(const Block& block);

@@ -50,6 +50,10 @@ class SerialControl {
     // Sends one byte, unchanged. Returns false when the port is closed or has gone away.
     virtual bool Output(std::uint8_t byte) = 0;
     virtual QByteArray Input() = 0;
+    // Bytes waiting in the receive buffer.
+    virtual int InBufferCount() const = 0;
+    // Throws away every byte waiting, those still in the driver too.
+    virtual void discardInBuffer() = 0;
     // The code of the event being reported while OnComm runs.
     virtual int CommEvent() const = 0;
 

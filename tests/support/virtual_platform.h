@@ -104,6 +104,8 @@ class FakeSerial : public SerialControl {
     void setInputLen(int bytes) override { inputLen_ = bytes; }
     bool Output(std::uint8_t byte) override;
     QByteArray Input() override;
+    int InBufferCount() const override { return int(rx_.size()); }
+    void discardInBuffer() override { rx_.clear(); }
     int CommEvent() const override { return event_; }
 
     // ---- the far side, for tests ----
