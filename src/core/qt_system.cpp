@@ -362,11 +362,11 @@ bool QtSystemPlatform::portExists(int port) {
     return probes_[port].state == PortState::Present;
 }
 
-std::optional<QString> QtSystemPlatform::portProblem(int port) {
+std::optional<PortStatus> QtSystemPlatform::portProblem(int port) {
     if (port < kFirstPort || port > kLastPort || probes_[port].explanation.isEmpty()) {
         return std::nullopt;  // opened, never probed, no such device, or not a working port
     }
-    return probes_[port].explanation;
+    return probes_[port];
 }
 
 AdapterInfo QtSystemPlatform::portAdapter(int port) {
