@@ -58,13 +58,18 @@ bool DeviceSession::send(std::uint8_t byte) {
     return serial_->Output(byte);
 }
 
-bool DeviceSession::sendCalibration(const Calibration& calibration) {
+bool DeviceSession::sendCalibration(const Calibration& calibration, int* sent) {
+    int count = 0;
     for (std::uint8_t byte : settingsToWriteLayout(calibration)) {
         if (!serial_->Output(byte)) {
-            return false;
+            break;
         }
+        ++count;
     }
-    return true;
+    if (sent) {
+        *sent = count;
+    }
+    return count == int(kSettingsImageSize);
 }
 
 DeviceSession::Block DeviceSession::receive() {
@@ -130,16 +135,24 @@ std::optional<Calibration> DeviceSession::readCalibration(int timeoutMs) {
     return image;
 }
 
-DeviceSession::WriteStep DeviceSession::writeCalibration(const Calibration& calibration) {
+DeviceSession::WriteStep DeviceSession::writeCalibration(const Calibration& calibration, int* sent) {
+    int count = 0;
+    if (sent) {
+        *sent = 0;
+    }
     expect(kSettingsImageSize);
     if (!open() || !send(writeSettings)) {
         close();
         return WriteStep::PortFailed;
     }
     platform_.sleep(kWriteCommandPauseMs);
-    if (!sendCalibration(calibration)) {
+    const bool whole = sendCalibration(calibration, &count);
+    if (sent) {
+        *sent = count;
+    }
+    if (!whole) {
         close();
-        return WriteStep::PortFailed;
+        return count > 0 ? WriteStep::CutOff : WriteStep::PortFailed;
     }
     // The device stores what it was sent before it answers again.
     platform_.waitUntil([] { return false; }, kSettleWaitMs);

@@ -40,8 +40,9 @@ class DeviceSession : public QObject {
     // Writes one byte; false when the port is closed or gone. A request (requestSample,
     // requestSettings) first throws away every byte still waiting from earlier answers.
     bool send(std::uint8_t byte);
-    // Writes the 43 bytes of a settings write, each on its own; false at the first that fails.
-    bool sendCalibration(const Calibration& calibration);
+    // Writes the 43 bytes of a settings write, each on its own; false at the first that fails,
+    // with how many went out before it in *sent.
+    bool sendCalibration(const Calibration& calibration, int* sent = nullptr);
 
     // What the receive handler took off the line.
     struct Block {
@@ -62,10 +63,11 @@ class DeviceSession : public QObject {
     // ---- whole exchanges, for scripts; each leaves the port closed ----
     // Asks for the settings image and waits until it is in, at most timeoutMs.
     std::optional<Calibration> readCalibration(int timeoutMs = kSettleWaitMs);
-    // Writes the calibration (writeSettings, the pause, the 43 bytes), gives the device the settle
-    // wait to store it, and reads it back. Nothing when the port failed or no image came back.
-    enum class WriteStep { Written, PortFailed };
-    WriteStep writeCalibration(const Calibration& calibration);
+    // Writes the calibration (writeSettings, the pause, the 43 bytes) and gives the device the
+    // settle wait to store it. PortFailed: not a byte of the calibration went out; CutOff: the port
+    // failed after *sent of the 43 (at least one), so the device may hold part of it.
+    enum class WriteStep { Written, PortFailed, CutOff };
+    WriteStep writeCalibration(const Calibration& calibration, int* sent = nullptr);
 
     // Live monitoring: one request now and one every intervalMs; the watchdog runs from now.
     bool startMonitoring(int intervalMs = kPollIntervalMs, int watchdogMs = kWatchdogMs);
