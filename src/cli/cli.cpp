@@ -47,13 +47,13 @@ std::vector<std::unique_ptr<Command>> allCommands() {
 
 QString mainHelp() {
     QString text = QStringLiteral(
-        "Usage: kestrovar-cli [--port N|PATH] [--simulate] [--quiet] COMMAND [ARGS]\n"
+        "Usage: kestrovar-cli [--port N|PATH|N=PATH] [--simulate] [--quiet] COMMAND [ARGS]\n"
         "Read, write, verify and monitor a KestroVar dew-point compensator from scripts.\n"
         "\n"
         "Options:\n"
         "  --port N|PATH  Com N (1 to 16) as the program maps it, or a device path such as\n"
-        "                 /dev/ttyUSB0 or /dev/serial/by-id/...; without it, the port\n"
-        "                 remembered in ./comsetting.ini\n"
+        "                 /dev/ttyUSB0 or /dev/serial/by-id/..., or N=PATH (Com N is PATH);\n"
+        "                 without it, the port remembered in ./comsetting.ini\n"
         "  --simulate     talk to the built-in simulated device\n"
         "  --quiet        no messages on stderr, only data on stdout\n"
         "  -h, --help     this text; COMMAND --help for a command's own\n"
