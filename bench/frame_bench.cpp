@@ -40,6 +40,8 @@ class FrameSource : public kv::SerialControl {
     void setInputLen(int) override {}
     bool Output(std::uint8_t) override { return open_; }
     QByteArray Input() override { return block; }
+    int InBufferCount() const override { return int(block.size()); }
+    void discardInBuffer() override {}
     int CommEvent() const override { return kv::comEvReceive; }
 
     QByteArray block;

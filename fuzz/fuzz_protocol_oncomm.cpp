@@ -36,6 +36,8 @@ class FuzzSerial : public kv::SerialControl {
         waiting.remove(0, block.size());
         return block;
     }
+    int InBufferCount() const override { return int(waiting.size()); }
+    void discardInBuffer() override { waiting.clear(); }
     int CommEvent() const override { return event; }
 
     QByteArray waiting;
@@ -78,7 +80,7 @@ class FuzzPlatform : public kv::Platform {
     }
     bool portExists(int port) override { return port == 1; }
     QString portSystemName(int port) const override { return QStringLiteral("COM%1").arg(port); }
-    std::optional<QString> portProblem(int) override { return std::nullopt; }
+    std::optional<kv::PortStatus> portProblem(int) override { return std::nullopt; }
     kv::AdapterInfo portAdapter(int port) override { return {portSystemName(port), {}, {}, {}, {}}; }
     void printNotice(const QString&) override {}
     std::optional<QByteArray> readBinaryFile(const QString&) override { return QByteArray(); }

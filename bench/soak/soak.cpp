@@ -63,6 +63,8 @@ class CountingSerial : public kv::SerialControl {
         images_ += block.size() == kv::kSettingsImageSize;
         return block;
     }
+    int InBufferCount() const override { return inner_->InBufferCount(); }
+    void discardInBuffer() override { inner_->discardInBuffer(); }
     int CommEvent() const override { return inner_->CommEvent(); }
 
   private:

@@ -20,6 +20,17 @@ QString Context::portName() const {
                               : QStringLiteral("Com %1 (%2)").arg(port).arg(portPath);
 }
 
+int outputChecked(Context& context, int status) {
+    if (context.outputError.isEmpty()) {
+        return status;
+    }
+    // Always said, --quiet or not: the data a script waits for did not arrive.
+    context.err(QStringLiteral("%1: standard output could not be written: %2\n")
+                    .arg(context.program, context.outputError)
+                    .toUtf8());
+    return status == exitOk || status == exitDiffers ? exitIoError : status;
+}
+
 std::vector<std::unique_ptr<Command>> allCommands() {
     std::vector<std::unique_ptr<Command>> commands;
     commands.push_back(makePortsCommand());
@@ -36,13 +47,13 @@ std::vector<std::unique_ptr<Command>> allCommands() {
 
 QString mainHelp() {
     QString text = QStringLiteral(
-        "Usage: kestrovar-cli [--port N|PATH] [--simulate] [--quiet] COMMAND [ARGS]\n"
+        "Usage: kestrovar-cli [--port N|PATH|N=PATH] [--simulate] [--quiet] COMMAND [ARGS]\n"
         "Read, write, verify and monitor a KestroVar dew-point compensator from scripts.\n"
         "\n"
         "Options:\n"
         "  --port N|PATH  Com N (1 to 16) as the program maps it, or a device path such as\n"
-        "                 /dev/ttyUSB0 or /dev/serial/by-id/...; without it, the port\n"
-        "                 remembered in ./comsetting.ini\n"
+        "                 /dev/ttyUSB0 or /dev/serial/by-id/..., or N=PATH (Com N is PATH);\n"
+        "                 without it, the port remembered in ./comsetting.ini\n"
         "  --simulate     talk to the built-in simulated device\n"
         "  --quiet        no messages on stderr, only data on stdout\n"
         "  -h, --help     this text; COMMAND --help for a command's own\n"
@@ -56,7 +67,8 @@ QString mainHelp() {
         "\n"
         "Exit status: 0 done; 1 the device does not hold what was asked; 64 usage; 65 bad file;\n"
         "66 file not found or unreadable; 69 port absent or device not answering; 73 output file\n"
-        "cannot be written; 75 port in use by another program; 77 no permission on the port.\n"
+        "cannot be written or went away; 74 standard output cannot be written; 75 port in use by\n"
+        "another program; 77 no permission on the port.\n"
         "\n"
         "Environment:\n"
         "  KESTROVAR_PORTS  port paths, for example 1=/dev/pts/4,3=/dev/ttyS0\n");
@@ -76,7 +88,7 @@ int runCli(Context& context, const QStringList& commandLine) {
         const QStringList arguments = commandLine.mid(1);
         if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
             context.out(command->help().toUtf8());
-            return exitOk;
+            return outputChecked(context, exitOk);
         }
         if (command->needsPort() && context.port == 0) {
             context.err(
@@ -85,7 +97,8 @@ int runCli(Context& context, const QStringList& commandLine) {
                     .toUtf8());
             return exitUsage;
         }
-        return command->execute(context, arguments);
+        const int status = command->execute(context, arguments);
+        return outputChecked(context, status);
     }
     context.err(QStringLiteral("%1: unknown command \"%2\"; %1 --help lists them\n")
                     .arg(context.program, commandLine.first())
@@ -99,12 +112,10 @@ PortCheck checkPort(SystemPlatform& platform, int port) {
         check.state = PortState::Present;
         return check;
     }
-    if (const std::optional<QString> problem = platform.portProblem(port)) {
+    if (const std::optional<PortStatus> problem = platform.portProblem(port)) {
         // The probe explains only what stands in the way: another program, or the permissions.
-        check.explanation = *problem;
-        check.state = problem->contains(QStringLiteral("in use by another program"))
-                          ? PortState::InUse
-                          : PortState::NoPermission;
+        check.explanation = problem->explanation;
+        check.state = problem->state;
     }
     return check;
 }

@@ -24,7 +24,8 @@ enum Exit : int {
     exitBadFile = 65,    // not a complete .cal, or a value the save would refuse
     exitNoInput = 66,    // file not found or not readable
     exitNoDevice = 69,   // port absent or the device not answering
-    exitCantWrite = 73,  // output file cannot be written
+    exitCantWrite = 73,  // output file cannot be written, or it went away while being written
+    exitIoError = 74,    // standard output could not be written (a full disk, a closed pipe)
     exitPortBusy = 75,   // port in use by another program
     exitNoPermission = 77,
 };
@@ -40,6 +41,9 @@ struct Context {
     bool historyProblemSaid = false;
     QString program = QStringLiteral("kestrovar-cli");
     std::function<void(const QByteArray&)> out;  // data
+    // Why a write of data to standard output failed, once one has; then the command ends with
+    // exitIoError. Set by whoever provides `out`.
+    QString outputError;
     std::function<void(const QByteArray&)> err;  // messages
     // Ctrl+C or SIGTERM has come; a long command ends at the next chance.
     std::function<bool()> stopRequested = [] { return false; };
@@ -62,8 +66,12 @@ class Command {
 
 std::vector<std::unique_ptr<Command>> allCommands();
 
-// Runs "COMMAND [ARGS]" (the global options already taken off); returns the exit status.
+// Runs "COMMAND [ARGS]" (the global options already taken off); returns the exit status. Data
+// that could not be written to standard output turn a success into exitIoError.
 int runCli(Context& context, const QStringList& commandLine);
+// Says why data were lost on standard output, if they were, and turns a success (or a found
+// difference, which a script would then not see) into exitIoError.
+int outputChecked(Context& context, int status);
 // The text of kestrovar-cli --help.
 QString mainHelp();
 

@@ -20,6 +20,15 @@ std::unique_ptr<Command> makePauseCommand(bool pause);
 std::unique_ptr<Command> makeHistoryCommand();
 std::unique_ptr<Command> makeRestoreCommand();
 
+// The operations the command line records beside the window's; the results are the history's own
+// (kHistoryReceived, kHistoryVerified, ...). A write or restore records OPERATION-as-found,
+// OPERATION-sent and OPERATION-read-back.
+inline const QString kHistoryRead = QStringLiteral("read");
+inline const QString kAsFoundSuffix = QStringLiteral("-as-found");
+inline const QString kSentSuffix = QStringLiteral("-sent");
+inline const QString kReadBackSuffix = QStringLiteral("-read-back");
+inline const QString kResultPortFailed = QStringLiteral("port failed");  // nothing could be verified
+
 // Keeps a record of a calibration exchange in the history; its id, or empty (and said once) when
 // the history cannot be written. The exchange's outcome does not depend on it.
 QString recordCalibration(Context& context, const QString& operation, const QString& result,

@@ -1,6 +1,7 @@
 #include "cli/commands.h"
 #include "core/calibration_text.h"
 #include "core/history_store.h"
+#include "core/version.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -14,11 +15,7 @@ QString recordCalibration(Context& context, const QString& operation, const QStr
     entry.timeMs = context.platform.nowMs();
     entry.operation = operation;
     entry.result = result;
-    entry.program = QStringLiteral("%1 %2.%3.%4")
-                        .arg(context.program)
-                        .arg(KV_VERSION_MAJOR)
-                        .arg(KV_VERSION_MINOR)
-                        .arg(KV_VERSION_PATCH);
+    entry.program = context.program + u' ' + programVersion();
     entry.portPath = context.portPath;
     const AdapterInfo adapter = context.platform.portAdapter(context.port);
     entry.adapterName = adapter.stableName;

@@ -8,9 +8,13 @@
 #include <QFile>
 #include <QSocketNotifier>
 
+#include "core/version.h"
+
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #ifdef Q_OS_UNIX
@@ -21,18 +25,30 @@ namespace {
 
 const char* const kProgram = "kestrovar-cli";
 
-QString version() {
-    return QStringLiteral("%1.%2.%3").arg(KV_VERSION_MAJOR).arg(KV_VERSION_MINOR).arg(KV_VERSION_PATCH);
-}
-
-void writeOut(const QByteArray& bytes) {
-    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
-    std::fflush(stdout);
-}
-
 void writeErr(const QByteArray& bytes) {
     std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stderr);
     std::fflush(stderr);
+}
+
+// Writes data to stdout at once; why not, when the whole of it did not get there.
+std::optional<QString> writeOut(const QByteArray& bytes) {
+    errno = 0;
+    const std::size_t written = std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
+    if (std::fflush(stdout) != 0 || written != std::size_t(bytes.size()) || std::ferror(stdout)) {
+        return QString::fromLocal8Bit(std::strerror(errno ? errno : EIO));
+    }
+    return std::nullopt;
+}
+
+// Text for stdout outside a command (--help, --version): 0, or 74 with the reason said.
+int printOut(const QString& text) {
+    if (const auto error = writeOut(text.toUtf8())) {
+        writeErr(QStringLiteral("%1: standard output could not be written: %2\n")
+                     .arg(QLatin1String(kProgram), *error)
+                     .toUtf8());
+        return kv::cli::exitIoError;
+    }
+    return 0;
 }
 
 int usage(const QString& problem) {
@@ -55,6 +71,38 @@ int rememberedPort() {
     return 0;
 }
 
+struct PortChoice {
+    int number = 0;  // 0: not understood
+    bool byPath = false;
+};
+
+// --port N, --port PATH, or the window's --port N=PATH (Com N is PATH, and is used).
+PortChoice choosePort(const QString& value, kv::PortMap& ports) {
+    auto comNumber = [](const QString& text) {
+        const bool digitsOnly =
+            !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); });
+        const int n = digitsOnly && text.size() <= 2 ? text.toInt() : 0;
+        return n >= kv::kFirstPort && n <= kv::kLastPort ? n : 0;
+    };
+    PortChoice choice;
+    const qsizetype eq = value.indexOf(u'=');
+    const qsizetype slash = value.indexOf(u'/');
+    if (eq >= 0 && (slash < 0 || eq < slash)) {
+        // As the window reads it; a path may itself hold a "=" after its first "/".
+        const int n = comNumber(value.left(eq).trimmed());
+        if (n && !ports.apply({value})) {
+            choice.number = n;
+        }
+    } else if (slash >= 0) {
+        choice.number = kv::kFirstPort;  // one port is used at a time; the path stands in for Com 1
+        ports.set(choice.number, value);
+        choice.byPath = true;
+    } else {
+        choice.number = comNumber(value);
+    }
+    return choice;
+}
+
 #ifdef Q_OS_UNIX
 // Ctrl+C and SIGTERM end a long command at its next chance: the handler only writes a byte that
 // the event loop reads.
@@ -73,19 +121,17 @@ int main(int argc, char** argv) {
         words << QString::fromLocal8Bit(argv[i]);
     }
     // The global options come before the command.
-    QString port;
+    std::optional<QString> port;
     bool simulate = false;
     bool quiet = false;
     qsizetype at = 0;
     for (; at < words.size() && words[at].startsWith(u'-'); ++at) {
         const QString& word = words[at];
         if (word == QStringLiteral("--help") || word == QStringLiteral("-h")) {
-            writeOut(kv::cli::mainHelp().toUtf8());
-            return 0;
+            return printOut(kv::cli::mainHelp());
         }
         if (word == QStringLiteral("--version") || word == QStringLiteral("-v")) {
-            writeOut(QStringLiteral("%1 %2\n").arg(QLatin1String(kProgram), version()).toUtf8());
-            return 0;
+            return printOut(QStringLiteral("%1 %2\n").arg(QLatin1String(kProgram), kv::programVersion()));
         }
         if (word == QStringLiteral("--simulate")) {
             simulate = true;
@@ -106,7 +152,7 @@ int main(int argc, char** argv) {
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QLatin1String(kProgram));
-    QCoreApplication::setApplicationVersion(version());
+    QCoreApplication::setApplicationVersion(kv::programVersion());
 
     kv::PortMap ports;
     if (auto error = ports.apply(kv::PortMap::splitVariable(qEnvironmentVariable("KESTROVAR_PORTS")))) {
@@ -115,18 +161,15 @@ int main(int argc, char** argv) {
     }
     int number = 0;
     bool byPath = false;
-    if (port.contains(u'/')) {
-        number = kv::kFirstPort;  // one port is used at a time; the path stands in for Com 1
-        ports.set(number, port);
-        byPath = true;
-    } else if (!port.isEmpty()) {
-        bool ok = false;
-        number = port.toInt(&ok);
-        const bool digitsOnly = std::all_of(port.begin(), port.end(), [](QChar c) { return c.isDigit(); });
-        if (!ok || !digitsOnly || number < kv::kFirstPort || number > kv::kLastPort) {
+    if (port) {
+        // An empty value is a mistake (an unset variable), never a wish for the remembered port.
+        const PortChoice choice = choosePort(*port, ports);
+        if (!choice.number) {
             return usage(
-                QStringLiteral("--port takes a number from 1 to 16 or a device path, not \"%1\"").arg(port));
+                QStringLiteral("--port takes N (1 to 16), a device path, or N=PATH, not \"%1\"").arg(*port));
         }
+        number = choice.number;
+        byPath = choice.byPath;
     }
 
 #ifdef KV_HAS_PTY_DEVICE
@@ -174,8 +217,20 @@ int main(int argc, char** argv) {
     context.portPath = number ? ports.systemName(number) : QString();
     context.portGivenAsPath = byPath;
     context.quiet = quiet;
-    context.out = writeOut;
+    context.out = [&context](const QByteArray& bytes) {
+        if (context.outputError.isEmpty()) {
+            if (const auto error = writeOut(bytes)) {
+                context.outputError = *error;
+            }
+        }
+    };
     context.err = writeErr;
     context.stopRequested = [&stop] { return stop; };
-    return kv::cli::runCli(context, commandLine);
+    const int status = kv::cli::runCli(context, commandLine);
+    // Whatever a library left in the buffer goes out now; losing it is as bad as losing a row.
+    if (context.outputError.isEmpty() && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
+        context.outputError = QString::fromLocal8Bit(std::strerror(errno ? errno : EIO));
+        return kv::cli::outputChecked(context, status);
+    }
+    return status;
 }

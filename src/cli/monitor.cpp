@@ -2,8 +2,7 @@
 #include "core/device_session.h"
 #include "core/readings.h"
 #include "core/readings_csv.h"
-
-#include <QFile>
+#include "core/readings_recorder.h"
 
 #include <algorithm>
 #include <memory>
@@ -11,6 +10,9 @@
 namespace kv::cli {
 
 namespace {
+
+// How often a recording's file is looked for between frames.
+constexpr int kFileCheckMs = 1000;
 
 // The line of the plain output: the time and the texts of the window's boxes, in frame order.
 QByteArray textLine(const FeedFrame& frame) {
@@ -38,7 +40,10 @@ class MonitorCommand : public Command {
             "  --csv [FILE]   CSV (RFC 4180, CR LF) with the header\n"
             "                 time,input_voltage_v,input_temp_f,dew_point_f,output_voltage_v,\n"
             "                 modified_temp_f,output_temp_f,correction_active\n"
-            "                 on stdout, or into FILE; each row is written whole as it comes\n"
+            "                 on stdout, or into FILE; each row is written whole as it comes.\n"
+            "                 FILE is replaced when the first frame has come, not before; it\n"
+            "                 always ends with a complete row. When it or its folder is removed,\n"
+            "                 monitor says so within a second and ends with status 73\n"
             "  --json         one JSON object a line, with the same keys\n"
             "With no frame for 1200 ms (or the interval and half a second, if longer) it says so and\n"
             "ends with status 69; everything written until then is kept.\n");
@@ -74,53 +79,51 @@ class MonitorCommand : public Command {
             }
         }
 
-        // Where the rows go: stdout, or a file written a whole row at a time.
-        std::unique_ptr<QFile> file;
+        // A file is recorded as the window records: whole rows, cut back to the last complete one
+        // when the disk fills. It is replaced only once the first frame is in, so that a port that
+        // does not work leaves an earlier recording as it was.
         const std::optional<QString> path = args.value(QStringLiteral("--csv"));
-        if (path) {
-            file = std::make_unique<QFile>(*path);
-            if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-                context.say(QStringLiteral("%1 could not be written: %2").arg(*path, file->errorString()));
-                return exitCantWrite;
-            }
-        }
+        ReadingsRecorder recorder;
         QString writeError;
-        auto emitData = [&](const QByteArray& bytes) {
-            if (!file) {
-                context.out(bytes);
-                return true;
-            }
-            if (writeError.isEmpty() && (file->write(bytes) != bytes.size() || !file->flush())) {
-                writeError = file->errorString();
-            }
-            return writeError.isEmpty();
-        };
+        if (path && !ReadingsRecorder::writable(*path, &writeError)) {
+            context.say(QStringLiteral("%1 could not be written: %2").arg(*path, writeError));
+            return exitCantWrite;
+        }
 
         int failure = exitOk;
-
         const std::unique_ptr<DeviceSession> opened = openSession(context, kMonitoringFrameSize, &failure);
-
         if (!opened) {
             return failure;
         }
 
         DeviceSession& session = *opened;
-        if (csv) {
-            emitData(readingsCsvHeader());
+        if (csv && !path) {
+            context.out(readingsCsvHeader());
         }
         int frames = 0;
-        int rowsKept = 0;
         bool silent = false;
         bool lost = false;
         QObject::connect(&session.feed(), &FrameFeed::frameReceived, &session, [&](const FeedFrame& frame) {
-            if (count && frames >= count) {
+            if ((count && frames >= count) || !writeError.isEmpty()) {
                 return;
             }
             ++frames;
-            if (emitData(csv ? readingsCsvRow(frame) : json ? readingsJsonLine(frame) : textLine(frame))) {
-                ++rowsKept;
+            if (!path) {
+                context.out(csv ? readingsCsvRow(frame) : json ? readingsJsonLine(frame) : textLine(frame));
+            } else if ((frames == 1 && !recorder.start(*path, frame.timeMs, &writeError)) ||
+                       !recorder.record(frame, &writeError)) {
+                --frames;  // not kept
             }
         });
+        // Between frames, too, so that a long interval does not hide a removed file for long.
+        const std::unique_ptr<IntervalTimer> fileCheck = context.platform.createTimer();
+        fileCheck->setInterval(kFileCheckMs);
+        fileCheck->onTimer = [&] {
+            if (recorder.recording()) {
+                recorder.check(&writeError);
+            }
+        };
+        fileCheck->setEnabled(path.has_value());
         QObject::connect(&session, &DeviceSession::watchdogExpired, &session, [&] { silent = true; });
         QObject::connect(&session, &DeviceSession::pollFailed, &session, [&] { lost = true; });
         const int watchdogMs = std::max(kWatchdogMs, interval + 500);
@@ -128,21 +131,23 @@ class MonitorCommand : public Command {
             return portFailure(context);
         }
         auto finished = [&] {
-            return silent || lost || !writeError.isEmpty() || (count && frames >= count) ||
-                   context.stopRequested();
+            return silent || lost || !writeError.isEmpty() || !context.outputError.isEmpty() ||
+                   (count && frames >= count) || context.stopRequested();
         };
         while (!finished()) {
             context.platform.waitUntil(finished, 60000);
         }
         session.stopMonitoring();  // the port is closed before anything more is said
-        if (file) {
-            file->close();
-        }
+        fileCheck->setEnabled(false);
+        recorder.stop();
         if (!writeError.isEmpty()) {
             context.say(QStringLiteral("%1 could not be written: %2; %3 frames were recorded")
                             .arg(*path, writeError)
-                            .arg(rowsKept));
+                            .arg(frames));
             return exitCantWrite;
+        }
+        if (!context.outputError.isEmpty()) {
+            return exitIoError;  // runCli says why
         }
         if (lost) {
             context.say(QStringLiteral("%1 went away after %2 frames").arg(context.portName()).arg(frames));

@@ -29,25 +29,58 @@ class PauseCommand : public Command {
     }
     QString help() const override {
         return QStringLiteral(
-                   "Usage: kestrovar-cli %1\n"
-                   "Learns from a monitoring frame whether humidity correction is active and, only when\n"
-                   "it is %2, toggles it; then confirms the new state from the frames that follow.\n"
-                   "Exit status 0 when the device reports correction %3, 1 when it does not.\n")
+                   "Usage: kestrovar-cli %1 [--toggle]\n"
+                   "Reads the calibration's correction switch first: a monitoring frame shows the pause\n"
+                   "only while the switch is Yes. Then learns from a frame whether humidity correction\n"
+                   "is active and, only when it is %2, toggles it; then confirms the new state from the\n"
+                   "frames that follow.\n"
+                   "With the switch at No nothing is changed (status 1), since no frame could tell.\n"
+                   "  --toggle  send the toggle all the same; the result cannot be confirmed\n"
+                   "Exit status 0 when the device reports correction %3 (or with --toggle, when the\n"
+                   "toggle was sent), 1 when it does not.\n")
             .arg(name(), pause_ ? QStringLiteral("active") : QStringLiteral("paused"),
                  pause_ ? QStringLiteral("paused") : QStringLiteral("active"));
     }
 
     int execute(Context& context, const QStringList& words) override {
-        const Arguments args = parseArguments(words, {}, {});
+        const Arguments args = parseArguments(words, {QStringLiteral("--toggle")}, {});
         if (const int status = checkArguments(context, *this, args)) {
             return status;
         }
         int failure = exitOk;
-        const std::unique_ptr<DeviceSession> opened = openSession(context, kMonitoringFrameSize, &failure);
+        const std::unique_ptr<DeviceSession> opened = openSession(context, kSettingsImageSize, &failure);
         if (!opened) {
             return failure;
         }
         DeviceSession& session = *opened;
+        const std::optional<Calibration> settings = session.readCalibration();
+        if (!settings) {
+            context.say(QStringLiteral("no answer from the KestroVar on %1").arg(context.portName()));
+            return exitNoDevice;
+        }
+        if (settings->correctionSwitch != 1) {
+            // Byte 24 of every frame is 0 then, paused or not: no frame can say what the toggle did.
+            if (!args.has(QStringLiteral("--toggle"))) {
+                context.say(QStringLiteral("the correction switch on %1 is No, so its frames cannot show "
+                                           "whether correction is paused; nothing was changed "
+                                           "(--toggle sends the toggle all the same)")
+                                .arg(context.portName()));
+                return exitDiffers;
+            }
+            if (!session.open() || !session.send(togglePause)) {
+                session.close();
+                return portFailure(context);
+            }
+            session.close();
+            context.say(QStringLiteral("the toggle was sent to %1; with the correction switch at No it "
+                                       "could not be confirmed")
+                            .arg(context.portName()));
+            return exitOk;
+        }
+        session.expect(kMonitoringFrameSize);
+        if (!session.open()) {
+            return portFailure(context);
+        }
         const std::optional<MonitoringFrame> first = requestFrame(session, context.platform);
         if (!first) {
             context.say(QStringLiteral("no answer from the KestroVar on %1").arg(context.portName()));

@@ -1,6 +1,7 @@
 #include "cli/commands.h"
 #include "core/calibration_text.h"
 #include "core/device_session.h"
+#include "core/history_store.h"
 
 namespace kv::cli {
 
@@ -39,7 +40,7 @@ class ReadCommand : public Command {
             context.say(QStringLiteral("no answer from the KestroVar on %1").arg(context.portName()));
             return exitNoDevice;
         }
-        recordCalibration(context, QStringLiteral("read"), QStringLiteral("received"), *calibration);
+        recordCalibration(context, kHistoryRead, kHistoryReceived, *calibration);
         const QByteArray content = args.has(QStringLiteral("--json"))
                                        ? calibrationJson(*calibration) + '\n'
                                        : calibrationFileContent(calibrationTexts(*calibration));

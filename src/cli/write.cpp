@@ -21,8 +21,8 @@ int writeVerified(Context& context, const Calibration& wanted, const QString& so
         return exitNoDevice;
     }
     // What the device held before anything is written, so that a script can always go back.
-    const QString asFoundId = recordCalibration(context, operation + QStringLiteral("-as-found"),
-                                                QStringLiteral("received"), *asFound);
+    const QString asFoundId =
+        recordCalibration(context, operation + kAsFoundSuffix, kHistoryReceived, *asFound);
     if (!asFoundId.isEmpty()) {
         context.out(QStringLiteral("as-found: %1\n").arg(asFoundId).toUtf8());
     }
@@ -31,19 +31,25 @@ int writeVerified(Context& context, const Calibration& wanted, const QString& so
                         .arg(context.portName(), source));
         return exitOk;
     }
-    if (session.writeCalibration(wanted) != DeviceSession::WriteStep::Written) {
-        recordCalibration(context, operation + QStringLiteral("-sent"), QStringLiteral("port failed"),
-                          wanted);
+    int sent = 0;
+    const DeviceSession::WriteStep step = session.writeCalibration(wanted, &sent);
+    if (step != DeviceSession::WriteStep::Written) {
+        recordCalibration(context, operation + kSentSuffix, kResultPortFailed, wanted);
+        if (step == DeviceSession::WriteStep::CutOff) {
+            context.say(QStringLiteral("the write was cut off after %1 of %2 bytes; the device may hold a "
+                                       "partial calibration")
+                            .arg(sent)
+                            .arg(kSettingsImageSize));
+            return exitNoDevice;
+        }
         return portFailure(context);
     }
     const std::optional<Calibration> readBack = session.readCalibration();
     const bool verified = readBack && *readBack == wanted;
-    const QString result = !readBack  ? QStringLiteral("no read-back")
-                           : verified ? QStringLiteral("verified")
-                                      : QStringLiteral("failed");
-    recordCalibration(context, operation + QStringLiteral("-sent"), result, wanted);
+    const QString result = !readBack ? kHistoryNoReadBack : verified ? kHistoryVerified : kHistoryFailed;
+    recordCalibration(context, operation + kSentSuffix, result, wanted);
     if (readBack) {
-        recordCalibration(context, operation + QStringLiteral("-read-back"), result, *readBack);
+        recordCalibration(context, operation + kReadBackSuffix, result, *readBack);
     }
     if (!readBack) {
         context.say(QStringLiteral("the calibration was sent to %1, but no read-back came: not verified")
@@ -93,8 +99,7 @@ class WriteCommand : public Command {
         if (!wanted.calibration) {
             return wanted.exitCode;
         }
-        return writeVerified(context, *wanted.calibration, path, QStringLiteral("write"),
-                             args.has(QStringLiteral("--force")));
+        return writeVerified(context, *wanted.calibration, path, name(), args.has(QStringLiteral("--force")));
     }
 };
 
@@ -131,7 +136,7 @@ class RestoreCommand : public Command {
             return exitBadFile;
         }
         return writeVerified(context, calibrationFromTexts(record->entry.values),
-                             QStringLiteral("record %1").arg(id), QStringLiteral("restore"),
+                             QStringLiteral("record %1").arg(id), name(),
                              args.has(QStringLiteral("--force")));
     }
 };

@@ -62,18 +62,20 @@ CompleteFile parseCompleteCalibrationFile(const QByteArray& content) {
                                      {texts.row, "dew point °F axis values"},
                                      {texts.matrix, "table cells"}}};
     for (int line = 0; line < 3; ++line) {
-        const QStringList values = lines[line].split(u',');
         const Grid& grid = grids[line];
-        if (values.size() != qsizetype(grid.boxes.size())) {
+        const qsizetype count = lines[line].isEmpty() ? 0 : lines[line].count(u',') + 1;
+        if (count != qsizetype(grid.boxes.size())) {
             result.problem =
                 QStringLiteral("line %1 holds %2 values; it must hold the %3 %4, separated by commas")
                     .arg(line + 1)
-                    .arg(lines[line].isEmpty() ? 0 : values.size())
+                    .arg(count)
                     .arg(grid.boxes.size())
                     .arg(QString::fromUtf8(grid.what));
             return result;
         }
-        for (qsizetype i = 0; i < values.size(); ++i) {
+        // Read as the window's Load Settings from File reads it, value for value.
+        const std::vector<QString> values = splitLineInto(lines[line], std::vector<QString>(grid.boxes.size()));
+        for (std::size_t i = 0; i < values.size(); ++i) {
             if (values[i].isEmpty()) {
                 result.problem = QStringLiteral("line %1: value %2 is empty").arg(line + 1).arg(i + 1);
                 return result;

@@ -49,16 +49,27 @@ void DeviceSession::close() {
 }
 
 bool DeviceSession::send(std::uint8_t byte) {
+    if ((byte == requestSample || byte == requestSettings) && serial_->PortOpen()) {
+        // Whatever still waits belongs to an earlier answer (a block a byte short never reached
+        // the threshold; a byte too many was left behind); read with the new answer it would
+        // shift every later block.
+        serial_->discardInBuffer();
+    }
     return serial_->Output(byte);
 }
 
-bool DeviceSession::sendCalibration(const Calibration& calibration) {
+bool DeviceSession::sendCalibration(const Calibration& calibration, int* sent) {
+    int count = 0;
     for (std::uint8_t byte : settingsToWriteLayout(calibration)) {
         if (!serial_->Output(byte)) {
-            return false;
+            break;
         }
+        ++count;
     }
-    return true;
+    if (sent) {
+        *sent = count;
+    }
+    return count == int(kSettingsImageSize);
 }
 
 DeviceSession::Block DeviceSession::receive() {
@@ -66,7 +77,14 @@ DeviceSession::Block DeviceSession::receive() {
     if (serial_->CommEvent() != comEvReceive) {
         return block;  // line errors and every other event are ignored
     }
+    const int waiting = serial_->InBufferCount();
     const QByteArray bytes = serial_->Input();
+    if (waiting > bytes.size()) {
+        // More came than one block: the answer had a byte too many, or it runs into the next one.
+        // Where its bytes belong cannot be told, so none of them is taken for a reading.
+        serial_->discardInBuffer();
+        return block;
+    }
     block.readNs = monotonicNs();
     block.timeMs = platform_.nowMs();
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
@@ -117,16 +135,24 @@ std::optional<Calibration> DeviceSession::readCalibration(int timeoutMs) {
     return image;
 }
 
-DeviceSession::WriteStep DeviceSession::writeCalibration(const Calibration& calibration) {
+DeviceSession::WriteStep DeviceSession::writeCalibration(const Calibration& calibration, int* sent) {
+    int count = 0;
+    if (sent) {
+        *sent = 0;
+    }
     expect(kSettingsImageSize);
     if (!open() || !send(writeSettings)) {
         close();
         return WriteStep::PortFailed;
     }
     platform_.sleep(kWriteCommandPauseMs);
-    if (!sendCalibration(calibration)) {
+    const bool whole = sendCalibration(calibration, &count);
+    if (sent) {
+        *sent = count;
+    }
+    if (!whole) {
         close();
-        return WriteStep::PortFailed;
+        return count > 0 ? WriteStep::CutOff : WriteStep::PortFailed;
     }
     // The device stores what it was sent before it answers again.
     platform_.waitUntil([] { return false; }, kSettleWaitMs);

@@ -37,10 +37,12 @@ class DeviceSession : public QObject {
     bool open();
     // Closes the port if it is open; a byte just written goes out first.
     void close();
-    // Writes one byte; false when the port is closed or gone.
+    // Writes one byte; false when the port is closed or gone. A request (requestSample,
+    // requestSettings) first throws away every byte still waiting from earlier answers.
     bool send(std::uint8_t byte);
-    // Writes the 43 bytes of a settings write, each on its own; false at the first that fails.
-    bool sendCalibration(const Calibration& calibration);
+    // Writes the 43 bytes of a settings write, each on its own; false at the first that fails,
+    // with how many went out before it in *sent.
+    bool sendCalibration(const Calibration& calibration, int* sent = nullptr);
 
     // What the receive handler took off the line.
     struct Block {
@@ -52,7 +54,8 @@ class DeviceSession : public QObject {
     };
     // The receive handler: reads one block when data has arrived and decodes it by its length. A
     // frame restarts the watchdog; a block of any other length than 25 or 43 and every line event
-    // give None. The caller shows what it needs to, then publishes the block.
+    // give None, and so does a block read while more bytes wait behind it (they are thrown away
+    // with it). The caller shows what it needs to, then publishes the block.
     Block receive();
     // Publishes a frame on the feed (anything else is not published). Once per frame.
     void publish(const Block& block);
@@ -60,10 +63,11 @@ class DeviceSession : public QObject {
     // ---- whole exchanges, for scripts; each leaves the port closed ----
     // Asks for the settings image and waits until it is in, at most timeoutMs.
     std::optional<Calibration> readCalibration(int timeoutMs = kSettleWaitMs);
-    // Writes the calibration (writeSettings, the pause, the 43 bytes), gives the device the settle
-    // wait to store it, and reads it back. Nothing when the port failed or no image came back.
-    enum class WriteStep { Written, PortFailed };
-    WriteStep writeCalibration(const Calibration& calibration);
+    // Writes the calibration (writeSettings, the pause, the 43 bytes) and gives the device the
+    // settle wait to store it. PortFailed: not a byte of the calibration went out; CutOff: the port
+    // failed after *sent of the 43 (at least one), so the device may hold part of it.
+    enum class WriteStep { Written, PortFailed, CutOff };
+    WriteStep writeCalibration(const Calibration& calibration, int* sent = nullptr);
 
     // Live monitoring: one request now and one every intervalMs; the watchdog runs from now.
     bool startMonitoring(int intervalMs = kPollIntervalMs, int watchdogMs = kWatchdogMs);

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -143,10 +144,14 @@ class QtSerialControl : public QObject, public SerialControl {
         }
         // As with a hardware port, nothing received before the open is delivered.
         port_.clear(QSerialPort::Input);
+        applyThreshold();
         return true;
     }
 
-    void setRThreshold(int bytes) override { threshold_ = bytes; }
+    void setRThreshold(int bytes) override {
+        threshold_ = bytes;
+        applyThreshold();
+    }
     void setInputLen(int bytes) override { inputLen_ = bytes; }
 
     bool Output(std::uint8_t byte) override {
@@ -177,9 +182,50 @@ class QtSerialControl : public QObject, public SerialControl {
         return inputLen_ > 0 ? port_.read(inputLen_) : port_.readAll();
     }
 
-    int CommEvent() const override { return event_; }
+    int InBufferCount() const override {
+        if (!port_.isOpen()) {
+            return 0;
+        }
+        qint64 waiting = port_.bytesAvailable();
+#ifdef TIOCINQ
+        int queued = 0;
+        if (::ioctl(port_.handle(), TIOCINQ, &queued) == 0 && queued > 0) {
+            waiting += queued;  // still in the driver: the event loop has not woken for them
+        }
+#endif
+        return int(std::min<qint64>(waiting, std::numeric_limits<int>::max()));
+    }
+
+    void discardInBuffer() override {
+        if (port_.isOpen()) {
+            port_.clear(QSerialPort::Input);
+        }
+    }
+
+    int CommEvent() const override {
+        return event_;
+    }
 
   private:
+    // Where the terminal driver allows it, the port does not become readable before a whole block
+    // is in (VMIN with VTIME 0 makes poll() wait for that many bytes), so the event loop is not
+    // woken for every byte of a frame. A block that never completes is thrown away with the
+    // stale bytes when the next request goes out.
+    void applyThreshold() {
+#ifndef Q_OS_WIN
+        if (!port_.isOpen() || threshold_ <= 0) {
+            return;
+        }
+        termios tio{};
+        if (::tcgetattr(port_.handle(), &tio) != 0) {
+            return;
+        }
+        tio.c_cc[VMIN] = cc_t(std::clamp(threshold_, 1, 255));
+        tio.c_cc[VTIME] = 0;
+        ::tcsetattr(port_.handle(), TCSANOW, &tio);
+#endif
+    }
+
     // Every close goes through here. Qt 6.4's QSerialPort::close() puts back the line settings the
     // port had before the open, at once: on POSIX tcsetattr(TCSANOW) with the saved termios, then
     // close(); on Windows CancelIo, which abandons a write still in flight, then SetCommState and
@@ -316,11 +362,11 @@ bool QtSystemPlatform::portExists(int port) {
     return probes_[port].state == PortState::Present;
 }
 
-std::optional<QString> QtSystemPlatform::portProblem(int port) {
+std::optional<PortStatus> QtSystemPlatform::portProblem(int port) {
     if (port < kFirstPort || port > kLastPort || probes_[port].explanation.isEmpty()) {
         return std::nullopt;  // opened, never probed, no such device, or not a working port
     }
-    return probes_[port].explanation;
+    return probes_[port];
 }
 
 AdapterInfo QtSystemPlatform::portAdapter(int port) {

@@ -23,7 +23,7 @@ class QtSystemPlatform : public virtual SystemPlatform {
     qint64 nowMs() const override;
     bool portExists(int port) override;
     QString portSystemName(int port) const override;
-    std::optional<QString> portProblem(int port) override;
+    std::optional<PortStatus> portProblem(int port) override;
     AdapterInfo portAdapter(int port) override;
     void printNotice(const QString& text) override;
     std::optional<QByteArray> readBinaryFile(const QString& path) override;

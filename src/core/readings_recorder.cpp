@@ -33,18 +33,48 @@ bool ReadingsRecorder::start(std::unique_ptr<QIODevice> device, const QString& p
 }
 
 bool ReadingsRecorder::record(const FeedFrame& frame, QString* reason) {
+    if (!check(reason))
+        return false;
+    if (!write(readingsCsvRow(frame), reason))
+        return false;
+    ++rows_;
+    return true;
+}
+
+bool ReadingsRecorder::check(QString* reason) {
     if (!device_)
         return false;
     auto* file = qobject_cast<QFile*>(device_.get());
-    // Writing on into a file whose name is gone would lose every further row without a word.
     if (file && !QFileInfo::exists(file->fileName())) {
         *reason = QStringLiteral("the file or its folder was removed");
         stop();
         return false;
     }
-    if (!write(readingsCsvRow(frame), reason))
+    return true;
+}
+
+bool ReadingsRecorder::writable(const QString& path, QString* reason) {
+    const QFileInfo info(path);
+    if (info.isDir() || path.endsWith(u'/')) {
+        *reason = QStringLiteral("it is a folder, not a file");
         return false;
-    ++rows_;
+    }
+    if (info.exists()) {
+        if (!info.isWritable()) {
+            *reason = QStringLiteral("no permission to write it");
+            return false;
+        }
+        return true;
+    }
+    const QFileInfo folder(info.absolutePath());
+    if (!folder.isDir()) {
+        *reason = QStringLiteral("its folder %1 is not there").arg(info.path());
+        return false;
+    }
+    if (!folder.isWritable()) {
+        *reason = QStringLiteral("no permission to create files in %1").arg(info.path());
+        return false;
+    }
     return true;
 }
 

@@ -17,6 +17,8 @@ class ReadingsRecorder {
     ReadingsRecorder();
     ~ReadingsRecorder();
 
+    // Whether start could create or replace the file at path, found without touching it; why not.
+    static bool writable(const QString& path, QString* reason);
     // Creates or replaces the file at path and writes the header. false, and why, when it cannot;
     // nothing is recorded then.
     bool start(const QString& path, qint64 nowMs, QString* reason);
@@ -25,6 +27,9 @@ class ReadingsRecorder {
     // Appends the frame's row. When the write fails the recording stops, the file is cut back to
     // its last complete row and false is returned with the reason.
     bool record(const FeedFrame& frame, QString* reason);
+    // false, with the reason, when the file's name no longer leads to it (the file or its folder
+    // was removed): writing on would lose every further row without a word. The recording stops.
+    bool check(QString* reason);
     void stop();
 
     bool recording() const { return device_ != nullptr; }

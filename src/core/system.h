@@ -50,6 +50,10 @@ class SerialControl {
     // Sends one byte, unchanged. Returns false when the port is closed or has gone away.
     virtual bool Output(std::uint8_t byte) = 0;
     virtual QByteArray Input() = 0;
+    // Bytes waiting in the receive buffer.
+    virtual int InBufferCount() const = 0;
+    // Throws away every byte waiting, those still in the driver too.
+    virtual void discardInBuffer() = 0;
     // The code of the event being reported while OnComm runs.
     virtual int CommEvent() const = 0;
 
@@ -97,11 +101,11 @@ class SystemPlatform {
     virtual bool portExists(int port) = 0;
     // The system's name for port n: "COM3" on Windows, a device path elsewhere.
     virtual QString portSystemName(int port) const = 0;
-    // Why port n was not usable at its latest portExists probe although its device is there, in
-    // words for the user naming its path (a missing permission and what to do about it, another
-    // program holding it); nothing when that probe opened the port or found no device. Answers from
-    // that probe: it opens nothing itself.
-    virtual std::optional<QString> portProblem(int port) = 0;
+    // Why port n was not usable at its latest portExists probe although its device is there: its
+    // state (NoPermission, InUse) and, in words for the user naming its path, what is wrong and
+    // what to do about it; nothing when that probe opened the port or found no device. Answers
+    // from that probe: it opens nothing itself.
+    virtual std::optional<PortStatus> portProblem(int port) = 0;
     // The adapter behind port n as the system describes it. Opens nothing.
     virtual AdapterInfo portAdapter(int port) = 0;
 

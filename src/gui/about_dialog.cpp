@@ -1,5 +1,6 @@
 #include "gui/about_dialog.h"
 
+#include "core/version.h"
 #include "gui/artwork.h"
 
 #include <QLabel>
@@ -34,10 +35,7 @@ QString applicationTitle() {
 }
 
 QString versionText() {
-    return QStringLiteral("Version %1.%2.%3")
-        .arg(KV_VERSION_MAJOR)
-        .arg(KV_VERSION_MINOR)
-        .arg(KV_VERSION_PATCH);
+    return QStringLiteral("Version ") + programVersion();
 }
 
 AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {

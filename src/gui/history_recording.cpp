@@ -1,6 +1,7 @@
 // The calibration history from the main window: every Load and Save leaves its records once the
 // exchange is over, and Tools > Calibration History... shows them.
 #include "core/editing_rules.h"
+#include "core/version.h"
 #include "gui/history_window.h"
 #include "gui/main_window.h"
 
@@ -12,10 +13,7 @@ namespace kv {
 namespace {
 
 QString programName() {
-    return QStringLiteral("kestrovar-link %1.%2.%3")
-        .arg(KV_VERSION_MAJOR)
-        .arg(KV_VERSION_MINOR)
-        .arg(KV_VERSION_PATCH);
+    return QStringLiteral("kestrovar-link ") + programVersion();
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include "core/version.h"
 #include "gui/about_dialog.h"
 #include "gui/artwork.h"
 #include "gui/bench_hook.h"
@@ -67,8 +68,7 @@ std::optional<int> parseOptions(const QStringList& arguments, Options& options) 
 int main(int argc, char** argv) {
     kv::benchMark("main");
     QCoreApplication::setApplicationName(QStringLiteral("kestrovar-link"));
-    QCoreApplication::setApplicationVersion(
-        QStringLiteral("%1.%2.%3").arg(KV_VERSION_MAJOR).arg(KV_VERSION_MINOR).arg(KV_VERSION_PATCH));
+    QCoreApplication::setApplicationVersion(kv::programVersion());
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
         arguments << QString::fromLocal8Bit(argv[i]);

@@ -41,10 +41,10 @@ void Form1::RefreshPortMenu() {
             }
             item->setEnabled(false);
             item->setVisible(false);
-            if (const std::optional<QString> problem = platform_.portProblem(n)) {
+            if (const std::optional<PortStatus> problem = platform_.portProblem(n)) {
                 // One sentence a line, so that the tip stays about as wide as the menu.
-                problems
-                    << explainPortProblem(n, *problem).replace(QStringLiteral(". "), QStringLiteral(".\n"));
+                problems << explainPortProblem(n, problem->explanation)
+                                .replace(QStringLiteral(". "), QStringLiteral(".\n"));
             }
         }
     }

@@ -5,6 +5,8 @@
 #include "core/calibration_text.h"
 #include "support/scripted_device.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -45,7 +47,9 @@ struct Case {
     const char* errContains;  // "" for no message at all
     QByteArray out;           // exact, unless outStarts is set
     bool outStarts = false;
-    QByteArray wire;  // the bytes written, in order; "*" skips the check
+    QByteArray wire;                   // the bytes written, in order; "*" skips the check
+    bool outFails = false;             // stdout is a full disk
+    std::function<void()> after = {};  // checks the files the command left
 };
 
 CliRun run(const Case& c) {
@@ -75,7 +79,13 @@ CliRun run(const Case& c) {
     cli::Context context(platform);
     context.port = 1;
     context.portPath = QStringLiteral("/dev/ttyUSB0");
-    context.out = [&](const QByteArray& b) { result.out += b; };
+    context.out = [&](const QByteArray& b) {
+        if (c.outFails) {
+            context.outputError = QStringLiteral("No space left on device");
+        } else {
+            result.out += b;
+        }
+    };
     context.err = [&](const QByteArray& b) { result.err += b; };
     result.exit = cli::runCli(context, c.args);
     return result;
@@ -105,8 +115,31 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
                 m.setSilent(true);
         };
     };
-    auto problem = [](const char* text) {
-        return [text](VirtualPlatform& p, sim::DeviceModel&) { p.portProblems[1] = QString::fromUtf8(text); };
+    auto problem = [](const char* text, bool inUse = false) {
+        return [text, inUse](VirtualPlatform& p, sim::DeviceModel&) {
+            p.portProblems[1] = QString::fromUtf8(text);
+            if (inUse)
+                p.portsInUse.insert(1);
+        };
+    };
+    VirtualPlatform* platform = nullptr;  // the running command's, for faults in the middle of it
+    auto noted = [&platform](VirtualPlatform& p, sim::DeviceModel&) { platform = &p; };
+    auto paused = [](VirtualPlatform&, sim::DeviceModel& m) { m.receive(togglePause, sim::Micros(0)); };
+    const QTemporaryDir work;
+    const QString kept = work.filePath(QStringLiteral("kept.csv"));
+    const QString inFolder = work.filePath(QStringLiteral("folder/rec.csv"));
+    QDir(work.path()).mkdir(QStringLiteral("folder"));
+    QFile keptFile(kept);
+    ASSERT_TRUE(keptFile.open(QIODevice::WriteOnly) && keptFile.write("an earlier recording\r\n") > 0);
+    keptFile.close();
+    auto keptAsItWas = [&kept] {
+        QFile f(kept);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), "an earlier recording\r\n");
+    };
+    auto folderRemovedAt2s = [&work](VirtualPlatform& p, sim::DeviceModel&) {
+        p.clock.schedule(2000,
+                         [&work] { QDir(work.filePath(QStringLiteral("folder"))).removeRecursively(); });
     };
     auto switchedOff = [](VirtualPlatform&, sim::DeviceModel& m) {
         Calibration c = sim::factorySettings();
@@ -124,8 +157,12 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
          69, "Com 1 (/dev/ttyUSB0) is not there", "", false, ""},
         {"read without permission", {"read"}, {}, {}, problem("/dev/ttyUSB0 exists but cannot be opened: permission denied."),
          77, "kestrovar-cli: /dev/ttyUSB0 exists but cannot be opened: permission denied.\n", "", false, ""},
-        {"read a port another program holds", {"read"}, {}, {}, problem("/dev/ttyUSB0 is in use by another program"),
+        {"read a port another program holds", {"read"}, {}, {}, problem("/dev/ttyUSB0 is in use by another program", true),
          75, "kestrovar-cli: /dev/ttyUSB0 is in use by another program\n", "", false, ""},
+        {"the status comes from the port's state, not the words", {"read"}, {}, {}, problem("in use by another program"),
+         77, "in use by another program", "", false, ""},
+        {"read to a stdout that cannot be written", {"read"}, {}, {}, {}, 74,
+         "kestrovar-cli: standard output could not be written: No space left on device\n", "", false, bytes({2}), true},
         {"read into a file that cannot be written", {"read", "-o", "out.cal"}, {}, {},
          [](VirtualPlatform& p, sim::DeviceModel&) { p.unwritable.insert(QStringLiteral("out.cal")); },
          73, "out.cal could not be written", "", false, bytes({2})},
@@ -133,6 +170,10 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
         {"write with --force", {"write", f, "--force"}, {{f, factoryFile()}}, {}, {}, 0, "written to Com 1", asFound, true, writeOf(factoryFile())},
         {"write a change and verify it", {"write", f}, {{f, changedFile()}}, {}, {}, 0, "and verified", asFound, true, writeOf(changedFile())},
         {"write without a read-back", {"write", f}, {{f, changedFile()}}, silentAfter(45), {}, 1, "not verified", asFound, true, writeOf(changedFile())},
+        {"write cut off part-way", {"write", f}, {{f, changedFile()}},
+         [&platform](sim::DeviceModel&, int heard) { if (heard == 22) platform->serial->vanish(); }, noted, 69,
+         "the write was cut off after 20 of 43 bytes; the device may hold a partial calibration", asFound, true,
+         writeOf(changedFile()).left(22)},
         {"write an incomplete file", {"write", f}, {{f, "10,20\r\n"}}, {}, {}, 65, "unit.cal: line 1 holds 2 values", "", false, ""},
         {"write a value the save refuses", {"write", f}, {{f, changedFile("300")}}, {}, {}, 65, "row 1, column 1 is 300, above 255", "", false, ""},
         {"write a missing file", {"write", "nowhere.cal"}, {}, {}, {}, 66, "nowhere.cal: ", "", false, ""},
@@ -141,12 +182,30 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
         {"monitor two frames as CSV", {"monitor", "--count", "2", "--csv"}, {}, {}, {}, 0, "",
          "time,input_voltage_v,input_temp_f,dew_point_f,output_voltage_v,modified_temp_f,output_temp_f,correction_active\r\n2026-12-09T",
          true, bytes({1, 1})},
+        {"monitor past a byte lost on the line", {"monitor", "--count", "4", "--interval", "500"}, {},
+         [](sim::DeviceModel& m, int heard) { if (heard == 2) m.dropByteOfNextAnswer(); }, {}, 0, "",
+         "2026-12-09T", true, bytes({1, 1, 1, 1, 1})},
+        {"monitor --csv FILE keeps FILE when the port is not there", {"monitor", "--csv", kept}, {}, {},
+         [](VirtualPlatform& p, sim::DeviceModel&) { p.presentPorts.clear(); }, 69, "is not there", "", false, "",
+         false, keptAsItWas},
+        {"monitor --csv FILE notices its folder removed between frames", {"monitor", "--csv", inFolder, "--interval", "5000"},
+         {}, {}, folderRemovedAt2s, 73, "rec.csv could not be written: the file or its folder was removed; 1 frames were recorded",
+         "", false, bytes({1})},
+        {"monitor --csv into a full disk", {"monitor", "--csv", "/dev/full"}, {}, {}, {}, 73,
+         "/dev/full could not be written: No space left on device; 0 frames were recorded", "", false, bytes({1})},
+        {"monitor to a stdout that cannot be written", {"monitor"}, {}, {}, {}, 74,
+         "standard output could not be written", "", false, bytes({1}), true},
         {"monitor a device that goes quiet", {"monitor"}, {}, silentAfter(3), {}, 69,
          "no frame from the KestroVar on Com 1 (/dev/ttyUSB0) for 1200 ms; 2 frames received", "", true, "*"},
-        {"pause an active correction", {"pause"}, {}, {}, {}, 0, "humidity correction paused", "", false, bytes({1, 4, 1})},
-        {"pause a paused correction", {"pause"}, {}, {}, switchedOff, 0, "already paused", "", false, bytes({1})},
-        {"resume a device that ignores the toggle", {"resume"}, {}, {}, switchedOff, 1,
-         "does not report humidity correction active", "", false, bytes({1, 4, 1, 1, 1})},
+        {"pause an active correction", {"pause"}, {}, {}, {}, 0, "humidity correction paused", "", false, bytes({2, 1, 4, 1})},
+        {"pause a paused correction", {"pause"}, {}, {}, paused, 0, "already paused", "", false, bytes({2, 1})},
+        {"resume with the switch at No", {"resume"}, {}, {}, switchedOff, 1,
+         "the correction switch on Com 1 (/dev/ttyUSB0) is No", "", false, bytes({2})},
+        {"resume with the switch at No and --toggle", {"resume", "--toggle"}, {}, {}, switchedOff, 0,
+         "could not be confirmed", "", false, bytes({2, 4})},
+        {"resume a device that ignores the toggle", {"resume"}, {},
+         [](sim::DeviceModel& m, int heard) { if (heard == 3) m.receive(togglePause, sim::Micros(0)); }, paused, 1,
+         "does not report humidity correction active", "", false, bytes({2, 1, 4, 1, 1, 1})},
         {"restore a record that is not there", {"restore", "19990101T000000.000Z_read_received"}, {}, {}, {}, 66, "no record", "", false, ""},
         {"an unknown command", {"frobnicate"}, {}, {}, {}, 64, "unknown command \"frobnicate\"", "", false, ""},
         {"an unknown option", {"read", "--fast"}, {}, {}, {}, 64, "unknown option --fast", "", false, ""},
@@ -169,6 +228,9 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
         }
         if (c.wire != "*") {
             EXPECT_EQ(r.wire.toHex(' '), c.wire.toHex(' '));
+        }
+        if (c.after) {
+            c.after();
         }
     }
 }

@@ -49,7 +49,7 @@ ProbeResult probeAsOrdinaryUser(const QString& path, const QString& lockFolder) 
             const bool exists = platform.portExists(1);
             const PortStatus status = probePortStatus(path, {lockFolder});
             answer = QByteArray(exists ? "1" : "0") + char('0' + int(status.state)) +
-                     platform.portProblem(1).value_or(QString()).toUtf8() + '\n' +
+                     platform.portProblem(1).value_or(PortStatus{}).explanation.toUtf8() + '\n' +
                      status.explanation.toUtf8();
         }
         const ssize_t written = ::write(fds[1], answer.constData(), size_t(answer.size()));

@@ -298,7 +298,7 @@ bool VirtualPlatform::portExists(int port) {
     return !lastProbeFailed_[port];
 }
 
-std::optional<QString> VirtualPlatform::portProblem(int port) {
+std::optional<PortStatus> VirtualPlatform::portProblem(int port) {
     problemQueries.push_back(port);
     // Like the real one, this answers from the latest probe and opens nothing.
     auto failed = lastProbeFailed_.find(port);
@@ -306,7 +306,7 @@ std::optional<QString> VirtualPlatform::portProblem(int port) {
     if (failed == lastProbeFailed_.end() || !failed->second || problem == portProblems.end()) {
         return std::nullopt;
     }
-    return problem->second;
+    return PortStatus{portsInUse.count(port) ? PortState::InUse : PortState::NoPermission, problem->second};
 }
 
 AdapterInfo VirtualPlatform::portAdapter(int port) {

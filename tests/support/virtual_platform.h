@@ -104,6 +104,8 @@ class FakeSerial : public SerialControl {
     void setInputLen(int bytes) override { inputLen_ = bytes; }
     bool Output(std::uint8_t byte) override;
     QByteArray Input() override;
+    int InBufferCount() const override { return int(rx_.size()); }
+    void discardInBuffer() override { rx_.clear(); }
     int CommEvent() const override { return event_; }
 
     // ---- the far side, for tests ----
@@ -158,7 +160,7 @@ class VirtualPlatform : public Platform {
                                       const FileDialogOptions& options) override;
     bool portExists(int port) override;
     QString portSystemName(int port) const override;
-    std::optional<QString> portProblem(int port) override;
+    std::optional<PortStatus> portProblem(int port) override;
     AdapterInfo portAdapter(int port) override;
     void printNotice(const QString& text) override { notices.push_back({clock.now(), text}); }
     std::optional<QByteArray> readBinaryFile(const QString& path) override;
@@ -181,6 +183,7 @@ class VirtualPlatform : public Platform {
     // Devices that are there but refuse the probe, with the reason portProblem gives. Such a port
     // counts as absent whether or not it is in presentPorts.
     std::map<int, QString> portProblems;
+    std::set<int> portsInUse;         // of those, the ones another program holds; the rest lack permission
     std::vector<int> problemQueries;  // the ports portProblem was asked about, in order
     // What the system tells about each adapter; the path is always portSystemName.
     std::map<int, AdapterInfo> adapters;

@@ -353,6 +353,62 @@ TEST(Receive, OtherBlockLengthsAndLineErrorsChangeNothing) {
     EXPECT_EQ(link.h.platform.messageTexts(), QStringList{"Connection to KestroVar Failed"});
 }
 
+TEST(Receive, ASpoiltAnswerCostsAtMostItsOwnBlock) {
+    // Every reading shown or published must be one the device sent for a request.
+    enum Spoil { LostByte, ExtraByteAfter, ExtraByteInOnePiece, ImageWithExtraByteInOnePiece };
+    struct Case {
+        const char* name;
+        Spoil spoil;
+        int published;    // frames on the feed by 5000 ms
+        bool linkFailed;  // the watchdog took the link down
+    };
+    const Case cases[] = {
+        {"a byte lost: the watchdog acts as for any missing frame", LostByte, 2, true},
+        {"a byte too many after a frame", ExtraByteAfter, 8, false},
+        {"a byte too many arriving with the frame", ExtraByteInOnePiece, 8, false},
+        {"a settings image with a byte too many", ImageWithExtraByteInOnePiece, 8, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Link link;
+        ScriptedDevice device(link.h.platform);
+        std::vector<FeedFrame> frames;
+        QObject::connect(link.w->frameFeed, &FrameFeed::frameReceived,
+                         [&frames](const FeedFrame& f) { frames.push_back(f); });
+        link.w->Command1_Click();
+        link.at(1000);  // frames for the requests at 0 and 700
+        const QString colBefore = link.w->Col[0]->text();
+        switch (c.spoil) {
+            case LostByte:
+                device.model.dropByteOfNextAnswer();
+                break;
+            case ExtraByteAfter:
+                device.model.addByteToNextAnswer();
+                break;
+            case ExtraByteInOnePiece:
+                link.serial().deliver(QByteArray(1, '\x55') + monitoringBlock({1, 2, 3, 4, 5, 6}, 1), 100);
+                break;
+            case ImageWithExtraByteInOnePiece:
+                link.serial().deliver(settingsBlock(sim::factorySettings()) + '\x55', 0);
+                link.w->MSComm1->setRThreshold(43);
+                link.w->MSComm1->setInputLen(43);
+                link.at(1001);
+                link.w->MSComm1->setRThreshold(25);
+                link.w->MSComm1->setInputLen(25);
+                EXPECT_EQ(link.w->Col[0]->text(), colBefore);
+                EXPECT_EQ(link.w->session->imagesReceived(), 0);
+                break;
+        }
+        link.at(5000);
+        EXPECT_EQ(int(frames.size()), c.published);
+        for (const FeedFrame& f : frames) {
+            const qint64 asked = (f.timeMs - link.h.platform.wallClockBaseMs) / 700 * 700;
+            EXPECT_EQ(f.values, device.model.sampleAt(std::chrono::milliseconds(asked)).sample) << asked;
+        }
+        EXPECT_EQ(link.h.platform.messageTexts().size(), c.linkFailed ? 1 : 0);
+    }
+}
+
 TEST(Receive, ASettingsImageFillsTheCalibrationBoxesAndDeviceCopies) {
     struct Case {
         std::uint8_t delay;
