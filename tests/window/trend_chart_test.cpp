@@ -75,9 +75,12 @@ TEST(TrendChart, AFrameReachesTheChartAndTheRecordingUntilAWriteFails) {
     EXPECT_EQ(file.readAll(), expected);
     file.close();
 
-    // The folder goes away: the recording stops with a message, monitoring goes on.
+    // The folder goes away: the recording stops with a message, and monitoring goes on while the
+    // message is left open for three seconds.
     QDir(folder).removeRecursively();
+    h.platform.messageHoldMs = 3000;
     h.clock().advanceTo(2700);
+    h.platform.messageHoldMs = 0;
     EXPECT_EQ(h.platform.messageTexts(),
               QStringList{QStringLiteral("Recording stopped: could not write to %1: the file or its "
                                          "folder was removed. The readings recorded before this are "
@@ -86,7 +89,7 @@ TEST(TrendChart, AFrameReachesTheChartAndTheRecordingUntilAWriteFails) {
     EXPECT_EQ(tools.RecordReadings->text(), QStringLiteral("Record Readings to CSV\u2026"));
     EXPECT_TRUE(tools.recordingLabel->isHidden());
     EXPECT_EQ(w.Command1->text(), QStringLiteral("Disconnect"));
-    EXPECT_EQ(tools.history().size(), 4u);
+    EXPECT_EQ(tools.history().size(), 8u);  // frames at 2130 to 5030 ms were handled
 
     // The same rows reviewed, and a file with a broken row named by its line.
     const QString review = dir.filePath(QStringLiteral("review.csv"));
