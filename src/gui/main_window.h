@@ -137,6 +137,7 @@ class Form1 : public QMainWindow {
     // editor boxes read-only. endTransfer puts every one back as it was, focus included.
     void beginTransfer();
     void endTransfer();
+    bool transferring() const { return transferLock_.active; }
     bool transferPortReady();
     bool transferWrite(std::uint8_t byte);
     // The 43 editor texts as they stand.
@@ -245,6 +246,10 @@ class Form1 : public QMainWindow {
     float delaySent = 0.0f;
     // Every monitoring frame the window receives, for the chart and the recorder.
     FrameFeed* frameFeed{};  // the session's feed
+
+  Q_SIGNALS:
+    // A device transfer began or ended: other windows close or open their ways into the editor.
+    void transferChanged(bool active);
 
   protected:
     void closeEvent(QCloseEvent* event) override;
