@@ -188,6 +188,8 @@ std::unique_ptr<FrameHistory> TrendTools::loadRecording(const QString& path) {
             return nullptr;
     }
     progress.reset();
+    if (!reader.note().isEmpty())
+        window_.platform().messageBox(&window_, QStringLiteral("%1: %2.").arg(path, reader.note()));
     return recording;
 }
 
