@@ -65,7 +65,7 @@ TrendTools::TrendTools(Form1& window) : QObject(&window), window_(window) {
 TrendTools::~TrendTools() = default;
 
 void TrendTools::frameReceived(const FeedFrame& frame) {
-    history_.append(frame);
+    history_.append(frame, window_.platform().steadyMs());
     if (recorder_.recording()) {
         QString reason;
         if (!recorder_.record(frame, &reason)) {
@@ -188,6 +188,7 @@ std::unique_ptr<FrameHistory> TrendTools::loadRecording(const QString& path) {
             return nullptr;
     }
     progress.reset();
+    recording->fitGapsToInterval();
     if (!reader.note().isEmpty())
         window_.platform().messageBox(&window_, QStringLiteral("%1: %2.").arg(path, reader.note()));
     return recording;
