@@ -372,10 +372,10 @@ void Form1::setTabOrder() {
 }
 
 void Form1::connectHandlers() {
-    Timer1->onTimer = [this] { Timer1_Timer(); };
+    connect(session.get(), &DeviceSession::pollFailed, this, [this] { linkLost(); });
+    connect(session.get(), &DeviceSession::watchdogExpired, this, [this] { Timer4_Timer(); });
     Timer2->onTimer = [this] { Timer2_Timer(); };
     Timer3->onTimer = [this] { Timer3_Timer(); };
-    Timer4->onTimer = [this] { Timer4_Timer(); };
     MSComm1->OnComm = [this] { MSComm1_OnComm(); };
 
     connect(Exit, &QAction::triggered, this, [this] { Exit_Click(); });

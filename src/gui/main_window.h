@@ -96,7 +96,7 @@ class Form1 : public QMainWindow {
 
     // ---- device link -------------------------------------------------------------------------
     void Command1_Click();
-    void Timer1_Timer();
+    void linkLost();  // the poll (Timer1) could not write its request
     void Timer3_Timer();
     void Timer4_Timer();
     void MSComm1_OnComm();
