@@ -73,6 +73,7 @@ class FuzzPlatform : public kv::Platform {
     void doEvents() override {}
     void sleep(int) override {}
     qint64 nowMs() const override { return 0; }
+    qint64 steadyMs() const override { return 0; }
     void waitUntil(const std::function<bool()>&, int) override {}
     void messageBox(QWidget*, const QString&) override { ++messages; }
     std::optional<QString> fileDialog(QWidget*, kv::FileDialogKind, const kv::FileDialogOptions&) override {

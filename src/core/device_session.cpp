@@ -24,6 +24,13 @@ DeviceSession::DeviceSession(SystemPlatform& platform)
     poll_->setInterval(kPollIntervalMs);
     watchdog_->setInterval(kWatchdogMs);
     serial_->OnComm = [this] { onComm(); };
+    watchdog_->onTimer = [this] { Q_EMIT watchdogExpired(); };
+    poll_->onTimer = [this] {
+        if (!send(requestSample)) {
+            stopMonitoring();
+            Q_EMIT pollFailed();
+        }
+    };
 }
 
 DeviceSession::~DeviceSession() {
@@ -159,27 +166,27 @@ DeviceSession::WriteStep DeviceSession::writeCalibration(const Calibration& cali
     return WriteStep::Written;
 }
 
-bool DeviceSession::startMonitoring(int intervalMs, int watchdogMs) {
+bool DeviceSession::beginMonitoring(int intervalMs, int watchdogMs) {
     expect(kMonitoringFrameSize);
     watchdog_->setInterval(watchdogMs);
-    watchdog_->onTimer = [this] { Q_EMIT watchdogExpired(); };
     poll_->setInterval(intervalMs);
-    poll_->onTimer = [this] {
-        if (!send(requestSample)) {
-            stopMonitoring();
-            Q_EMIT pollFailed();
-        }
-    };
     watchdog_->setEnabled(true);
-    if (!open() || !send(requestSample)) {
-        watchdog_->setEnabled(false);
-        close();
-        return false;
-    }
     monitoring_ = true;
-    poll_->setEnabled(true);
+    bool sent = false;
+    if (open()) {
+        sent = send(requestSample);
+        poll_->setEnabled(true);
+    }
     feed_.publishLink(true, platform_.nowMs());
-    return true;
+    return sent;
+}
+
+bool DeviceSession::startMonitoring(int intervalMs, int watchdogMs) {
+    if (beginMonitoring(intervalMs, watchdogMs)) {
+        return true;
+    }
+    stopMonitoring();
+    return false;
 }
 
 void DeviceSession::stopMonitoring() {

@@ -69,8 +69,15 @@ class DeviceSession : public QObject {
     enum class WriteStep { Written, PortFailed, CutOff };
     WriteStep writeCalibration(const Calibration& calibration, int* sent = nullptr);
 
-    // Live monitoring: one request now and one every intervalMs; the watchdog runs from now.
+    // Live monitoring, from now until stopMonitoring: the watchdog runs from before the open, so a
+    // port that cannot be opened is reported by it too; an open port gets one request now and one
+    // every intervalMs, and a failed first request is left to the poll. The feed hears the link come
+    // up. true when the first request went out.
+    bool beginMonitoring(int intervalMs = kPollIntervalMs, int watchdogMs = kWatchdogMs);
+    // The same for a script: unless the first request went out, monitoring stops at once and false
+    // is returned.
     bool startMonitoring(int intervalMs = kPollIntervalMs, int watchdogMs = kWatchdogMs);
+    // Poll and watchdog off, the port closed (nothing is sent); the feed hears the link go down.
     void stopMonitoring();
     bool monitoring() const { return monitoring_; }
 
@@ -81,7 +88,8 @@ class DeviceSession : public QObject {
 
   Q_SIGNALS:
     void imageReceived(const kv::Calibration& image);
-    // While monitoring: no frame for the watchdog's interval, or a request could not be written.
+    // While monitoring: no frame for the watchdog's interval, or a request could not be written
+    // (monitoring has stopped by then).
     void watchdogExpired();
     void pollFailed();
 

@@ -16,15 +16,23 @@ void FrameHistory::clear() {
     ring_.clear();
     head_ = count_ = 0;
     gapPending_ = false;
+    steadyToTimeline_.reset();
+    wallOffsetMs_ = 0;
 }
 
-void FrameHistory::append(const FeedFrame& frame) {
-    HistoryFrame entry{frame.timeMs, frame.values, frame.correctionActive, gapPending_};
+void FrameHistory::append(const FeedFrame& frame, std::optional<qint64> steadyMs) {
+    HistoryFrame entry{frame.timeMs, frame.timeMs, frame.values, frame.correctionActive, gapPending_};
     gapPending_ = false;
+    if (steadyMs) {
+        if (!steadyToTimeline_)
+            steadyToTimeline_ = frame.timeMs - *steadyMs;
+        entry.timeMs = *steadyMs + *steadyToTimeline_;
+        wallOffsetMs_ = frame.timeMs - entry.timeMs;
+    }
     if (count_ > 0) {
         const qint64 last = back().timeMs;
         entry.timeMs = std::max(entry.timeMs, last);
-        entry.gapBefore = entry.gapBefore || entry.timeMs - last > kGapMs;
+        entry.gapBefore = entry.gapBefore || entry.timeMs - last > gapMs_;
     }
     if (spanMs_ > 0) {
         while (count_ > 0 && at(0).timeMs < entry.timeMs - spanMs_) {
@@ -46,6 +54,24 @@ void FrameHistory::append(const FeedFrame& frame) {
         ring_.push_back(entry);
     }
     ++count_;
+}
+
+void FrameHistory::fitGapsToInterval() {
+    std::vector<qint64> intervals;
+    intervals.reserve(count_);
+    for (std::size_t i = 1; i < count_; ++i) {
+        if (at(i).timeMs > at(i - 1).timeMs)
+            intervals.push_back(at(i).timeMs - at(i - 1).timeMs);
+    }
+    if (intervals.empty())
+        return;
+    const auto middle = intervals.begin() + std::ptrdiff_t(intervals.size() / 2);
+    std::nth_element(intervals.begin(), middle, intervals.end());
+    gapMs_ = std::max(kGapMs, *middle * kGapMs / kFrameIntervalMs);
+    for (std::size_t i = 1; i < count_; ++i) {
+        HistoryFrame& f = ring_[(head_ + i) % ring_.size()];
+        f.gapBefore = f.timeMs - at(i - 1).timeMs > gapMs_;
+    }
 }
 
 std::size_t FrameHistory::lowerBound(qint64 timeMs) const {

@@ -7,12 +7,16 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 namespace kv {
 
 struct HistoryFrame {
+    // On the history's own timeline: for live frames the steady clock, set to the wall clock of the
+    // first frame, so that a step of the wall clock neither piles frames up nor ages them out.
     qint64 timeMs = 0;
+    qint64 wallMs = 0;  // the wall clock when it came, as a recording holds it
     std::array<float, kMonitoringFields> values{};
     bool correctionActive = false;
     bool gapBefore = false;  // the line breaks between the previous frame and this one
@@ -25,13 +29,23 @@ class FrameHistory {
     static constexpr std::size_t kLiveCapacity = 300'000;
     // Frames further apart than this are not joined: a missed frame or two still draws as a line.
     static constexpr qint64 kGapMs = 2500;
+    static constexpr qint64 kFrameIntervalMs = 700;  // the pace kGapMs is meant for
 
     // spanMs 0 and capacity 0: no limit (a recording under review).
     explicit FrameHistory(qint64 spanMs = kLiveSpanMs, std::size_t capacity = kLiveCapacity);
 
     // Adds the newest frame; frames older than the span before it, and the oldest beyond the
-    // capacity, drop off. A frame stamped before the newest one is kept at the newest time.
-    void append(const FeedFrame& frame);
+    // capacity, drop off. A frame stamped before the newest one is kept at the newest time. A live
+    // frame comes with the steady clock's time of its arrival, which places it on the timeline; a
+    // recorded one is placed by its wall-clock time.
+    void append(const FeedFrame& frame, std::optional<qint64> steadyMs = std::nullopt);
+    // For a recording once it is read: a gap is a pause as long, measured in the recording's own
+    // typical interval, as kGapMs is at one frame per kFrameIntervalMs, and never shorter.
+    void fitGapsToInterval();
+    qint64 gapMs() const { return gapMs_; }
+    // What to add to a time on the timeline to give the wall-clock time as the wall clock reads
+    // now (at the newest live frame); 0 for a recording.
+    qint64 wallOffsetMs() const { return wallOffsetMs_; }
     // The link went down: the next frame starts a new line.
     void markGap() { gapPending_ = true; }
     void clear();
@@ -56,6 +70,9 @@ class FrameHistory {
     qint64 spanMs_;
     std::size_t capacity_;
     bool gapPending_ = false;
+    qint64 gapMs_ = kGapMs;
+    std::optional<qint64> steadyToTimeline_;  // set by the first live frame
+    qint64 wallOffsetMs_ = 0;
 };
 
 // A point for the chart: seconds since 1970 UTC and a value; a NaN value breaks the line.

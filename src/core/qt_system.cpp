@@ -11,8 +11,10 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <limits>
 
 #ifdef Q_OS_WIN
@@ -350,6 +352,19 @@ void QtSystemPlatform::waitUntil(const std::function<bool()>& done, int timeoutM
 
 qint64 QtSystemPlatform::nowMs() const {
     return QDateTime::currentMSecsSinceEpoch();
+}
+
+qint64 QtSystemPlatform::steadyMs() const {
+#ifdef CLOCK_BOOTTIME
+    // The monotonic clock stands still while the machine sleeps; this one counts that time too.
+    timespec now{};
+    if (clock_gettime(CLOCK_BOOTTIME, &now) == 0) {
+        return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
+    }
+#endif
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 bool QtSystemPlatform::portExists(int port) {

@@ -21,6 +21,7 @@ class QtSystemPlatform : public virtual SystemPlatform {
     void sleep(int ms) override;
     void waitUntil(const std::function<bool()>& done, int timeoutMs) override;
     qint64 nowMs() const override;
+    qint64 steadyMs() const override;
     bool portExists(int port) override;
     QString portSystemName(int port) const override;
     std::optional<PortStatus> portProblem(int port) override;

@@ -127,10 +127,17 @@ ReadingsCsvReader::Status ReadingsCsvReader::read(std::vector<FeedFrame>& out, i
     while (rows < maxRows) {
         if (device_.atEnd())
             return line_ == 0 ? fail(QStringLiteral("the file is empty")) : Status::Done;
-        QByteArray line = device_.readLine();
+        // Room for the longest line allowed and its CR LF, and one byte more to tell it is longer.
+        QByteArray line = device_.readLine(kMaxLineBytes + 3);
         ++line_;
+        const bool ended = line.endsWith('\n');
         while (line.endsWith('\n') || line.endsWith('\r'))
             line.chop(1);
+        if (line.size() > kMaxLineBytes || (!ended && !device_.atEnd())) {
+            fail(QStringLiteral("longer than %1 characters").arg(kMaxLineBytes));
+            errorText_ = QStringLiteral("line %1 is %2").arg(line_).arg(errorReason_);
+            return Status::Failed;
+        }
         if (line_ == 1) {
             if (line.startsWith("\xEF\xBB\xBF"))
                 line.remove(0, 3);
@@ -143,8 +150,12 @@ ReadingsCsvReader::Status ReadingsCsvReader::read(std::vector<FeedFrame>& out, i
             continue;
         FeedFrame frame;
         QString reason;
-        if (!parseReadingsCsvRow(line, &frame, &reason))
-            return fail(reason);
+        if (!parseReadingsCsvRow(line, &frame, &reason)) {
+            if (ended)
+                return fail(reason);
+            note_ = QStringLiteral("line %1, the last row, is incomplete and was left out").arg(line_);
+            return Status::Done;
+        }
         out.push_back(frame);
         ++rows;
     }
@@ -154,11 +165,12 @@ ReadingsCsvReader::Status ReadingsCsvReader::read(std::vector<FeedFrame>& out, i
 ReadingsCsvReader::Status ReadingsCsvReader::fail(const QString& reason) {
     errorLine_ = line_ == 0 ? 1 : line_;
     errorReason_ = reason;
+    errorText_ = QStringLiteral("line %1: %2").arg(errorLine_).arg(errorReason_);
     return Status::Failed;
 }
 
 QString ReadingsCsvReader::errorText() const {
-    return QStringLiteral("line %1: %2").arg(errorLine_).arg(errorReason_);
+    return errorText_;
 }
 
 }  // namespace kv

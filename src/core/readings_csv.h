@@ -33,10 +33,13 @@ QByteArray readingsJsonLine(const FeedFrame& frame);
 bool parseReadingsCsvRow(QByteArrayView line, FeedFrame* frame, QString* reason);
 
 // Reads a recording in steps, so that a huge file can show progress and be cancelled. The header
-// line must come first; blank lines are skipped.
+// line must come first; blank lines are skipped. A last row cut short (no line end, and not a whole
+// row: the recording ended mid-write) is left out and named in note(); a line longer than any
+// row could be is refused as soon as it is met, without reading the rest of it.
 class ReadingsCsvReader {
   public:
     enum class Status { More, Done, Failed };
+    static constexpr qint64 kMaxLineBytes = 4096;
 
     explicit ReadingsCsvReader(QIODevice& device) : device_(device) {}
     // Appends up to maxRows further frames to out.
@@ -46,6 +49,8 @@ class ReadingsCsvReader {
     const QString& errorReason() const { return errorReason_; }
     // "line 12: ..." for a message.
     QString errorText() const;
+    // Once Done: what was left out, for the reader to be told; empty when nothing was.
+    const QString& note() const { return note_; }
 
   private:
     Status fail(const QString& reason);
@@ -54,6 +59,8 @@ class ReadingsCsvReader {
     qint64 line_ = 0;
     qint64 errorLine_ = 0;
     QString errorReason_;
+    QString errorText_;
+    QString note_;
 };
 
 }  // namespace kv

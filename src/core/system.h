@@ -96,6 +96,9 @@ class SystemPlatform {
     virtual void waitUntil(const std::function<bool()>& done, int timeoutMs) = 0;
     // The wall clock: milliseconds since 1970-01-01 UTC.
     virtual qint64 nowMs() const = 0;
+    // A clock that only ever goes forward, also across a suspend; milliseconds from an arbitrary
+    // start. For ordering and spacing events whatever the wall clock does.
+    virtual qint64 steadyMs() const = 0;
 
     // Whether port n (1..16) can be opened right now. Nothing is written, no line setting changes.
     virtual bool portExists(int port) = 0;

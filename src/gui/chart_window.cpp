@@ -41,6 +41,25 @@ const SeriesStyle kSeries[kMonitoringFields] = {
 
 const QString kBandName = QStringLiteral("Humidity Correction Active");
 
+// Ticks and labels at round wall-clock times on a timeline that is offsetMs behind the wall clock.
+class WallClockTicker : public QCPAxisTickerDateTime {
+  public:
+    qint64 offsetMs = 0;
+
+    void generate(const QCPRange& range, const QLocale& locale, QChar formatChar, int precision,
+                  QVector<double>& ticks, QVector<double>* subTicks, QVector<QString>* tickLabels) override {
+        const double offset = offsetMs / 1000.0;
+        QCPAxisTickerDateTime::generate(range + offset, locale, formatChar, precision, ticks, subTicks,
+                                        tickLabels);
+        for (double& tick : ticks)
+            tick -= offset;
+        if (subTicks) {
+            for (double& tick : *subTicks)
+                tick -= offset;
+        }
+    }
+};
+
 QVector<QCPGraphData> toGraphData(const std::vector<PlotPoint>& points) {
     QVector<QCPGraphData> data;
     data.reserve(qsizetype(points.size()));
@@ -108,7 +127,7 @@ void ChartWindow::build() {
     bar->addWidget(export_);
     layout->addLayout(bar);
 
-    auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
+    auto ticker = QSharedPointer<WallClockTicker>::create();
     ticker->setDateTimeFormat(QStringLiteral("HH:mm:ss\nyyyy-MM-dd"));
     ticker->setDateTimeSpec(Qt::LocalTime);
     plot_->xAxis->setTicker(ticker);
@@ -211,6 +230,7 @@ void ChartWindow::rangeChanged() {
 }
 
 void ChartWindow::refresh() {
+    static_cast<WallClockTicker*>(plot_->xAxis->ticker().data())->offsetMs = history_.wallOffsetMs();
     const QCPRange range = plot_->xAxis->range();
     const int columns = std::max(plotWidth(), 100);
     decimate(history_, qint64(std::floor(range.lower * 1000)), qint64(std::ceil(range.upper * 1000)), columns,
@@ -250,14 +270,17 @@ int ChartWindow::plotWidth() const {
 }
 
 void ChartWindow::hoverAt(qint64 timeMs) {
-    const QString when =
-        QDateTime::fromMSecsSinceEpoch(timeMs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    auto wallText = [this](qint64 ms) {
+        return QDateTime::fromMSecsSinceEpoch(ms + history_.wallOffsetMs())
+            .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    };
+    const QString when = wallText(timeMs);
     cursor_->point1->setCoords(timeMs / 1000.0, 0);
     cursor_->point2->setCoords(timeMs / 1000.0, 1);
     cursor_->setVisible(true);
     const std::size_t i = history_.nearest(timeMs);
     const qint64 slack = std::max<qint64>(
-        FrameHistory::kGapMs,
+        history_.gapMs(),
         qint64(plot_->xAxis->range().size() * 1000 / std::max(plot_->axisRect()->width(), 1) * 4));
     if (i >= history_.size() || std::abs(history_.at(i).timeMs - timeMs) > slack) {
         hover_->setText(when + QStringLiteral("  no reading"));
@@ -271,9 +294,7 @@ void ChartWindow::hoverAt(qint64 timeMs) {
         }
         parts << (f.correctionActive ? QStringLiteral("correction active")
                                      : QStringLiteral("correction not active"));
-        hover_->setText(
-            QDateTime::fromMSecsSinceEpoch(f.timeMs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
-            QStringLiteral("  ") + parts.join(QStringLiteral(", ")));
+        hover_->setText(wallText(f.timeMs) + QStringLiteral("  ") + parts.join(QStringLiteral(", ")));
     }
     plot_->replot(QCustomPlot::rpQueuedReplot);
 }
@@ -314,7 +335,7 @@ bool ChartWindow::exportTo(const QString& path, QString* reason) {
         for (std::size_t i = history_.lowerBound(qint64(std::floor(range.lower * 1000)));
              i < history_.size() && history_.at(i).timeMs <= toMs; ++i) {
             const HistoryFrame& f = history_.at(i);
-            content += readingsCsvRow(FeedFrame{f.timeMs, f.values, f.correctionActive});
+            content += readingsCsvRow(FeedFrame{f.wallMs, f.values, f.correctionActive});
         }
         QSaveFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {

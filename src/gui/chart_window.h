@@ -56,6 +56,8 @@ class ChartWindow : public QWidget {
     // The points the plot holds for a series now.
     std::vector<PlotPoint> drawnPoints(int field) const;
     QPushButton* followButton() const { return follow_; }
+    // Keeps the size, position and shown series for the next start; hiding the window does it too.
+    void saveSettings() const;
 
   protected:
     void hideEvent(QHideEvent* event) override;
@@ -65,7 +67,6 @@ class ChartWindow : public QWidget {
     ChartWindow(Platform& platform, const FrameHistory& history, bool live, QWidget* parent);
     void build();
     void setSeriesShown(int field, bool shown);
-    void saveSettings() const;
     void restoreSettings();
     void rangeChanged();
 

@@ -169,6 +169,7 @@ HistoryWindow::HistoryWindow(Form1& editor) : QWidget(&editor, Qt::Window), edit
     exportRecord = new QPushButton(QStringLiteral("Export…"), this);
     exportRecord->setObjectName(QStringLiteral("exportRecord"));
     connect(loadIntoEditor, &QPushButton::clicked, this, [this] { LoadIntoEditor_Click(); });
+    connect(&editor_, &Form1::transferChanged, this, [this] { showSelected(); });
     connect(exportRecord, &QPushButton::clicked, this, [this] { Export_Click(); });
 
     auto* buttons = new QHBoxLayout;
@@ -239,7 +240,8 @@ void HistoryWindow::showSelected() {
     note->setText(record && record->damaged
                       ? QStringLiteral("This record is damaged: %1.").arg(record->damage)
                       : QString());
-    loadIntoEditor->setEnabled(usable);
+    // A Load or Save writes the editor and compares it with what came back: nothing else may.
+    loadIntoEditor->setEnabled(usable && !editor_.transferring());
     exportRecord->setEnabled(usable);
     updateMarks();
 }
@@ -278,7 +280,7 @@ std::optional<QByteArray> HistoryWindow::usableFile(const HistoryRecord& record)
 
 void HistoryWindow::LoadIntoEditor_Click() {
     const HistoryRecord* record = selected();
-    if (!record || record->damaged) {
+    if (!record || record->damaged || editor_.transferring()) {
         return;
     }
     if (const std::optional<QByteArray> content = usableFile(*record)) {

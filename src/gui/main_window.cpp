@@ -302,6 +302,8 @@ void Form1::buildControls() {
     }
     labelled(Label9, Text7);
     labelled(Label10, Text8);
+    // Its caption is the live reading's too; a screen reader must tell the setting from the reading.
+    Text8->setAccessibleName(QStringLiteral("Humidity correction switch"));
     for (int i = 0; i < 5; ++i) {
         Col[i]->setAccessibleName(QStringLiteral("MCT °F axis value %1").arg(i + 1));
     }
@@ -370,10 +372,10 @@ void Form1::setTabOrder() {
 }
 
 void Form1::connectHandlers() {
-    Timer1->onTimer = [this] { Timer1_Timer(); };
+    connect(session.get(), &DeviceSession::pollFailed, this, [this] { linkLost(); });
+    connect(session.get(), &DeviceSession::watchdogExpired, this, [this] { Timer4_Timer(); });
     Timer2->onTimer = [this] { Timer2_Timer(); };
     Timer3->onTimer = [this] { Timer3_Timer(); };
-    Timer4->onTimer = [this] { Timer4_Timer(); };
     MSComm1->OnComm = [this] { MSComm1_OnComm(); };
 
     connect(Exit, &QAction::triggered, this, [this] { Exit_Click(); });
@@ -463,6 +465,11 @@ void Form1::Form_Unload() {
 void Form1::Exit_Click() {
     ended_ = true;
     stopTimers();
+    // The process ends without closing its windows: the chart keeps its size and series as a close
+    // would have it.
+    if (ChartWindow* chart = trendTools->chart(); chart && chart->isVisible()) {
+        chart->saveSettings();
+    }
     session->close();
     writeSavedPort();
     platform_.endProcess();

@@ -96,7 +96,7 @@ class Form1 : public QMainWindow {
 
     // ---- device link -------------------------------------------------------------------------
     void Command1_Click();
-    void Timer1_Timer();
+    void linkLost();  // the poll (Timer1) could not write its request
     void Timer3_Timer();
     void Timer4_Timer();
     void MSComm1_OnComm();
@@ -137,6 +137,7 @@ class Form1 : public QMainWindow {
     // editor boxes read-only. endTransfer puts every one back as it was, focus included.
     void beginTransfer();
     void endTransfer();
+    bool transferring() const { return transferLock_.active; }
     bool transferPortReady();
     bool transferWrite(std::uint8_t byte);
     // The 43 editor texts as they stand.
@@ -245,6 +246,10 @@ class Form1 : public QMainWindow {
     float delaySent = 0.0f;
     // Every monitoring frame the window receives, for the chart and the recorder.
     FrameFeed* frameFeed{};  // the session's feed
+
+  Q_SIGNALS:
+    // A device transfer began or ended: other windows close or open their ways into the editor.
+    void transferChanged(bool active);
 
   protected:
     void closeEvent(QCloseEvent* event) override;

@@ -15,41 +15,26 @@ void Form1::Command1_Click() {
     if (Command1->text() == connectCaption()) {
         Command1->setText(disconnectCaption());
         Command11->setVisible(true);
-        Timer4->setEnabled(true);  // counts from before the open, so a dead port is reported too
-        session->expect(kMonitoringFrameSize);
-        // A port that cannot be opened gets neither request nor poll: the watchdog reports it and
-        // takes the link down. A failed first request on an open port is left to the poll.
-        if (session->open()) {
-            session->send(requestSample);
-            Timer1->setEnabled(true);
-        }
+        // The session's watchdog counts from before the open, so a dead port is reported too and
+        // takes the link down.
+        session->beginMonitoring();
         Timer3->setEnabled(false);
-        frameFeed->publishLink(true, platform_.nowMs());
         return;
     }
     Command1->setText(connectCaption());
     Command11->setVisible(false);
-    Timer4->setEnabled(false);
-    Timer1->setEnabled(false);
     Timer3->setEnabled(true);
-    session->close();  // nothing is sent on a disconnect
+    session->stopMonitoring();  // nothing is sent on a disconnect
     rxMode = 0;
-    frameFeed->publishLink(false, platform_.nowMs());
 }
 
-void Form1::Timer1_Timer() {
-    if (session->send(requestSample)) {
-        return;
-    }
-    // The port has gone away: down without a message, and the menu shows what is left.
-    Timer1->setEnabled(false);
+void Form1::linkLost() {
+    // A poll request could not be written: the port has gone away and the session has stopped.
+    // Down without a message, and the menu shows what is left.
     Command1->setText(connectCaption());
     Command11->setVisible(false);
-    Timer4->setEnabled(false);
     Timer3->setEnabled(true);
-    session->close();
     rxMode = 0;
-    frameFeed->publishLink(false, platform_.nowMs());
     RefreshPortMenu();
 }
 

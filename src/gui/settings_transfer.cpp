@@ -111,6 +111,7 @@ void Form1::beginTransfer() {
     // Choosing another port would send the rest of the transfer to it.
     lock.comPortMenu = comp->menuAction()->isEnabled();
     comp->menuAction()->setEnabled(false);
+    Q_EMIT transferChanged(true);
 }
 
 void Form1::endTransfer() {
@@ -129,6 +130,7 @@ void Form1::endTransfer() {
     if (lock.focus && focusWidget() == centralWidget()) {
         lock.focus->setFocus(Qt::OtherFocusReason);
     }
+    Q_EMIT transferChanged(false);
 }
 
 // ---- Load Settings from KestroVar ------------------------------------------------------------

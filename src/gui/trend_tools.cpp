@@ -13,6 +13,8 @@
 #include <QMenuBar>
 #include <QProgressDialog>
 
+#include <utility>
+
 namespace kv {
 
 namespace {
@@ -40,6 +42,14 @@ TrendTools::TrendTools(Form1& window) : QObject(&window), window_(window) {
     elapsedTimer_ = window.platform().createTimer();
     elapsedTimer_->setInterval(1000);
     elapsedTimer_->onTimer = [this] { showElapsed(); };
+    failureTimer_ = window.platform().createTimer();
+    failureTimer_->setInterval(0);
+    failureTimer_->onTimer = [this] {
+        failureTimer_->setEnabled(false);
+        const QString text = std::exchange(failure_, QString());
+        if (!text.isEmpty())
+            window_.platform().messageBox(&window_, text);
+    };
 
     connect(TrendChart, &QAction::triggered, this, [this] { TrendChart_Click(); });
     connect(RecordReadings, &QAction::triggered, this, [this] { RecordReadings_Click(); });
@@ -55,16 +65,19 @@ TrendTools::TrendTools(Form1& window) : QObject(&window), window_(window) {
 TrendTools::~TrendTools() = default;
 
 void TrendTools::frameReceived(const FeedFrame& frame) {
-    history_.append(frame);
+    history_.append(frame, window_.platform().steadyMs());
     if (recorder_.recording()) {
         QString reason;
         if (!recorder_.record(frame, &reason)) {
             const QString path = recorder_.path();
             stopRecording();
-            window_.platform().messageBox(&window_,
-                                          QStringLiteral("Recording stopped: could not write to %1: %2. "
-                                                         "The readings recorded before this are kept.")
-                                              .arg(path, reason));
+            // Said once the receive handler has returned: a modal box opened inside it would hold
+            // back every frame, and the watchdog would take the link down.
+            failure_ = QStringLiteral(
+                           "Recording stopped: could not write to %1: %2. "
+                           "The readings recorded before this are kept.")
+                           .arg(path, reason);
+            failureTimer_->setEnabled(true);
         }
     }
     if (chart_ && chart_->isVisible())
@@ -175,6 +188,9 @@ std::unique_ptr<FrameHistory> TrendTools::loadRecording(const QString& path) {
             return nullptr;
     }
     progress.reset();
+    recording->fitGapsToInterval();
+    if (!reader.note().isEmpty())
+        window_.platform().messageBox(&window_, QStringLiteral("%1: %2.").arg(path, reader.note()));
     return recording;
 }
 

@@ -55,6 +55,8 @@ class TrendTools : public QObject {
     ReadingsRecorder recorder_;
     QPointer<ChartWindow> chart_;
     std::unique_ptr<IntervalTimer> elapsedTimer_;
+    std::unique_ptr<IntervalTimer> failureTimer_;  // says why a recording stopped, after the frame
+    QString failure_;
 };
 
 }  // namespace kv

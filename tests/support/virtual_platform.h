@@ -155,6 +155,8 @@ class VirtualPlatform : public Platform {
     void waitUntil(const std::function<bool()>& done, int timeoutMs) override;
     // Virtual time on a wall clock that starts at 2026-12-09 08:00 UTC.
     qint64 nowMs() const override { return wallClockBaseMs + clock.now(); }
+    // Virtual time itself; setting the wall clock (wallClockBaseMs) does not move it.
+    qint64 steadyMs() const override { return clock.now(); }
     void messageBox(QWidget* parent, const QString& text) override;
     std::optional<QString> fileDialog(QWidget* parent, FileDialogKind kind,
                                       const FileDialogOptions& options) override;

@@ -203,12 +203,22 @@ TEST(History, TheWindowShowsMarksLoadsIntoTheEditorAndExports) {
     EXPECT_EQ(r.h.platform.files["/home/tech/as-found.cal"], calibrationFileContent(factoryTexts()));
     EXPECT_EQ(r.h.platform.messageTexts().back(), "File saved");
 
-    // A new exchange shows at once: the device holds what the failed save left, as read back.
+    // A new exchange shows at once: the device holds what the failed save left, as read back. The
+    // record cannot go into the editor while the image is on its way, nor after it is in.
     r.h.clock().advanceBy(100);
+    history.select(1);
+    bool closedDuringLoad = false;
+    r.h.clock().schedule(r.h.clock().now() + 1900, [&] {
+        closedDuringLoad = !history.loadIntoEditor->isEnabled();
+        history.LoadIntoEditor_Click();
+    });
     w.Command2_Click();
+    EXPECT_TRUE(closedDuringLoad);
+    EXPECT_EQ(w.Matrix[7]->text(), "98");
+    EXPECT_TRUE(history.loadIntoEditor->isEnabled());
     ASSERT_EQ(table.rowCount(), 4);
     EXPECT_EQ(table.index(0, 4).data().toString(), table.index(1, 0).data().toString() + " save-read-back");
-    EXPECT_EQ(history.selected()->entry.operation, "load");  // the selection stayed
+    EXPECT_EQ(history.selected()->entry.operation, "save-sent");  // the selection stayed
 
     // A record whose file is gone is listed as damaged and cannot be used.
     ASSERT_TRUE(QFile::remove(r.dir.filePath(history.records()[1].id + ".cal")));

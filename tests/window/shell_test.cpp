@@ -1,13 +1,18 @@
 // The application shell: start-up, the Com Port menu, comsetting.ini, shut-down and About.
 #include "gui/about_dialog.h"
+#include "gui/chart_window.h"
+#include "gui/trend_tools.h"
 #include "support/window_harness.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QToolTip>
 
 #include <gtest/gtest.h>
@@ -392,6 +397,7 @@ TEST(ShutDown, EachPathClosesThePortAndWritesTheFileOnce) {
          bytesOf({2, 0, 3, 0, 9, 9})},
         {"exit keeps extra bytes", Path::Exit, bytesOf({0, 0, 7, 7, 7}), bytesOf({0, 0, 7, 7, 7})},
     };
+    QStandardPaths::setTestModeEnabled(true);
     for (const Case& c : cases) {
         WindowHarness h;
         h.platform.presentPorts = {3};
@@ -405,6 +411,8 @@ TEST(ShutDown, EachPathClosesThePortAndWritesTheFileOnce) {
         w.About_Click();
         QPointer<AboutDialog> about = w.frmAbout;
         ASSERT_TRUE(about && about->isVisible());
+        w.trendTools->TrendChart->trigger();
+        QFile::remove(chartSettingsPath());
 
         if (c.path == Path::CloseBox) {
             w.close();
@@ -422,6 +430,8 @@ TEST(ShutDown, EachPathClosesThePortAndWritesTheFileOnce) {
         EXPECT_TRUE(h.serial().written().isEmpty()) << c.what << ": nothing is sent to the device";
         EXPECT_EQ(h.platform.binaryWrites, 1) << c.what;
         EXPECT_EQ(h.iniFile(), c.after) << c.what;
+        EXPECT_TRUE(QSettings(chartSettingsPath(), QSettings::IniFormat).contains("geometry"))
+            << c.what << ": the chart's size and place are kept";
     }
 }
 

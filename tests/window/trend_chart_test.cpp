@@ -2,11 +2,13 @@
 // virtual time against the simulated device.
 #include "core/readings_csv.h"
 #include "gui/chart_window.h"
+#include "gui/plot_library.h"
 #include "gui/trend_tools.h"
 #include "support/scripted_device.h"
 #include "support/window_harness.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QLabel>
 #include <QMenu>
@@ -75,9 +77,12 @@ TEST(TrendChart, AFrameReachesTheChartAndTheRecordingUntilAWriteFails) {
     EXPECT_EQ(file.readAll(), expected);
     file.close();
 
-    // The folder goes away: the recording stops with a message, monitoring goes on.
+    // The folder goes away: the recording stops with a message, and monitoring goes on while the
+    // message is left open for three seconds.
     QDir(folder).removeRecursively();
+    h.platform.messageHoldMs = 3000;
     h.clock().advanceTo(2700);
+    h.platform.messageHoldMs = 0;
     EXPECT_EQ(h.platform.messageTexts(),
               QStringList{QStringLiteral("Recording stopped: could not write to %1: the file or its "
                                          "folder was removed. The readings recorded before this are "
@@ -86,7 +91,25 @@ TEST(TrendChart, AFrameReachesTheChartAndTheRecordingUntilAWriteFails) {
     EXPECT_EQ(tools.RecordReadings->text(), QStringLiteral("Record Readings to CSV\u2026"));
     EXPECT_TRUE(tools.recordingLabel->isHidden());
     EXPECT_EQ(w.Command1->text(), QStringLiteral("Disconnect"));
-    EXPECT_EQ(tools.history().size(), 4u);
+    EXPECT_EQ(tools.history().size(), 8u);  // frames at 2130 to 5030 ms were handled
+
+    // The wall clock steps back an hour, then forward 49 hours: the history neither piles up nor
+    // ages out, and the axis and the hover line read the wall clock.
+    const FrameHistory& live = tools.history();
+    h.platform.wallClockBaseMs -= 3'600'000;
+    h.clock().advanceBy(1400);
+    h.platform.wallClockBaseMs += 49 * 3'600'000;
+    h.clock().advanceBy(1400);
+    ASSERT_EQ(live.size(), 12u);
+    EXPECT_EQ(live.back().timeMs - live.at(7).timeMs, 2800);
+    EXPECT_EQ(live.wallOffsetMs(), 48 * 3'600'000);
+    const QString newestWall =
+        QDateTime::fromMSecsSinceEpoch(live.back().wallMs).toString("yyyy-MM-dd HH:mm:ss");
+    chart->hoverAt(live.back().timeMs);
+    EXPECT_TRUE(chart->hoverText().startsWith(newestWall + "  Sensor Input Voltage"))
+        << chart->hoverText().toStdString();
+    chart->repaintNow();
+    EXPECT_TRUE(chart->plot()->xAxis->tickVectorLabels().back().contains(newestWall.left(10)));
 
     // The same rows reviewed, and a file with a broken row named by its line.
     const QString review = dir.filePath(QStringLiteral("review.csv"));
@@ -103,6 +126,29 @@ TEST(TrendChart, AFrameReachesTheChartAndTheRecordingUntilAWriteFails) {
     EXPECT_EQ(
         h.platform.messageTexts().back(),
         QStringLiteral("%1 is not a readings recording: line 5: expected 8 fields, found 3").arg(review));
+
+    // A recording taken every 5 s whose last row was cut short opens with every whole row drawn.
+    const QString slow = dir.filePath(QStringLiteral("slow.csv"));
+    QFile slowFile(slow);
+    ASSERT_TRUE(slowFile.open(QIODevice::WriteOnly));
+    slowFile.write(readingsCsvHeader());
+    for (int i = 0; i < 4; ++i)
+        slowFile.write(readingsCsvRow(FeedFrame{h.platform.nowMs() + i * 5000, {1, 2, 3, 4, 5, 6}, true}));
+    slowFile.write("2026-12-09T08:00:20.000+00:00,1.2,");
+    slowFile.close();
+    h.platform.dialogAnswers.push_back(slow);
+    tools.OpenRecording->trigger();
+    EXPECT_EQ(h.platform.messageTexts().back(),
+              QStringLiteral("%1: line 6, the last row, is incomplete and was left out.").arg(slow));
+    ChartWindow* shown = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->windowTitle().startsWith("slow.csv"))
+            shown = qobject_cast<ChartWindow*>(widget);
+    }
+    ASSERT_NE(shown, nullptr);
+    const std::vector<PlotPoint> drawn = shown->drawnPoints(inputVoltage);
+    ASSERT_EQ(drawn.size(), 4u);
+    EXPECT_TRUE(std::all_of(drawn.begin(), drawn.end(), [](const PlotPoint& p) { return p.value == 1; }));
 }
 
 }  // namespace
