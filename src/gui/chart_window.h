@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/frame_history.h"
+#include "core/temperature_unit.h"
 
 #include <QWidget>
 
@@ -19,6 +20,7 @@ class QPushButton;
 namespace kv {
 
 class Platform;
+class UnitSwitch;
 
 class ChartWindow : public QWidget {
     Q_OBJECT
@@ -56,6 +58,9 @@ class ChartWindow : public QWidget {
     // The points the plot holds for a series now.
     std::vector<PlotPoint> drawnPoints(int field) const;
     QPushButton* followButton() const { return follow_; }
+    // The temperatures drawn, hovered and exported in °F or °C.
+    TemperatureUnit unit() const { return unit_; }
+    void setUnit(TemperatureUnit unit);
 
   protected:
     void hideEvent(QHideEvent* event) override;
@@ -83,6 +88,8 @@ class ChartWindow : public QWidget {
     QPushButton* follow_{};
     QPushButton* export_{};
     QLabel* hover_{};
+    UnitSwitch* unitSwitch_{};
+    TemperatureUnit unit_ = TemperatureUnit::Fahrenheit;
 };
 
 // Where the chart keeps its size, position and shown series: the user's configuration folder.

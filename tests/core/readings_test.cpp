@@ -191,7 +191,8 @@ TEST(ReadingsCsv, ABadRecordingNamesItsLine) {
     };
     const Case cases[] = {
         {"", "line 1: the file is empty"},
-        {"time,volts\r\n", "line 1: the header is not \"" + readingsCsvHeader().trimmed() + "\""},
+        {"time,volts\r\n", "line 1: the header is not \"" + readingsCsvHeader().trimmed() + "\" or \"" +
+                                 readingsCsvHeader(TemperatureUnit::Celsius).trimmed() + "\""},
         {readingsCsvHeader() + good + "\r\n" + "2026-12-09T09:15:02,2.5,70\r\n",
          "line 4: expected 8 fields, found 3"},
         {readingsCsvHeader() + good + "yesterday,2.5,70,40,2.4,69.5,69.5,1\r\n",
