@@ -39,18 +39,7 @@ float celsiusReading(float fahrenheit) {
 float fahrenheitFromCelsiusReading(float celsius) {
     if (!std::isfinite(celsius))
         return celsius;
-    const float guess = float(double(celsius) * 9 / 5 + 32);
-    // The inverse in double lands within a step or two of the float that was recorded.
-    float below = guess, above = guess;
-    for (int step = 0; step < 4; ++step) {
-        if (celsiusReading(below) == celsius)
-            return below;
-        if (celsiusReading(above) == celsius)
-            return above;
-        below = std::nextafter(below, -INFINITY);
-        above = std::nextafter(above, INFINITY);
-    }
-    return guess;
+    return float(double(celsius) * 9 / 5 + 32);
 }
 
 QString temperatureTextIn(float fahrenheit, TemperatureUnit unit) {

@@ -23,8 +23,9 @@ double differenceIn(double fahrenheitDifference, TemperatureUnit unit);
 // A device reading in °C as written to CSV and JSON: the float nearest to (F − 32) × 5 / 9
 // computed in double. Non-finite readings stay as they are.
 float celsiusReading(float fahrenheit);
-// The device reading a °C value was written from: the float whose celsiusReading is celsius, when
-// there is one, so a recording read back in °F holds the very readings that were recorded.
+// A °C reading back in °F, C × 9 / 5 + 32 in double. °F floats outnumber the °C floats near
+// -40 °F and near 32 °F, so this may be a neighbour of the float recorded; in °C again it gives the
+// very same value, so a recording read back and written again in °C is unchanged.
 float fahrenheitFromCelsiusReading(float celsius);
 
 // A temperature with one decimal and the unit after a space: "41.9 °F", "5.5 °C"; a difference
