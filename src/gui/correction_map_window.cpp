@@ -561,14 +561,6 @@ CorrectionMapTool::CorrectionMapTool(Form1& window) : QObject(&window), window_(
     CorrectionMap = window.Tools->addAction(QStringLiteral("Correction Map"));
     CorrectionMap->setObjectName(QStringLiteral("CorrectionMap"));
     connect(CorrectionMap, &QAction::triggered, this, [this] { CorrectionMap_Click(); });
-    // A box's text and its difference mark (its background) are what the map shows of it.
-    std::vector<QLineEdit*> boxes(window.Col.begin(), window.Col.end());
-    boxes.insert(boxes.end(), window.Row.begin(), window.Row.end());
-    boxes.insert(boxes.end(), window.Matrix.begin(), window.Matrix.end());
-    for (QLineEdit* box : boxes) {
-        connect(box, &QLineEdit::textChanged, this, [this] { editorChanged(); });
-        box->installEventFilter(this);
-    }
     connect(window.frameFeed, &FrameFeed::frameReceived, this, [this] {
         if (map_)
             map_->framesAdded();
@@ -583,6 +575,16 @@ void CorrectionMapTool::CorrectionMap_Click() {
     if (!map_) {
         map_ = new CorrectionMapWindow(window_.trendTools->history(), &window_);
         map_->setTable(editorTable(window_));
+        // A box's text and its difference mark (its background) are what the map shows of it.
+        // Connected after the editor's own change handlers, so that a change is read once it is
+        // marked.
+        std::vector<QLineEdit*> boxes(window_.Col.begin(), window_.Col.end());
+        boxes.insert(boxes.end(), window_.Row.begin(), window_.Row.end());
+        boxes.insert(boxes.end(), window_.Matrix.begin(), window_.Matrix.end());
+        for (QLineEdit* box : boxes) {
+            connect(box, &QLineEdit::textChanged, this, [this] { editorChanged(); });
+            box->installEventFilter(this);
+        }
     }
     map_->show();
     map_->raise();
