@@ -62,6 +62,13 @@ double placeOf(const std::vector<double>& places, const AxisSpot& spot) {
     return spotPosition(places, spot);
 }
 
+// A legend tick: whole °F without decimals, °C with one; signed.
+QString tickText(double value, TemperatureUnit unit) {
+    const bool whole = unit == TemperatureUnit::Fahrenheit && value == std::round(value);
+    const QString text = QString::number(value, 'f', whole ? 0 : 1);
+    return value > 0 ? u'+' + text : text;
+}
+
 double outwardOf(const AxisSpot& spot) {
     return spot.where == AxisSpot::Where::Before ? -1 : spot.where == AxisSpot::Where::After ? 1 : 0;
 }
@@ -79,14 +86,24 @@ CorrectionMapView::CorrectionMapView(const FrameHistory& history, QWidget* paren
     setMouseTracking(true);
 }
 
+void CorrectionMapView::setTable(const MapTable& table) {
+    table_ = table;
+    background_ = QPixmap();
+    cols_ = columnValues(table);
+    rows_ = rowValues(table);
+    for (int k = 0; k < 30; ++k) {
+        rises_[std::size_t(k)] = cellRise(table, k / 5, k % 5);
+        cellEmpty_[std::size_t(k)] = !boxValue(table.cells[std::size_t(k)]);
+    }
+    limit_ = riseScaleLimit(table);
+}
+
 CorrectionMapView::Geometry CorrectionMapView::geometry() const {
     Geometry g;
     g.grid = QRectF(rect()).adjusted(kLeft, kTop, -kRight, -kBottom);
-    const auto cols = columnValues(table_);
-    const auto rows = rowValues(table_);
     std::vector<double> colPlaces, rowPlaces;
-    g.colEdges = cellEdges(breakpointPositions(cols, true), &colPlaces);
-    g.rowEdges = cellEdges(breakpointPositions(rows, false), &rowPlaces);
+    g.colEdges = cellEdges(breakpointPositions(cols_, true), &colPlaces);
+    g.rowEdges = cellEdges(breakpointPositions(rows_, false), &rowPlaces);
     g.cols = colPlaces;
     g.rows = rowPlaces;
     return g;
@@ -112,8 +129,8 @@ QRectF CorrectionMapView::cellRect(const Geometry& g, int r, int c) const {
 
 bool CorrectionMapView::pointOf(const Geometry& g, float mctF, float dewPointF, QPointF* point,
                                 QPointF* outward) const {
-    const AxisSpot c = locateOnAxis(columnValues(table_), true, mctF);
-    const AxisSpot r = locateOnAxis(rowValues(table_), false, dewPointF);
+    const AxisSpot c = locateOnAxis(cols_, true, mctF);
+    const AxisSpot r = locateOnAxis(rows_, false, dewPointF);
     if (c.where == AxisSpot::Where::Unknown || r.where == AxisSpot::Where::Unknown)
         return false;
     *point = QPointF(xAt(g, placeOf(g.cols, c)), yAt(g, placeOf(g.rows, r)));
@@ -137,8 +154,8 @@ std::vector<std::pair<int, int>> CorrectionMapView::outlinedCells() const {
     if (history_.empty())
         return cells;
     const HistoryFrame& f = history_.back();
-    const AxisSpot c = locateOnAxis(columnValues(table_), true, f.values[inputTemp]);
-    const AxisSpot r = locateOnAxis(rowValues(table_), false, f.values[dewPoint]);
+    const AxisSpot c = locateOnAxis(cols_, true, f.values[inputTemp]);
+    const AxisSpot r = locateOnAxis(rows_, false, f.values[dewPoint]);
     if (c.where == AxisSpot::Where::Unknown || r.where == AxisSpot::Where::Unknown)
         return cells;
     for (int row : {r.lower, r.upper}) {
@@ -182,6 +199,12 @@ QString CorrectionMapView::cellHoverText(const QPointF& pos) const {
     return QString();
 }
 
+void CorrectionMapView::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange)
+        background_ = QPixmap();
+    QWidget::changeEvent(event);
+}
+
 bool CorrectionMapView::event(QEvent* event) {
     if (event->type() == QEvent::ToolTip) {
         auto* help = static_cast<QHelpEvent*>(event);
@@ -196,13 +219,27 @@ bool CorrectionMapView::event(QEvent* event) {
 }
 
 void CorrectionMapView::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    p.fillRect(rect(), palette().color(QPalette::Window));
     const Geometry g = geometry();
+    QPainter p(this);
+    // The cells, axes and legend change with the table, not with a frame: drawn once into a
+    // picture that each frame only copies.
+    const qreal ratio = devicePixelRatioF();
+    if (background_.size() != size() * ratio || background_.isNull()) {
+        background_ = QPixmap(size() * ratio);
+        background_.setDevicePixelRatio(ratio);
+        QPainter b(&background_);
+        paintBackground(b, g);
+    }
+    p.drawPixmap(0, 0, background_);
+    paintPoint(p, g);
+}
+
+void CorrectionMapView::paintBackground(QPainter& p, const Geometry& g) {
+    p.fillRect(rect(), palette().color(QPalette::Window));
     const QString symbol = unitSymbol(unit_);
-    const double limit = riseScaleLimit(table_);
-    const auto cols = columnValues(table_);
-    const auto rows = rowValues(table_);
+    const double limit = limit_;
+    const auto& cols = cols_;
+    const auto& rows = rows_;
 
     // The cells, each with its number where its breakpoints cross.
     QFont numberFont = font();
@@ -212,10 +249,10 @@ void CorrectionMapView::paintEvent(QPaintEvent*) {
         for (int c = 0; c < 5; ++c) {
             const std::size_t k = std::size_t(5 * r + c);
             const QRectF cell = cellRect(g, r, c);
-            const std::optional<double> rise = cellRise(table_, r, c);
+            const std::optional<double>& rise = rises_[k];
             const QColor fill = rise ? rgb(riseColor(*rise, limit)) : QColor(0xfa, 0xfa, 0xfa);
             p.fillRect(cell, fill);
-            if (!boxValue(table_.cells[k]))
+            if (cellEmpty_[k])
                 p.fillRect(cell, QBrush(QColor(0xb0, 0xb0, 0xb0), Qt::BDiagPattern));
             p.setPen(QColor(255, 255, 255, 160));
             p.drawRect(cell);
@@ -226,6 +263,8 @@ void CorrectionMapView::paintEvent(QPaintEvent*) {
                 corner.lineTo(cell.topLeft() + QPointF(0, 13));
                 corner.closeSubpath();
                 p.fillPath(corner, kMarked);
+                p.setPen(QPen(Qt::white, 1.5));
+                p.drawPath(corner);  // keeps the mark apart on a deep red cell
             }
             const QPointF at(xAt(g, g.cols[std::size_t(c)]), yAt(g, g.rows[std::size_t(r)]));
             p.setPen(dark(fill) ? Qt::white : Qt::black);
@@ -287,7 +326,7 @@ void CorrectionMapView::paintEvent(QPaintEvent*) {
         const double y = bar.top() + bar.height() * i / 4;
         p.drawLine(QPointF(bar.right(), y), QPointF(bar.right() + 4, y));
         p.drawText(QRectF(bar.right() + 7, y - 9, 60, 18), Qt::AlignLeft | Qt::AlignVCenter,
-                   differenceTextIn(rise, unit_).section(u' ', 0, 0));
+                   tickText(differenceIn(rise, unit_), unit_));
     }
     QPainterPath corner;
     const QPointF mark(bar.left(), bar.bottom() + 14);
@@ -298,7 +337,9 @@ void CorrectionMapView::paintEvent(QPaintEvent*) {
     p.fillPath(corner, kMarked);
     p.drawText(QRectF(mark.x() + 17, mark.y() - 3, kRight - 20, 36), Qt::AlignLeft | Qt::AlignTop,
                QStringLiteral("differs from\nthe KestroVar"));
+}
 
+void CorrectionMapView::paintPoint(QPainter& p, const Geometry& g) {
     if (history_.empty())
         return;
     p.setRenderHint(QPainter::Antialiasing);

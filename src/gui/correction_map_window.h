@@ -7,11 +7,13 @@
 #include "core/correction_map.h"
 #include "core/frame_history.h"
 
+#include <QPixmap>
 #include <QPointer>
 #include <QWidget>
 
 class QAction;
 class QLabel;
+class QPainter;
 
 namespace kv {
 
@@ -26,8 +28,12 @@ class CorrectionMapView : public QWidget {
 
     CorrectionMapView(const FrameHistory& history, QWidget* parent);
 
-    void setTable(const MapTable& table) { table_ = table; }
-    void setUnit(TemperatureUnit unit) { unit_ = unit; }
+    // Reads the table's numbers once, so that a frame costs no parsing.
+    void setTable(const MapTable& table);
+    void setUnit(TemperatureUnit unit) {
+        unit_ = unit;
+        background_ = QPixmap();
+    }
     // Without a link the point is drawn grey.
     void setLinkUp(bool up) { linkUpForPaint_ = up; }
     const MapTable& table() const { return table_; }
@@ -48,6 +54,7 @@ class CorrectionMapView : public QWidget {
   protected:
     void paintEvent(QPaintEvent* event) override;
     bool event(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
     struct Geometry {
@@ -57,6 +64,8 @@ class CorrectionMapView : public QWidget {
     };
     Geometry geometry() const;
     QRectF cellRect(const Geometry& g, int r, int c) const;
+    void paintBackground(QPainter& p, const Geometry& g);
+    void paintPoint(QPainter& p, const Geometry& g);
     double xAt(const Geometry& g, double place) const;
     double yAt(const Geometry& g, double place) const;
     // The point of a reading, pinned to the edge when outside; false while an axis is incomplete.
@@ -64,8 +73,14 @@ class CorrectionMapView : public QWidget {
 
     const FrameHistory& history_;
     MapTable table_;
+    std::array<std::optional<double>, 5> cols_;
+    std::array<std::optional<double>, 6> rows_;
+    std::array<std::optional<double>, 30> rises_;
+    std::array<bool, 30> cellEmpty_{};
+    double limit_ = 5;
     TemperatureUnit unit_ = TemperatureUnit::Fahrenheit;
     bool linkUpForPaint_ = true;
+    QPixmap background_;  // the cells, axes and legend; null when they must be drawn again
 };
 
 class CorrectionMapWindow : public QWidget {
