@@ -199,7 +199,10 @@ TEST(CorrectionMap, FollowsTheEditorAndTheLivePoint) {
     map->unitSwitch()->celsius()->click();
     EXPECT_TRUE(map->readingTexts().front().endsWith(QStringLiteral("\u00B0C")));
     EXPECT_TRUE(map->outsideText().endsWith(QStringLiteral("(23.9 \u00B0C).")));
-    EXPECT_EQ(map->view()->table().cells[3], "100");
+    EXPECT_EQ(
+        map->view()->cellHoverText(map->view()->cellRect(0, 3).center()),
+        "Dew point 37.8 \u00B0C (100 \u00B0F), MCT 48.9 \u00B0C (120 \u00B0F): 37.8 \u00B0C (100 \u00B0F), "
+        "-11.1 \u00B0C over the column; differs from the KestroVar");
     map->hide();
     CorrectionMapWindow again(w.trendTools->history(), nullptr);
     EXPECT_EQ(again.unit(), TemperatureUnit::Celsius);
