@@ -1,10 +1,14 @@
 // kv_bench_chart: the trend chart's redraw and the history's memory, for 48 hours and for ten
-// minutes of frames, at 1280 px of plot width, on the offscreen platform. Prints a Markdown table.
+// minutes of frames, at 1280 px of plot width, on the offscreen platform; and the correction map's
+// redraw on a frame. Prints a Markdown table.
 //   redraw   the visible span reduced to min/max points per column, handed to the plot, repainted
 //   reduce   the reduction alone
+//   map      a frame added: the readings beside the map set, the map with its ten-minute trail
+//            repainted
 // Usage: kv_bench_chart [RUNS]
 #include "core/frame_history.h"
 #include "gui/chart_window.h"
+#include "gui/correction_map_window.h"
 #include "gui/qt_platform.h"
 
 #include <QApplication>
@@ -104,6 +108,35 @@ int main(int argc, char** argv) {
                     chart.drawnPoints(kv::inputVoltage).size(), medianMs(redraw),
                     row.spanMs > 3600000 ? "< 16 ms" : "");
         std::printf("| - of which the min/max reduction | %.2f ms | |\n", medianMs(reduce));
+    }
+    {
+        kv::CorrectionMapWindow map(history, nullptr);
+        kv::MapTable table;
+        table.col = {"10", "20", "70", "120", "170"};
+        table.row = {"100", "75", "65", "50", "25", "0"};
+        const int raise[] = {14, 10, 8, 5, 2, 0};
+        for (int k = 0; k < 30; ++k)
+            table.cells[std::size_t(k)] =
+                QString::number(table.col[std::size_t(k % 5)].toInt() + raise[k / 5]);
+        table.cellDiffers[7] = true;
+        map.setTable(table);
+        map.resize(900, 540);
+        map.show();
+        QApplication::processEvents();
+        map.repaintNow();
+        std::vector<double> redraw;
+        for (int r = 0; r < runs; ++r) {
+            history.append(frameAt(start, frames48h + 1 + r));
+            auto t0 = Clock::now();
+            map.framesAdded();
+            map.repaintNow();
+            redraw.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        }
+        const std::size_t trail =
+            history.size() - history.lowerBound(history.back().timeMs - kv::CorrectionMapView::kTrailMs);
+        std::printf(
+            "| correction map redraw on a frame (%dx%d px, trail of %zu frames) | %.2f ms | < 2 ms |\n",
+            map.view()->width(), map.view()->height(), trail, medianMs(redraw));
     }
     std::printf("| history of 48 h: ring size | %.1f MB | < 16 MB |\n", history.memoryBytes() / 1048576.0);
     std::printf("| history of 48 h: resident memory added | %.1f MB | < 16 MB |\n",

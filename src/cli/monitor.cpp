@@ -14,11 +14,16 @@ namespace {
 // How often a recording's file is looked for between frames.
 constexpr int kFileCheckMs = 1000;
 
-// The line of the plain output: the time and the texts of the window's boxes, in frame order.
-QByteArray textLine(const FeedFrame& frame) {
+// The line of the plain output: the time and the texts of the window's boxes, in frame order;
+// in °C the temperatures as the CSV writes them, with the window's one decimal.
+QByteArray textLine(const FeedFrame& frame, TemperatureUnit unit) {
     QString line = rfc3339Local(frame.timeMs);
     for (int field = 0; field < kMonitoringFields; ++field) {
-        line += u' ' + monitoringText(field, frame.values[std::size_t(field)]);
+        const float value = frame.values[std::size_t(field)];
+        const bool celsius =
+            unit == TemperatureUnit::Celsius && field != inputVoltage && field != outputVoltage;
+        line += u' ' + (celsius ? formatReading(celsiusReading(value), 1, QStringLiteral("\u00B0C"))
+                                : monitoringText(field, value));
     }
     line += u' ' + correctionActiveText(frame.correctionActive ? 1 : 0);
     return line.toUtf8() + '\n';
@@ -32,7 +37,7 @@ class MonitorCommand : public Command {
     }
     QString help() const override {
         return QStringLiteral(
-            "Usage: kestrovar-cli monitor [--count N] [--interval MS] [--csv [FILE]] [--json]\n"
+            "Usage: kestrovar-cli monitor [--count N] [--interval MS] [--csv [FILE]] [--json] [--celsius]\n"
             "Polls the device and writes a line per monitoring frame: its local time (RFC 3339,\n"
             "milliseconds, offset) and the readings as the window shows them.\n"
             "  --count N      stop after N frames (default: until Ctrl+C or SIGTERM)\n"
@@ -45,12 +50,14 @@ class MonitorCommand : public Command {
             "                 always ends with a complete row. When it or its folder is removed,\n"
             "                 monitor says so within a second and ends with status 73\n"
             "  --json         one JSON object a line, with the same keys\n"
+            "  --celsius      temperatures in \u00B0C, (F - 32) x 5 / 9: the columns and keys\n"
+            "                 input_temp_c, dew_point_c, modified_temp_c, output_temp_c\n"
             "With no frame for 1200 ms (or the interval and half a second, if longer) it says so and\n"
             "ends with status 69; everything written until then is kept.\n");
     }
 
     int execute(Context& context, const QStringList& words) override {
-        const Arguments args = parseArguments(words, {QStringLiteral("--json")},
+        const Arguments args = parseArguments(words, {QStringLiteral("--json"), QStringLiteral("--celsius")},
                                               {QStringLiteral("--count"), QStringLiteral("--interval")},
                                               {QStringLiteral("--csv")});
         if (const int status = checkArguments(context, *this, args)) {
@@ -58,6 +65,8 @@ class MonitorCommand : public Command {
         }
         const bool csv = args.has(QStringLiteral("--csv")) || args.value(QStringLiteral("--csv"));
         const bool json = args.has(QStringLiteral("--json"));
+        const TemperatureUnit unit =
+            args.has(QStringLiteral("--celsius")) ? TemperatureUnit::Celsius : TemperatureUnit::Fahrenheit;
         if (csv && json) {
             return usageError(context, *this, QStringLiteral("--csv and --json do not go together"));
         }
@@ -84,6 +93,7 @@ class MonitorCommand : public Command {
         // does not work leaves an earlier recording as it was.
         const std::optional<QString> path = args.value(QStringLiteral("--csv"));
         ReadingsRecorder recorder;
+        recorder.setUnit(unit);
         QString writeError;
         if (path && !ReadingsRecorder::writable(*path, &writeError)) {
             context.say(QStringLiteral("%1 could not be written: %2").arg(*path, writeError));
@@ -98,7 +108,7 @@ class MonitorCommand : public Command {
 
         DeviceSession& session = *opened;
         if (csv && !path) {
-            context.out(readingsCsvHeader());
+            context.out(readingsCsvHeader(unit));
         }
         int frames = 0;
         bool silent = false;
@@ -109,7 +119,9 @@ class MonitorCommand : public Command {
             }
             ++frames;
             if (!path) {
-                context.out(csv ? readingsCsvRow(frame) : json ? readingsJsonLine(frame) : textLine(frame));
+                context.out(csv    ? readingsCsvRow(frame, unit)
+                            : json ? readingsJsonLine(frame, unit)
+                                   : textLine(frame, unit));
             } else if ((frames == 1 && !recorder.start(*path, frame.timeMs, &writeError)) ||
                        !recorder.record(frame, &writeError)) {
                 --frames;  // not kept

@@ -13,8 +13,21 @@ namespace kv {
 
 namespace {
 
-constexpr const char* kColumns[] = {"input_voltage_v",  "input_temp_f",    "dew_point_f",
-                                    "output_voltage_v", "modified_temp_f", "output_temp_f"};
+constexpr const char* kColumnsF[] = {"input_voltage_v",  "input_temp_f",    "dew_point_f",
+                                     "output_voltage_v", "modified_temp_f", "output_temp_f"};
+constexpr const char* kColumnsC[] = {"input_voltage_v",  "input_temp_c",    "dew_point_c",
+                                     "output_voltage_v", "modified_temp_c", "output_temp_c"};
+
+const char* const* columns(TemperatureUnit unit) {
+    return unit == TemperatureUnit::Celsius ? kColumnsC : kColumnsF;
+}
+
+// The value as written: temperatures converted when the unit is °C.
+float writtenValue(const FeedFrame& frame, int field, TemperatureUnit unit) {
+    const float value = frame.values[std::size_t(field)];
+    const bool temperature = field != inputVoltage && field != outputVoltage;
+    return temperature && unit == TemperatureUnit::Celsius ? celsiusReading(value) : value;
+}
 
 QByteArray floatBytes(float value) {
     if (std::isnan(value))
@@ -45,33 +58,33 @@ QString shortestFloatText(float value) {
     return QString::fromLatin1(floatBytes(value));
 }
 
-QByteArray readingsCsvHeader() {
+QByteArray readingsCsvHeader(TemperatureUnit unit) {
     QByteArray header = "time";
-    for (const char* column : kColumns)
-        header += QByteArray(",") + column;
+    for (int i = 0; i < kMonitoringFields; ++i)
+        header += QByteArray(",") + columns(unit)[i];
     return header + ",correction_active\r\n";
 }
 
-QByteArray readingsCsvRow(const FeedFrame& frame) {
+QByteArray readingsCsvRow(const FeedFrame& frame, TemperatureUnit unit) {
     QByteArray row = rfc3339Local(frame.timeMs).toLatin1();
-    for (float value : frame.values)
-        row += ',' + floatBytes(value);
+    for (int i = 0; i < kMonitoringFields; ++i)
+        row += ',' + floatBytes(writtenValue(frame, i, unit));
     row += frame.correctionActive ? ",1\r\n" : ",0\r\n";
     return row;
 }
 
-QByteArray readingsJsonLine(const FeedFrame& frame) {
+QByteArray readingsJsonLine(const FeedFrame& frame, TemperatureUnit unit) {
     QByteArray line = "{\"time\":\"" + rfc3339Local(frame.timeMs).toLatin1() + '"';
     for (int i = 0; i < kMonitoringFields; ++i) {
-        const float value = frame.values[i];
-        line += ",\"" + QByteArray(kColumns[i]) +
+        const float value = writtenValue(frame, i, unit);
+        line += ",\"" + QByteArray(columns(unit)[i]) +
                 "\":" + (std::isfinite(value) ? floatBytes(value) : QByteArrayLiteral("null"));
     }
     line += frame.correctionActive ? ",\"correction_active\":1}\n" : ",\"correction_active\":0}\n";
     return line;
 }
 
-bool parseReadingsCsvRow(QByteArrayView line, FeedFrame* frame, QString* reason) {
+bool parseReadingsCsvRow(QByteArrayView line, FeedFrame* frame, QString* reason, TemperatureUnit unit) {
     const QList<QByteArrayView> fields = [&] {
         QList<QByteArrayView> parts;
         qsizetype start = 0;
@@ -107,11 +120,13 @@ bool parseReadingsCsvRow(QByteArrayView line, FeedFrame* frame, QString* reason)
             auto result = std::from_chars(text.constData(), end, value);
             if (text.isEmpty() || result.ec != std::errc() || result.ptr != end) {
                 *reason = QStringLiteral("%1 \"%2\" is not a number")
-                              .arg(QLatin1String(kColumns[i]), QString::fromLatin1(text));
+                              .arg(QLatin1String(columns(unit)[i]), QString::fromLatin1(text));
                 return false;
             }
         }
-        frame->values[i] = value;
+        const bool temperature = i != inputVoltage && i != outputVoltage;
+        frame->values[i] =
+            temperature && unit == TemperatureUnit::Celsius ? fahrenheitFromCelsiusReading(value) : value;
     }
     const QByteArrayView active = fields.back().trimmed();
     if (active != "0" && active != "1") {
@@ -141,16 +156,20 @@ ReadingsCsvReader::Status ReadingsCsvReader::read(std::vector<FeedFrame>& out, i
         if (line_ == 1) {
             if (line.startsWith("\xEF\xBB\xBF"))
                 line.remove(0, 3);
-            if (line + "\r\n" != readingsCsvHeader())
-                return fail(QStringLiteral("the header is not \"%1\"")
-                                .arg(QString::fromLatin1(readingsCsvHeader().trimmed())));
+            if (line + "\r\n" == readingsCsvHeader(TemperatureUnit::Celsius))
+                unit_ = TemperatureUnit::Celsius;
+            else if (line + "\r\n" != readingsCsvHeader())
+                return fail(
+                    QStringLiteral("the header is not \"%1\" or \"%2\"")
+                        .arg(QString::fromLatin1(readingsCsvHeader().trimmed()),
+                             QString::fromLatin1(readingsCsvHeader(TemperatureUnit::Celsius).trimmed())));
             continue;
         }
         if (line.trimmed().isEmpty())
             continue;
         FeedFrame frame;
         QString reason;
-        if (!parseReadingsCsvRow(line, &frame, &reason)) {
+        if (!parseReadingsCsvRow(line, &frame, &reason, unit_)) {
             if (ended)
                 return fail(reason);
             note_ = QStringLiteral("line %1, the last row, is incomplete and was left out").arg(line_);

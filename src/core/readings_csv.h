@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/frame_feed.h"
+#include "core/temperature_unit.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -22,18 +23,21 @@ QString rfc3339Local(qint64 msSinceEpoch);
 // unless it is shorter. Non-finite values give "nan", "inf" and "-inf".
 QString shortestFloatText(float value);
 
-QByteArray readingsCsvHeader();
-QByteArray readingsCsvRow(const FeedFrame& frame);
+// In °C the four temperatures are written as celsiusReading() under the names ending "_c"
+// (input_temp_c, dew_point_c, modified_temp_c, output_temp_c) instead of "_f".
+QByteArray readingsCsvHeader(TemperatureUnit unit = TemperatureUnit::Fahrenheit);
+QByteArray readingsCsvRow(const FeedFrame& frame, TemperatureUnit unit = TemperatureUnit::Fahrenheit);
 // {"time":"...","input_voltage_v":2.5,...,"correction_active":1} and a line feed; non-finite
 // values are null.
-QByteArray readingsJsonLine(const FeedFrame& frame);
+QByteArray readingsJsonLine(const FeedFrame& frame, TemperatureUnit unit = TemperatureUnit::Fahrenheit);
 
-// Reads back one CSV row (without its line end). false when it is not a readings row; why in
-// *reason.
-bool parseReadingsCsvRow(QByteArrayView line, FeedFrame* frame, QString* reason);
+// Reads back one CSV row (without its line end) written in unit, into the device's °F readings.
+// false when it is not a readings row; why in *reason.
+bool parseReadingsCsvRow(QByteArrayView line, FeedFrame* frame, QString* reason,
+                         TemperatureUnit unit = TemperatureUnit::Fahrenheit);
 
 // Reads a recording in steps, so that a huge file can show progress and be cancelled. The header
-// line must come first; blank lines are skipped. A last row cut short (no line end, and not a whole
+// line must come first, in °F or in °C (the frames hold °F either way); blank lines are skipped. A last row cut short (no line end, and not a whole
 // row: the recording ended mid-write) is left out and named in note(); a line longer than any
 // row could be is refused as soon as it is met, without reading the rest of it.
 class ReadingsCsvReader {
@@ -47,6 +51,8 @@ class ReadingsCsvReader {
     // The 1-based line where reading failed, and why.
     qint64 errorLine() const { return errorLine_; }
     const QString& errorReason() const { return errorReason_; }
+    // The unit of the recording, known once its header has been read.
+    TemperatureUnit unit() const { return unit_; }
     // "line 12: ..." for a message.
     QString errorText() const;
     // Once Done: what was left out, for the reader to be told; empty when nothing was.
@@ -58,6 +64,7 @@ class ReadingsCsvReader {
     QIODevice& device_;
     qint64 line_ = 0;
     qint64 errorLine_ = 0;
+    TemperatureUnit unit_ = TemperatureUnit::Fahrenheit;
     QString errorReason_;
     QString errorText_;
     QString note_;

@@ -29,13 +29,13 @@ bool ReadingsRecorder::start(std::unique_ptr<QIODevice> device, const QString& p
     startedMs_ = nowMs;
     rows_ = 0;
     goodSize_ = 0;
-    return write(readingsCsvHeader(), reason);
+    return write(readingsCsvHeader(unit_), reason);
 }
 
 bool ReadingsRecorder::record(const FeedFrame& frame, QString* reason) {
     if (!check(reason))
         return false;
-    if (!write(readingsCsvRow(frame), reason))
+    if (!write(readingsCsvRow(frame, unit_), reason))
         return false;
     ++rows_;
     return true;

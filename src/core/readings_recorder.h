@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/frame_feed.h"
+#include "core/temperature_unit.h"
 
 #include <QString>
 
@@ -31,6 +32,8 @@ class ReadingsRecorder {
     // was removed): writing on would lose every further row without a word. The recording stops.
     bool check(QString* reason);
     void stop();
+    // The temperatures of the rows from the next start on; °F unless told.
+    void setUnit(TemperatureUnit unit) { unit_ = unit; }
 
     bool recording() const { return device_ != nullptr; }
     const QString& path() const { return path_; }
@@ -45,6 +48,7 @@ class ReadingsRecorder {
     qint64 startedMs_ = 0;
     qint64 rows_ = 0;
     qint64 goodSize_ = 0;
+    TemperatureUnit unit_ = TemperatureUnit::Fahrenheit;
 };
 
 }  // namespace kv

@@ -1,5 +1,6 @@
 #include "gui/bench_hook.h"
 
+#include "gui/correction_map_window.h"
 #include "gui/main_window.h"
 #include "gui/trend_tools.h"
 
@@ -138,6 +139,11 @@ void BenchHook::run(const QByteArray& command) {
     } else if (command == "chart") {
         benchMark("begin", QString::fromLatin1(command));
         window_.trendTools->TrendChart_Click();
+        benchMark("end", QString::fromLatin1(command));
+        return;
+    } else if (command == "map") {
+        benchMark("begin", QString::fromLatin1(command));
+        window_.correctionMap->CorrectionMap_Click();
         benchMark("end", QString::fromLatin1(command));
         return;
     } else if (command.startsWith("record ")) {

@@ -15,7 +15,8 @@
 //   message <text>            a message box opened; it is answered with OK at once
 //   ready                     commands are read from now on
 // Commands on stdin: connect (or disconnect: a click on the link button), load, save, pause, quit,
-// chart (Tools > Trend Chart), record <path> (recording into path, without the file dialog).
+// chart (Tools > Trend Chart), map (Tools > Correction Map), record <path> (recording into path,
+// without the file dialog).
 #pragma once
 
 #include <QObject>

@@ -2,6 +2,7 @@
 
 #include "core/readings_csv.h"
 #include "gui/platform.h"
+#include "gui/unit_switch.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -60,12 +61,17 @@ class WallClockTicker : public QCPAxisTickerDateTime {
     }
 };
 
-QVector<QCPGraphData> toGraphData(const std::vector<PlotPoint>& points) {
+QVector<QCPGraphData> toGraphData(const std::vector<PlotPoint>& points,
+                                  TemperatureUnit unit = TemperatureUnit::Fahrenheit) {
     QVector<QCPGraphData> data;
     data.reserve(qsizetype(points.size()));
     for (const PlotPoint& p : points)
-        data.append(QCPGraphData(p.key, p.value));
+        data.append(QCPGraphData(p.key, temperatureIn(p.value, unit)));
     return data;
+}
+
+QString seriesUnit(int s, TemperatureUnit unit) {
+    return kSeries[s].voltage ? QString::fromUtf8(kSeries[s].unit) : unitSymbol(unit);
 }
 
 }  // namespace
@@ -114,6 +120,9 @@ void ChartWindow::build() {
     hover_->setObjectName(QStringLiteral("hover"));
     hover_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     bar->addWidget(hover_, 1);
+    unitSwitch_ = new UnitSwitch(this);
+    unitSwitch_->setToolTip(QStringLiteral("Temperatures in \u00B0F or \u00B0C"));
+    bar->addWidget(unitSwitch_);
     follow_ = new QPushButton(QStringLiteral("Follow"), this);
     follow_->setObjectName(QStringLiteral("follow"));
     follow_->setCheckable(true);
@@ -186,6 +195,12 @@ void ChartWindow::build() {
         hoverAt(qint64(std::llround(plot_->xAxis->pixelToCoord(event->position().x()) * 1000)));
     });
     connect(follow_, &QPushButton::toggled, this, [this](bool on) { setFollowing(on); });
+    connect(unitSwitch_, &UnitSwitch::unitChanged, this, [this](TemperatureUnit unit) {
+        if (unit == unit_)
+            return;
+        setUnit(unit);
+        saveSettings();
+    });
     connect(export_, &QPushButton::clicked, this, [this] { exportVisible(); });
 }
 
@@ -193,6 +208,16 @@ void ChartWindow::setSeriesShown(int field, bool shown) {
     graphs_[field]->setVisible(shown);
     if (QCPPlottableLegendItem* item = plot_->legend->itemWithPlottable(graphs_[field]))
         item->setTextColor(shown ? Qt::black : Qt::gray);
+    refresh();
+}
+
+void ChartWindow::setUnit(TemperatureUnit unit) {
+    unit_ = unit;
+    unitSwitch_->setUnit(unit);
+    plot_->yAxis2->setLabel(unitSymbol(unit));
+    for (int s = 0; s < kMonitoringFields; ++s)
+        graphs_[s]->setName(
+            QStringLiteral("%1 (%2)").arg(QString::fromUtf8(kSeries[s].name), seriesUnit(s, unit)));
     refresh();
 }
 
@@ -238,7 +263,8 @@ void ChartWindow::refresh() {
     band_->data()->set(toGraphData(points_.correction), true);
     double low[2] = {INFINITY, INFINITY}, high[2] = {-INFINITY, -INFINITY};
     for (int s = 0; s < kMonitoringFields; ++s) {
-        graphs_[s]->data()->set(toGraphData(points_.series[s]), true);
+        graphs_[s]->data()->set(
+            toGraphData(points_.series[s], kSeries[s].voltage ? TemperatureUnit::Fahrenheit : unit_), true);
         // Smoothing pays off on a few points a column; on a dense min/max trace it only costs.
         graphs_[s]->setAntialiased(points_.series[s].size() < std::size_t(columns));
         if (!graphs_[s]->visible())
@@ -246,8 +272,9 @@ void ChartWindow::refresh() {
         const int axis = kSeries[s].voltage ? 0 : 1;
         for (const PlotPoint& p : points_.series[s]) {
             if (std::isfinite(p.value)) {
-                low[axis] = std::min(low[axis], p.value);
-                high[axis] = std::max(high[axis], p.value);
+                const double value = axis == 1 ? temperatureIn(p.value, unit_) : p.value;
+                low[axis] = std::min(low[axis], value);
+                high[axis] = std::max(high[axis], value);
             }
         }
     }
@@ -288,9 +315,10 @@ void ChartWindow::hoverAt(qint64 timeMs) {
         const HistoryFrame& f = history_.at(i);
         QStringList parts;
         for (int s = 0; s < kMonitoringFields; ++s) {
+            const double value = kSeries[s].voltage ? f.values[s] : temperatureIn(f.values[s], unit_);
             parts << QStringLiteral("%1 %2%3").arg(
                 QString::fromUtf8(kSeries[s].name).remove(QStringLiteral("MCT ")),
-                QString::number(f.values[s], 'f', kSeries[s].decimals), QString::fromUtf8(kSeries[s].unit));
+                QString::number(value, 'f', kSeries[s].decimals), seriesUnit(s, unit_));
         }
         parts << (f.correctionActive ? QStringLiteral("correction active")
                                      : QStringLiteral("correction not active"));
@@ -330,12 +358,12 @@ bool ChartWindow::exportTo(const QString& path, QString* reason) {
     const QString suffix = QFileInfo(path).suffix().toLower();
     if (suffix == QStringLiteral("csv")) {
         const QCPRange range = plot_->xAxis->range();
-        QByteArray content = readingsCsvHeader();
+        QByteArray content = readingsCsvHeader(unit_);
         const qint64 toMs = qint64(std::ceil(range.upper * 1000));
         for (std::size_t i = history_.lowerBound(qint64(std::floor(range.lower * 1000)));
              i < history_.size() && history_.at(i).timeMs <= toMs; ++i) {
             const HistoryFrame& f = history_.at(i);
-            content += readingsCsvRow(FeedFrame{f.wallMs, f.values, f.correctionActive});
+            content += readingsCsvRow(FeedFrame{f.wallMs, f.values, f.correctionActive}, unit_);
         }
         QSaveFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
@@ -363,12 +391,14 @@ void ChartWindow::saveSettings() const {
     if (!band_->visible())
         hidden << QStringLiteral("band");
     settings.setValue(QStringLiteral("hiddenSeries"), hidden);
+    settings.setValue(QStringLiteral("unit"), unitKey(unit_));
 }
 
 void ChartWindow::restoreSettings() {
     QSettings settings(chartSettingsPath(), QSettings::IniFormat);
     if (live_)
         restoreGeometry(settings.value(QStringLiteral("geometry")).toByteArray());
+    setUnit(unitFromKey(settings.value(QStringLiteral("unit")).toString()));
     const QStringList hidden = settings.value(QStringLiteral("hiddenSeries")).toStringList();
     for (int s = 0; s < kMonitoringFields; ++s) {
         if (hidden.contains(QString::number(s)))

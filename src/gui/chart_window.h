@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/frame_history.h"
+#include "core/temperature_unit.h"
 
 #include <QWidget>
 
@@ -19,6 +20,7 @@ class QPushButton;
 namespace kv {
 
 class Platform;
+class UnitSwitch;
 
 class ChartWindow : public QWidget {
     Q_OBJECT
@@ -58,6 +60,9 @@ class ChartWindow : public QWidget {
     QPushButton* followButton() const { return follow_; }
     // Keeps the size, position and shown series for the next start; hiding the window does it too.
     void saveSettings() const;
+    // The temperatures drawn, hovered and exported in °F or °C.
+    TemperatureUnit unit() const { return unit_; }
+    void setUnit(TemperatureUnit unit);
 
   protected:
     void hideEvent(QHideEvent* event) override;
@@ -84,6 +89,8 @@ class ChartWindow : public QWidget {
     QPushButton* follow_{};
     QPushButton* export_{};
     QLabel* hover_{};
+    UnitSwitch* unitSwitch_{};
+    TemperatureUnit unit_ = TemperatureUnit::Fahrenheit;
 };
 
 // Where the chart keeps its size, position and shown series: the user's configuration folder.

@@ -2,6 +2,7 @@
 
 #include "gui/about_dialog.h"
 #include "gui/artwork.h"
+#include "gui/correction_map_window.h"
 #include "gui/serial_link.h"
 #include "gui/trend_tools.h"
 #include "protocol/device_protocol.h"
@@ -352,6 +353,7 @@ void Form1::buildMenus() {
     Tools = bar->addMenu(QStringLiteral("Tools"));
     Tools->setObjectName(QStringLiteral("Tools"));
     trendTools = new TrendTools(*this);
+    correctionMap = new CorrectionMapTool(*this);
 
     Help = bar->addMenu(QStringLiteral("Help"));
     Help->setObjectName(QStringLiteral("Help"));

@@ -38,6 +38,7 @@ class QMenu;
 namespace kv {
 
 class AboutDialog;
+class CorrectionMapTool;
 class HistoryWindow;
 class TrendTools;
 
@@ -210,7 +211,8 @@ class Form1 : public QMainWindow {
     QAction* Com{};
     std::array<QAction*, 17> compItems{};  // index 1..16: "Com 1".."Com 16"; index 0 unused
     QMenu* Tools{};
-    TrendTools* trendTools{};  // Trend Chart, Record Readings to CSV…, Open Recording…
+    TrendTools* trendTools{};            // Trend Chart, Record Readings to CSV…, Open Recording…
+    CorrectionMapTool* correctionMap{};  // Correction Map
     QMenu* Help{};
     QAction* About{};
     QAction* CalibrationHistory{};

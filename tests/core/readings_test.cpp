@@ -1,5 +1,6 @@
 // The readings kept for the chart and written to CSV: the 48-hour history, its min/max
 // reduction, the CSV rows read back under a comma-decimal locale, and a recording that fails.
+#include "core/correction_map.h"
 #include "core/frame_history.h"
 #include "core/readings_csv.h"
 #include "core/readings_recorder.h"
@@ -184,34 +185,165 @@ TEST(ReadingsCsv, RowsReadBackToTheSameFloatsUnderACommaDecimalLocale) {
     CommaLocale comma;
     const float values[] = {2.5f,          0.1f, 1.0f / 3, -40.0f, 1e-7f, 123456.79f,
                             3.4028235e38f, 0.0f, -0.0f,    1e-45f, NAN,   -INFINITY};
-    std::vector<FeedFrame> written;
-    QByteArray file = readingsCsvHeader();
-    for (std::size_t i = 0; i < std::size(values); ++i) {
-        FeedFrame f = frameAt(1796804102125 + qint64(i) * 3'600'000 * 37, values[i], i % 2);
-        f.values[inputTemp] = values[(i + 1) % std::size(values)];
-        written.push_back(f);
-        file += readingsCsvRow(f);
-    }
-    EXPECT_EQ(readingsCsvRow(written[0]).mid(29),
-              QByteArray(",2.5,0.1,2.5,2.5,2.5,2.5,0\r\n"));  // after the time
     EXPECT_EQ(shortestFloatText(1.0f / 3), "0.33333334");
-    QBuffer buffer(&file);
-    buffer.open(QIODevice::ReadOnly);
-    ReadingsCsvReader reader(buffer);
-    std::vector<FeedFrame> read;
-    EXPECT_EQ(reader.read(read, 5), ReadingsCsvReader::Status::More);
-    EXPECT_EQ(reader.read(read, 100), ReadingsCsvReader::Status::Done);
-    ASSERT_EQ(read.size(), written.size());
-    for (std::size_t i = 0; i < read.size(); ++i) {
-        EXPECT_EQ(read[i].timeMs, written[i].timeMs);
-        EXPECT_EQ(read[i].correctionActive, written[i].correctionActive);
-        for (int s = 0; s < kMonitoringFields; ++s) {
-            EXPECT_EQ(std::memcmp(&read[i].values[s], &written[i].values[s], 4) == 0 ||
-                          (std::isnan(read[i].values[s]) && std::isnan(written[i].values[s])),
-                      true)
-                << i << "," << s << ": " << read[i].values[s];
+    // A °C recording holds the same readings: written again in °C it gives the same texts.
+    for (TemperatureUnit unit : {TemperatureUnit::Fahrenheit, TemperatureUnit::Celsius}) {
+        std::vector<FeedFrame> written;
+        QByteArray file = readingsCsvHeader(unit);
+        for (std::size_t i = 0; i < std::size(values); ++i) {
+            FeedFrame f = frameAt(1796804102125 + qint64(i) * 3'600'000 * 37, values[i], i % 2);
+            f.values[inputTemp] = values[(i + 1) % std::size(values)];
+            written.push_back(f);
+            file += readingsCsvRow(f, unit);
+        }
+        EXPECT_EQ(readingsCsvRow(written[0], unit).mid(29),
+                  unit == TemperatureUnit::Celsius
+                      ? QByteArray(",2.5,-17.722221,-16.38889,2.5,-16.38889,-16.38889,0\r\n")
+                      : QByteArray(",2.5,0.1,2.5,2.5,2.5,2.5,0\r\n"));  // after the time
+        QBuffer buffer(&file);
+        buffer.open(QIODevice::ReadOnly);
+        ReadingsCsvReader reader(buffer);
+        std::vector<FeedFrame> read;
+        EXPECT_EQ(reader.read(read, 5), ReadingsCsvReader::Status::More);
+        EXPECT_EQ(reader.read(read, 100), ReadingsCsvReader::Status::Done);
+        EXPECT_EQ(reader.unit(), unit);
+        ASSERT_EQ(read.size(), written.size());
+        for (std::size_t i = 0; i < read.size(); ++i) {
+            EXPECT_EQ(read[i].timeMs, written[i].timeMs);
+            EXPECT_EQ(read[i].correctionActive, written[i].correctionActive);
+            EXPECT_EQ(readingsCsvRow(read[i], unit), readingsCsvRow(written[i], unit));
         }
     }
+}
+
+TEST(ReadingsCsv, CelsiusIsTheShortestTextOfTheDoubleConversion) {
+    struct Case {
+        float fahrenheit;
+        const char* csv;    // the shortest text of float((F - 32) * 5 / 9), computed in double
+        const char* shown;  // one decimal, as the chart and the map show it
+    };
+    const Case cases[] = {
+        {32, "0", "0.0 \u00B0C"},
+        {212, "100", "100.0 \u00B0C"},
+        {-40, "-40", "-40.0 \u00B0C"},
+        {98.6f, "37", "37.0 \u00B0C"},
+        {70.1f, "21.166666", "21.2 \u00B0C"},
+        {-39.5f, "-39.72222", "-39.7 \u00B0C"},  // in float arithmetic: -39.722225
+        {1e-45f, "-17.777779", "-17.8 \u00B0C"},
+        {NAN, "nan", "----"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.csv);
+        FeedFrame f = frameAt(0, c.fahrenheit);
+        EXPECT_TRUE(readingsCsvRow(f, TemperatureUnit::Celsius).endsWith(QByteArray(",") + c.csv + ",0\r\n"));
+        EXPECT_EQ(temperatureTextIn(c.fahrenheit, TemperatureUnit::Celsius), QString::fromUtf8(c.shown));
+    }
+    EXPECT_EQ(readingsCsvHeader(TemperatureUnit::Celsius),
+              "time,input_voltage_v,input_temp_c,dew_point_c,output_voltage_v,modified_temp_c,output_temp_c,"
+              "correction_active\r\n");
+    FeedFrame f = frameAt(0, 212);
+    f.values[dewPoint] = NAN;
+    EXPECT_TRUE(readingsJsonLine(f, TemperatureUnit::Celsius)
+                    .endsWith(",\"input_voltage_v\":212,\"input_temp_c\":100,\"dew_point_c\":null,"
+                              "\"output_voltage_v\":212,\"modified_temp_c\":100,\"output_temp_c\":100,"
+                              "\"correction_active\":0}\n"));
+    EXPECT_EQ(differenceTextIn(9, TemperatureUnit::Celsius), "+5.0 \u00B0C");
+    EXPECT_EQ(differenceTextIn(-0.04, TemperatureUnit::Fahrenheit), "0.0 \u00B0F");
+}
+
+MapTable factoryTable() {
+    MapTable t;
+    t.col = {"10", "20", "70", "120", "170"};
+    t.row = {"100", "75", "65", "50", "25", "0"};
+    const int raise[] = {14, 10, 8, 5, 2, 0};
+    for (int k = 0; k < 30; ++k)
+        t.cells[std::size_t(k)] = QString::number(t.col[std::size_t(k % 5)].toInt() + raise[k / 5]);
+    return t;
+}
+
+TEST(CorrectionMap, CellColoursAndThePointFollowTheTable) {
+    // Colours: neutral at 0, red above, blue below, deeper with the size of the rise.
+    const auto distance = [](std::uint32_t a, std::uint32_t b) {
+        int d = 0;
+        for (int shift : {16, 8, 0})
+            d += std::abs(int(a >> shift & 0xff) - int(b >> shift & 0xff));
+        return d;
+    };
+    const std::uint32_t neutral = riseColor(0, 15);
+    EXPECT_EQ(neutral, 0xf2f2f2u);
+    int previous = 0;
+    for (double rise : {1.0, 5.0, 10.0, 15.0}) {
+        const std::uint32_t up = riseColor(rise, 15), down = riseColor(-rise, 15);
+        EXPECT_GT(up >> 16 & 0xff, up & 0xff) << rise;      // red
+        EXPECT_GT(down & 0xff, down >> 16 & 0xff) << rise;  // blue
+        EXPECT_GT(distance(up, neutral), previous) << rise;
+        previous = distance(up, neutral);
+    }
+    EXPECT_EQ(riseColor(40, 15), riseColor(15, 15));
+
+    MapTable t = factoryTable();
+    EXPECT_EQ(cellRise(t, 0, 4), 14.0);
+    EXPECT_EQ(riseScaleLimit(t), 15.0);
+    t.cells[0] = "";
+    EXPECT_EQ(cellRise(t, 0, 0), std::nullopt);
+
+    using W = AxisSpot::Where;
+    struct Case {
+        const char* name;
+        std::array<QString, 6> rows;
+        float dew;
+        W where;
+        int lower, upper;
+        double fraction;
+        const char* words;
+    };
+    const std::array<QString, 6> rows = t.row;
+    const Case cases[] = {
+        {"between two rows", rows, 41.9f, W::Between, 3, 4, (50 - 41.9f) / 25.0, "between rows 50 and 25"},
+        {"on a breakpoint", rows, 50, W::Between, 2, 3, 1, "at row 50"},
+        {"above the top row", rows, 104, W::Before, 0, 0, 0, "above row 100"},
+        {"below the bottom row", rows, -3, W::After, 5, 5, 0, "below row 0"},
+        {"a row box empty",
+         {"100", "75", "", "50", "25", "0"},
+         41.9f,
+         W::Unknown,
+         0,
+         0,
+         0,
+         "rows incomplete"},
+        {"rows out of order",
+         {"100", "75", "80", "50", "25", "0"},
+         41.9f,
+         W::Unknown,
+         0,
+         0,
+         0,
+         "rows incomplete"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        t.row = c.rows;
+        const auto values = rowValues(t);
+        const AxisSpot spot = locateOnAxis(values, false, c.dew);
+        EXPECT_EQ(spot.where, c.where);
+        EXPECT_EQ(std::pair(spot.lower, spot.upper), std::pair(c.lower, c.upper));
+        EXPECT_NEAR(spot.fraction, c.fraction, 1e-6);
+        EXPECT_TRUE(
+            operatingPointDescription(t, c.dew, 80.5f, TemperatureUnit::Fahrenheit).contains(c.words));
+    }
+    t.row = rows;
+    EXPECT_EQ(operatingPointDescription(t, 41.9f, 80.5f, TemperatureUnit::Fahrenheit),
+              "dew point 41.9 \u00B0F, MCT 80.5 \u00B0F, between rows 50 and 25, columns 70 and 120");
+    EXPECT_EQ(operatingPointDescription(t, 41.9f, 180, TemperatureUnit::Celsius),
+              "dew point 5.5 \u00B0C, MCT 82.2 \u00B0C, between rows 10.0 and -3.9, right of column 76.7");
+    EXPECT_EQ(outsideAxesText(t, 41.9f, 80.5f, TemperatureUnit::Fahrenheit), "");
+    EXPECT_EQ(outsideAxesText(t, 104, 5, TemperatureUnit::Fahrenheit),
+              "Outside the table: the dew point 104.0 \u00B0F is above the top row (100 \u00B0F) and the MCT "
+              "temperature 5.0 \u00B0F is left of the first column (10 \u00B0F).");
+    // Close breakpoints keep room apart; the places rise with the values.
+    const std::vector<double> places = breakpointPositions(columnValues(t), true);
+    EXPECT_GT(places[1] - places[0], 0.1);
+    EXPECT_TRUE(std::is_sorted(places.begin(), places.end()));
 }
 
 TEST(ReadingsCsv, ABadRecordingNamesItsLine) {
@@ -230,7 +362,8 @@ TEST(ReadingsCsv, ABadRecordingNamesItsLine) {
         {readingsCsvHeader() + good + torn, "line 3, the last row, is incomplete and was left out", 1},
         {readingsCsvHeader() + good + good.chopped(2), "", 2},
         {readingsCsvHeader() + torn + "\r\n" + good, "line 2: expected 8 fields, found 4"},
-        {"time,volts\r\n", "line 1: the header is not \"" + readingsCsvHeader().trimmed() + "\""},
+        {"time,volts\r\n", "line 1: the header is not \"" + readingsCsvHeader().trimmed() + "\" or \"" +
+                               readingsCsvHeader(TemperatureUnit::Celsius).trimmed() + "\""},
         {readingsCsvHeader() + good + "\r\n" + "2026-12-09T09:15:02,2.5,70\r\n",
          "line 4: expected 8 fields, found 3"},
         {readingsCsvHeader() + good + "yesterday,2.5,70,40,2.4,69.5,69.5,1\r\n",

@@ -3,7 +3,9 @@
 #include "core/readings_csv.h"
 #include "gui/chart_window.h"
 #include "gui/plot_library.h"
+#include "gui/correction_map_window.h"
 #include "gui/trend_tools.h"
+#include "gui/unit_switch.h"
 #include "support/scripted_device.h"
 #include "support/window_harness.h"
 
@@ -12,6 +14,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QMenu>
+#include <QRadioButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -149,6 +152,105 @@ TEST(TrendChart, AFrameReachesTheChartAndTheRecordingUntilAWriteFails) {
     const std::vector<PlotPoint> drawn = shown->drawnPoints(inputVoltage);
     ASSERT_EQ(drawn.size(), 4u);
     EXPECT_TRUE(std::all_of(drawn.begin(), drawn.end(), [](const PlotPoint& p) { return p.value == 1; }));
+    // The chart in °C: the temperatures drawn and hovered, and a °C recording opened.
+    chart->setUnit(TemperatureUnit::Celsius);
+    EXPECT_EQ(chart->drawnPoints(dewPoint).back().value,
+              celsiusFromFahrenheit(tools.history().back().values[dewPoint]));
+    EXPECT_EQ(chart->drawnPoints(inputVoltage).back().value,
+              double(tools.history().back().values[inputVoltage]));
+    chart->hoverAt(tools.history().back().timeMs);
+    EXPECT_TRUE(chart->hoverText().contains(
+        QStringLiteral("Dew Point %1\u00B0C")
+            .arg(celsiusFromFahrenheit(tools.history().back().values[dewPoint]), 0, 'f', 1)));
+    QByteArray celsius = readingsCsvHeader(TemperatureUnit::Celsius);
+    for (std::size_t i = 0; i < 3; ++i) {
+        const HistoryFrame& f = tools.history().at(i);
+        celsius += readingsCsvRow({f.wallMs, f.values, f.correctionActive}, TemperatureUnit::Celsius);
+    }
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    out.write(celsius);
+    out.close();
+    const std::unique_ptr<FrameHistory> read = tools.loadRecording(review);
+    ASSERT_EQ(read->size(), 3u);
+    EXPECT_NEAR(read->at(2).values[inputTemp], tools.history().at(2).values[inputTemp], 1e-4);
+}
+
+TEST(CorrectionMap, FollowsTheEditorAndTheLivePoint) {
+    QStandardPaths::setTestModeEnabled(true);
+    QFile::remove(correctionMapSettingsPath());
+    WindowHarness h;
+    h.platform.presentPorts = {1};
+    Form1& w = h.start();
+    w.comp_Click(1);
+    ScriptedDevice device(h.platform);
+    w.Command1_Click();
+    h.clock().advanceTo(800);
+    w.correctionMap->CorrectionMap->trigger();
+    CorrectionMapWindow* map = w.correctionMap->map();
+    ASSERT_NE(map, nullptr);
+    EXPECT_EQ(map->windowTitle(), QStringLiteral("Correction Map - KestroVar Link"));
+    EXPECT_EQ(map->view()->table(), editorTable(w));
+    EXPECT_EQ(map->view()->table().cells[0], "");
+
+    // Load, an edit, a file: each shows at once, marked where it differs from the device.
+    w.Command2_Click();
+    EXPECT_EQ(map->view()->table().cells[29], w.Matrix[29]->text());
+    EXPECT_EQ(cellRise(map->view()->table(), 0, 0), 14.0);
+    int redraws = map->redrawRequests();
+    w.Matrix[3]->setText(QStringLiteral("100"));
+    EXPECT_EQ(map->view()->table().cells[3], "100");
+    EXPECT_TRUE(map->view()->table().cellDiffers[3]);
+    EXPECT_EQ(map->redrawRequests(), redraws + 1);
+    w.Command7_Click();  // the delay is not on the map
+    EXPECT_EQ(map->redrawRequests(), redraws + 1);
+    QByteArray file = calibrationFileContent(w.editorTexts());
+    file.replace("10,20,70,120,170", "10,20,70,120,160");
+    w.loadCalibrationFile(file);
+    EXPECT_EQ(map->view()->table().col[4], "160");
+    EXPECT_TRUE(map->view()->table().colDiffers[4]);
+
+    // Each frame moves the point once; it lies in the cells outlined around it.
+    redraws = map->redrawRequests();
+    h.clock().advanceBy(700);
+    EXPECT_EQ(map->redrawRequests(), redraws + 1);
+    const HistoryFrame& f = w.trendTools->history().back();
+    const std::optional<QPointF> marker = map->view()->markerPosition();
+    ASSERT_TRUE(marker);
+    QRectF around;
+    for (auto [r, c] : map->view()->outlinedCells())
+        around |= map->view()->cellRect(r, c);
+    EXPECT_EQ(map->view()->outlinedCells().size(), 4u);
+    EXPECT_TRUE(around.contains(*marker));
+    EXPECT_EQ(map->view()->accessibleDescription(),
+              operatingPointDescription(map->view()->table(), f.values[dewPoint], f.values[inputTemp],
+                                        TemperatureUnit::Fahrenheit));
+    EXPECT_TRUE(map->view()->accessibleDescription().contains(QStringLiteral(", between rows ")));
+    EXPECT_EQ(
+        map->readingTexts().back(),
+        differenceTextIn(double(f.values[modifiedTemp]) - f.values[inputTemp], TemperatureUnit::Fahrenheit));
+    EXPECT_EQ(map->outsideText(), "");
+
+    // Every row above the dew point: the point is pinned to the bottom edge and said to be outside.
+    const QString rows[] = {"100", "95", "90", "85", "80", "75"};
+    for (int r = 0; r < 6; ++r)
+        w.Row[r]->setText(rows[r]);
+    EXPECT_EQ(map->view()->markerPosition()->y(), map->view()->cellRect(5, 0).bottom());
+    EXPECT_EQ(map->view()->outlinedCells().size(), 2u);
+    EXPECT_TRUE(map->outsideText().endsWith(QStringLiteral("is below the bottom row (75 \u00B0F).")))
+        << map->outsideText().toStdString();
+    EXPECT_TRUE(map->view()->accessibleDescription().contains(QStringLiteral("below row 75")));
+
+    // °C: the readings and the words, remembered for the next window; the cells keep their °F.
+    map->unitSwitch()->celsius()->click();
+    EXPECT_TRUE(map->readingTexts().front().endsWith(QStringLiteral("\u00B0C")));
+    EXPECT_TRUE(map->outsideText().endsWith(QStringLiteral("(23.9 \u00B0C).")));
+    EXPECT_EQ(
+        map->view()->cellHoverText(map->view()->cellRect(0, 3).center()),
+        "Dew point 37.8 \u00B0C (100 \u00B0F), MCT 48.9 \u00B0C (120 \u00B0F): 37.8 \u00B0C (100 \u00B0F), "
+        "-11.1 \u00B0C over the column; differs from the KestroVar");
+    map->hide();
+    CorrectionMapWindow again(w.trendTools->history(), nullptr);
+    EXPECT_EQ(again.unit(), TemperatureUnit::Celsius);
 }
 
 }  // namespace
