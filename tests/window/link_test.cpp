@@ -355,7 +355,13 @@ TEST(Receive, OtherBlockLengthsAndLineErrorsChangeNothing) {
 
 TEST(Receive, ASpoiltAnswerCostsAtMostItsOwnBlock) {
     // Every reading shown or published must be one the device sent for a request.
-    enum Spoil { LostByte, ExtraByteAfter, ExtraByteInOnePiece, ImageWithExtraByteInOnePiece };
+    enum Spoil {
+        LostByte,
+        ExtraByteAfter,
+        ExtraByteInOnePiece,
+        ImageWithExtraByteInOnePiece,
+        LateAcrossARequest
+    };
     struct Case {
         const char* name;
         Spoil spoil;
@@ -367,6 +373,7 @@ TEST(Receive, ASpoiltAnswerCostsAtMostItsOwnBlock) {
         {"a byte too many after a frame", ExtraByteAfter, 8, false},
         {"a byte too many arriving with the frame", ExtraByteInOnePiece, 8, false},
         {"a settings image with a byte too many", ImageWithExtraByteInOnePiece, 8, false},
+        {"an answer still arriving when the next request goes out", LateAcrossARequest, 8, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -388,6 +395,12 @@ TEST(Receive, ASpoiltAnswerCostsAtMostItsOwnBlock) {
             case ExtraByteInOnePiece:
                 link.serial().deliver(QByteArray(1, '\x55') + monitoringBlock({1, 2, 3, 4, 5, 6}, 1), 100);
                 break;
+            case LateAcrossARequest: {
+                const QByteArray late = monitoringBlock({1, 2, 3, 4, 5, 6}, 1);
+                link.serial().deliver(late.left(10), 395);  // the request goes out at 1400
+                link.serial().deliver(late.mid(10), 401);
+                break;
+            }
             case ImageWithExtraByteInOnePiece:
                 link.serial().deliver(settingsBlock(sim::factorySettings()) + '\x55', 0);
                 link.w->MSComm1->setRThreshold(43);
