@@ -95,6 +95,9 @@ class MonitorCommand : public Command {
         ReadingsRecorder recorder;
         recorder.setUnit(unit);
         QString writeError;
+        if (path && path->isEmpty()) {
+            return usageError(context, *this, QStringLiteral("--csv= names no FILE"));
+        }
         if (path && !ReadingsRecorder::writable(*path, &writeError)) {
             context.say(QStringLiteral("%1 could not be written: %2").arg(*path, writeError));
             return exitCantWrite;

@@ -74,7 +74,8 @@ CompleteFile parseCompleteCalibrationFile(const QByteArray& content) {
             return result;
         }
         // Read as the window's Load Settings from File reads it, value for value.
-        const std::vector<QString> values = splitLineInto(lines[line], std::vector<QString>(grid.boxes.size()));
+        const std::vector<QString> values =
+            splitLineInto(lines[line], std::vector<QString>(grid.boxes.size()));
         for (std::size_t i = 0; i < values.size(); ++i) {
             if (values[i].isEmpty()) {
                 result.problem = QStringLiteral("line %1: value %2 is empty").arg(line + 1).arg(i + 1);

@@ -19,7 +19,15 @@ DeviceSession::DeviceSession(SystemPlatform& platform)
     : platform_(platform),
       serial_(platform.createSerialControl()),
       poll_(platform.createTimer()),
-      watchdog_(platform.createTimer()) {
+      watchdog_(platform.createTimer()),
+      tail_(platform.createTimer()) {
+    tail_->setInterval(kAnswerTailMs);
+    tail_->onTimer = [this] {
+        tail_->setEnabled(false);
+        if (serial_->PortOpen()) {
+            serial_->discardInBuffer();
+        }
+    };
     serial_->setSettings(QStringLiteral("19200,N,8,1"));
     poll_->setInterval(kPollIntervalMs);
     watchdog_->setInterval(kWatchdogMs);
@@ -37,6 +45,7 @@ DeviceSession::~DeviceSession() {
     // The serial control closes its port itself when it goes, letting the last byte out first.
     poll_->setEnabled(false);
     watchdog_->setEnabled(false);
+    tail_->setEnabled(false);
     serial_->OnComm = nullptr;
 }
 
@@ -59,7 +68,12 @@ bool DeviceSession::send(std::uint8_t byte) {
     if ((byte == requestSample || byte == requestSettings) && serial_->PortOpen()) {
         // Whatever still waits belongs to an earlier answer (a block a byte short never reached
         // the threshold; a byte too many was left behind); read with the new answer it would
-        // shift every later block.
+        // shift every later block. Such an answer may still be arriving: what comes within the
+        // time its rest can take is thrown away too.
+        if (serial_->InBufferCount() > 0) {
+            tail_->setEnabled(false);
+            tail_->setEnabled(true);
+        }
         serial_->discardInBuffer();
     }
     return serial_->Output(byte);
@@ -86,7 +100,7 @@ DeviceSession::Block DeviceSession::receive() {
     }
     const int waiting = serial_->InBufferCount();
     const QByteArray bytes = serial_->Input();
-    if (waiting > bytes.size()) {
+    if (waiting > bytes.size() || tail_->Enabled()) {
         // More came than one block: the answer had a byte too many, or it runs into the next one.
         // Where its bytes belong cannot be told, so none of them is taken for a reading.
         serial_->discardInBuffer();

@@ -55,7 +55,8 @@ class DeviceSession : public QObject {
     // The receive handler: reads one block when data has arrived and decodes it by its length. A
     // frame restarts the watchdog; a block of any other length than 25 or 43 and every line event
     // give None, and so does a block read while more bytes wait behind it (they are thrown away
-    // with it). The caller shows what it needs to, then publishes the block.
+    // with it) or while the rest of a stale answer may still be arriving. The caller shows what it needs to,
+    // then publishes the block.
     Block receive();
     // Publishes a frame on the feed (anything else is not published). Once per frame.
     void publish(const Block& block);
@@ -100,6 +101,9 @@ class DeviceSession : public QObject {
     std::unique_ptr<SerialControl> serial_;
     std::unique_ptr<IntervalTimer> poll_;
     std::unique_ptr<IntervalTimer> watchdog_;
+    // Runs for kAnswerTailMs after a request that found stale bytes: until then nothing that
+    // arrives is taken for a block, since it may be the rest of the earlier answer.
+    std::unique_ptr<IntervalTimer> tail_;
     FrameFeed feed_;
     bool monitoring_ = false;
     int framesReceived_ = 0;

@@ -22,6 +22,9 @@ inline constexpr int kPollIntervalMs = 700;       // between two requestSample w
 inline constexpr int kWatchdogMs = 1200;          // no frame for this long: the link has failed
 inline constexpr int kWriteCommandPauseMs = 700;  // after writeSettings, before the 43 bytes
 inline constexpr int kSettleWaitMs = 1000;        // for the device to take or give a settings image
+// The longest the rest of a monitoring frame can take on the line at 19200 baud: 24 bytes of ten
+// bits. (A settings image is asked for only on a freshly opened port, with nothing left over.)
+inline constexpr int kAnswerTailMs = 13;
 
 // ---- the device float ------------------------------------------------------------------------
 // An IEEE 754 single with the sign and the exponent's lowest bit swapped into other places

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -47,9 +48,9 @@ struct Case {
     const char* errContains;  // "" for no message at all
     QByteArray out;           // exact, unless outStarts is set
     bool outStarts = false;
-    QByteArray wire;                   // the bytes written, in order; "*" skips the check
-    bool outFails = false;             // stdout is a full disk
-    std::function<void()> after = {};  // checks the files the command left
+    QByteArray wire;                                // the bytes written, in order; "*" skips the check
+    bool outFails = false;                          // stdout is a full disk
+    std::function<void(const CliRun&)> after = {};  // checks the output and the files left
 };
 
 CliRun run(const Case& c) {
@@ -122,6 +123,12 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
                 p.portsInUse.insert(1);
         };
     };
+    // The simulated unit's readings: about 1.3 V and 80 °F at the input, nothing straddling two frames.
+    auto onlyDeviceReadings = [](const CliRun& r) {
+        const QRegularExpression reading(QStringLiteral("^\\S+ 1\\.\\d{3}V [5-9]\\d\\.\\d°F "));
+        for (const QString& line : QString::fromUtf8(r.out).split(u'\n', Qt::SkipEmptyParts))
+            EXPECT_TRUE(reading.match(line).hasMatch()) << line.toStdString();
+    };
     VirtualPlatform* platform = nullptr;  // the running command's, for faults in the middle of it
     auto noted = [&platform](VirtualPlatform& p, sim::DeviceModel&) { platform = &p; };
     auto paused = [](VirtualPlatform&, sim::DeviceModel& m) { m.receive(togglePause, sim::Micros(0)); };
@@ -130,12 +137,11 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
     const QString inFolder = work.filePath(QStringLiteral("folder/rec.csv"));
     QDir(work.path()).mkdir(QStringLiteral("folder"));
     QFile keptFile(kept);
-    ASSERT_TRUE(keptFile.open(QIODevice::WriteOnly) && keptFile.write("an earlier recording\r\n") > 0);
+    ASSERT_TRUE(keptFile.open(QIODevice::WriteOnly) && keptFile.write("earlier\r\n") == 9);
     keptFile.close();
-    auto keptAsItWas = [&kept] {
+    auto keptAsItWas = [&kept](const CliRun&) {
         QFile f(kept);
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        EXPECT_EQ(f.readAll(), "an earlier recording\r\n");
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly) && f.readAll() == "earlier\r\n");
     };
     auto folderRemovedAt2s = [&work](VirtualPlatform& p, sim::DeviceModel&) {
         p.clock.schedule(2000,
@@ -184,7 +190,7 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
          true, bytes({1, 1})},
         {"monitor past a byte lost on the line", {"monitor", "--count", "4", "--interval", "500"}, {},
          [](sim::DeviceModel& m, int heard) { if (heard == 2) m.dropByteOfNextAnswer(); }, {}, 0, "",
-         "2026-12-09T", true, bytes({1, 1, 1, 1, 1})},
+         "2026-12-09T", true, bytes({1, 1, 1, 1, 1}), false, onlyDeviceReadings},
         {"monitor --csv FILE keeps FILE when the port is not there", {"monitor", "--csv", kept}, {}, {},
          [](VirtualPlatform& p, sim::DeviceModel&) { p.presentPorts.clear(); }, 69, "is not there", "", false, "",
          false, keptAsItWas},
@@ -212,6 +218,7 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
         {"restore a record that is not there", {"restore", "19990101T000000.000Z_read_received"}, {}, {}, {}, 66, "no record", "", false, ""},
         {"an unknown command", {"frobnicate"}, {}, {}, {}, 64, "unknown command \"frobnicate\"", "", false, ""},
         {"an unknown option", {"read", "--fast"}, {}, {}, {}, 64, "unknown option --fast", "", false, ""},
+        {"an empty --csv FILE", {"monitor", "--csv="}, {}, {}, {}, 64, "--csv= names no FILE", "", false, ""},
         {"a count that is no number", {"monitor", "--count", "x"}, {}, {}, {}, 64, "--count takes", "", false, ""},
     };
     // clang-format on
@@ -233,7 +240,7 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
             EXPECT_EQ(r.wire.toHex(' '), c.wire.toHex(' '));
         }
         if (c.after) {
-            c.after();
+            c.after(r);
         }
     }
 }

@@ -354,19 +354,34 @@ TEST(Receive, OtherBlockLengthsAndLineErrorsChangeNothing) {
 }
 
 TEST(Receive, ASpoiltAnswerCostsAtMostItsOwnBlock) {
-    // Every reading shown or published must be one the device sent for a request.
-    enum Spoil { LostByte, ExtraByteAfter, ExtraByteInOnePiece, ImageWithExtraByteInOnePiece };
+    // Every reading shown or published must be one the device sent for a request (at 0, 700, ...).
+    const QByteArray stranger = monitoringBlock({1, 2, 3, 4, 5, 6}, 1);
     struct Case {
         const char* name;
-        Spoil spoil;
-        int published;    // frames on the feed by 5000 ms
-        bool linkFailed;  // the watchdog took the link down
+        std::function<void(Link&, sim::DeviceModel&)> spoil;  // at 1000 ms
+        int published;                                        // frames on the feed by 5000 ms
     };
     const Case cases[] = {
-        {"a byte lost: the watchdog acts as for any missing frame", LostByte, 2, true},
-        {"a byte too many after a frame", ExtraByteAfter, 8, false},
-        {"a byte too many arriving with the frame", ExtraByteInOnePiece, 8, false},
-        {"a settings image with a byte too many", ImageWithExtraByteInOnePiece, 8, false},
+        {"a byte lost: the watchdog acts as for any missing frame",
+         [](Link&, sim::DeviceModel& m) { m.dropByteOfNextAnswer(); }, 2},
+        {"a byte too many after a frame", [](Link&, sim::DeviceModel& m) { m.addByteToNextAnswer(); }, 8},
+        {"a byte too many arriving with the frame",
+         [&](Link& l, sim::DeviceModel&) { l.serial().deliver('\x55' + stranger, 100); }, 8},
+        {"an answer still arriving when the next request goes out at 1400",
+         [&](Link& l, sim::DeviceModel&) {
+             l.serial().deliver(stranger.left(10), 395);
+             l.serial().deliver(stranger.mid(10), 401);
+         },
+         8},
+        {"a settings image with a byte too many",
+         [](Link& l, sim::DeviceModel&) {
+             l.serial().deliver(settingsBlock(sim::factorySettings()) + '\x55', 0);
+             l.w->session->expect(kSettingsImageSize);
+             l.at(1001);
+             l.w->session->expect(kMonitoringFrameSize);
+             EXPECT_EQ(l.w->session->imagesReceived(), 0);
+         },
+         8},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -376,36 +391,15 @@ TEST(Receive, ASpoiltAnswerCostsAtMostItsOwnBlock) {
         QObject::connect(link.w->frameFeed, &FrameFeed::frameReceived,
                          [&frames](const FeedFrame& f) { frames.push_back(f); });
         link.w->Command1_Click();
-        link.at(1000);  // frames for the requests at 0 and 700
-        const QString colBefore = link.w->Col[0]->text();
-        switch (c.spoil) {
-            case LostByte:
-                device.model.dropByteOfNextAnswer();
-                break;
-            case ExtraByteAfter:
-                device.model.addByteToNextAnswer();
-                break;
-            case ExtraByteInOnePiece:
-                link.serial().deliver(QByteArray(1, '\x55') + monitoringBlock({1, 2, 3, 4, 5, 6}, 1), 100);
-                break;
-            case ImageWithExtraByteInOnePiece:
-                link.serial().deliver(settingsBlock(sim::factorySettings()) + '\x55', 0);
-                link.w->MSComm1->setRThreshold(43);
-                link.w->MSComm1->setInputLen(43);
-                link.at(1001);
-                link.w->MSComm1->setRThreshold(25);
-                link.w->MSComm1->setInputLen(25);
-                EXPECT_EQ(link.w->Col[0]->text(), colBefore);
-                EXPECT_EQ(link.w->session->imagesReceived(), 0);
-                break;
-        }
+        link.at(1000);
+        c.spoil(link, device.model);
         link.at(5000);
         EXPECT_EQ(int(frames.size()), c.published);
         for (const FeedFrame& f : frames) {
             const qint64 asked = (f.timeMs - link.h.platform.wallClockBaseMs) / 700 * 700;
             EXPECT_EQ(f.values, device.model.sampleAt(std::chrono::milliseconds(asked)).sample) << asked;
         }
-        EXPECT_EQ(link.h.platform.messageTexts().size(), c.linkFailed ? 1 : 0);
+        EXPECT_EQ(link.h.platform.messageTexts().size(), c.published < 8 ? 1u : 0u);
     }
 }
 
