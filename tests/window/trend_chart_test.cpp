@@ -111,6 +111,14 @@ TEST(TrendChart, AFrameReachesTheChartAndTheRecordingUntilAWriteFails) {
     chart->repaintNow();
     EXPECT_TRUE(chart->plot()->xAxis->tickVectorLabels().back().contains(newestWall.left(10)));
 
+    // Minimised, the chart draws nothing; shown again, it catches up.
+    chart->showMinimized();
+    const std::size_t drawnBefore = chart->drawnPoints(inputVoltage).size();
+    h.clock().advanceBy(1400);
+    EXPECT_EQ(chart->drawnPoints(inputVoltage).size(), drawnBefore);
+    chart->showNormal();
+    EXPECT_EQ(chart->drawnPoints(inputVoltage).back().key, live.back().timeMs / 1000.0);
+
     // The same rows reviewed, and a file with a broken row named by its line.
     const QString review = dir.filePath(QStringLiteral("review.csv"));
     QFile out(review);
