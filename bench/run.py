@@ -10,6 +10,7 @@ otherwise to Qt's offscreen platform.
 
     bench/run.py --build build                    # the full table, 60 s of monitoring
     bench/run.py --build build --cpu-seconds 10   # a quicker run
+    bench/run.py --only-monitoring --transfers 0  # the monitoring and chart CPU rows alone
 """
 
 import argparse
@@ -502,6 +503,8 @@ def main():
     parser.add_argument("--no-peer", dest="peer", action="store_false", help="leave out CuteCom")
     parser.add_argument("--no-tests", dest="tests", action="store_false", help="leave out the test suite")
     parser.add_argument("--only-cli", action="store_true", help="measure kestrovar-cli alone")
+    parser.add_argument("--only-monitoring", action="store_true",
+                        help="measure the monitoring rows alone (with the chart and a recording)")
     args = parser.parse_args()
 
     args.build = os.path.abspath(args.build)
@@ -546,6 +549,8 @@ def main():
                  ("kv_bench_frame", lambda: measure_frame_bench(args, results))]
         if args.only_cli:
             steps = [s for s in steps if s[0] == "kestrovar-cli"]
+        elif args.only_monitoring:
+            steps = [s for s in steps if s[0] == "monitoring, loads and saves"]
         elif args.tests:
             steps.append(("test suite", lambda: measure_tests(args, results)))
         for name, step in steps:

@@ -167,7 +167,11 @@ void ChartWindow::build() {
     plot_->axisRect()->setRangeZoom(Qt::Horizontal);
     plot_->setNoAntialiasingOnDrag(true);
 
+    // The hover line moves with the mouse: on a layer of its own it is redrawn without the plot.
+    QCPLayer* overlay = plot_->layer(QStringLiteral("overlay"));
+    overlay->setMode(QCPLayer::lmBuffered);
     cursor_ = new QCPItemStraightLine(plot_);
+    cursor_->setLayer(overlay);
     cursor_->setPen(QPen(QColor(0, 0, 0, 90), 1, Qt::DashLine));
     cursor_->setVisible(false);
 
@@ -230,7 +234,7 @@ void ChartWindow::setFollowing(bool follow) {
 }
 
 void ChartWindow::framesAdded() {
-    if (!following_ || history_.empty())
+    if (!following_ || history_.empty() || !onScreen())
         return;
     const QCPRange range = plot_->xAxis->range();
     const qint64 span = std::max<qint64>(1000, qint64(std::llround(range.size() * 1000)));
@@ -324,7 +328,7 @@ void ChartWindow::hoverAt(qint64 timeMs) {
                                      : QStringLiteral("correction not active"));
         hover_->setText(wallText(f.timeMs) + QStringLiteral("  ") + parts.join(QStringLiteral(", ")));
     }
-    plot_->replot(QCustomPlot::rpQueuedReplot);
+    cursor_->layer()->replot();
 }
 
 std::vector<PlotPoint> ChartWindow::drawnPoints(int field) const {
@@ -414,6 +418,13 @@ void ChartWindow::restoreSettings() {
 void ChartWindow::hideEvent(QHideEvent* event) {
     saveSettings();
     QWidget::hideEvent(event);
+}
+
+void ChartWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // Nothing is drawn while minimised; back on screen it catches up with the frames it missed.
+    if (event->type() == QEvent::WindowStateChange && onScreen())
+        framesAdded();
 }
 
 void ChartWindow::resizeEvent(QResizeEvent* event) {

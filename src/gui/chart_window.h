@@ -34,8 +34,9 @@ class ChartWindow : public QWidget {
                 QWidget* parent);
     ~ChartWindow() override;
 
-    // New frames arrived: redraw when following the live edge.
+    // New frames arrived: redraw when following the live edge and the window can be seen.
     void framesAdded();
+    bool onScreen() const { return isVisible() && !isMinimized(); }
     // Reduces the visible span to the plot's width and redraws.
     void refresh();
     // Repaints at once rather than on the next pass of the event loop.
@@ -66,6 +67,7 @@ class ChartWindow : public QWidget {
 
   protected:
     void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
   private:

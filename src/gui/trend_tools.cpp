@@ -80,7 +80,7 @@ void TrendTools::frameReceived(const FeedFrame& frame) {
             failureTimer_->setEnabled(true);
         }
     }
-    if (chart_ && chart_->isVisible())
+    if (chart_)
         chart_->framesAdded();
 }
 

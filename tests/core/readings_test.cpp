@@ -64,20 +64,6 @@ TEST(FrameHistory, KeepsTheNewest48HoursWithinItsCapacity) {
     EXPECT_EQ(history.at(1).timeMs, 10'000);
     EXPECT_EQ((std::vector<bool>{history.at(1).gapBefore, history.at(2).gapBefore, history.at(3).gapBefore}),
               (std::vector<bool>{false, true, true}));
-
-    // Live frames go by the steady clock: the wall clock stepping back an hour, then forward 49
-    // hours, neither piles them up nor ages them out; the labels follow the wall clock.
-    constexpr qint64 hour = 3'600'000;
-    FrameHistory live;
-    live.append(frameAt(10 * hour, 1), 5000);
-    live.append(frameAt(9 * hour + 700, 2), 5700);
-    live.append(frameAt(58 * hour + 1400, 3), 6400);
-    ASSERT_EQ(live.size(), 3u);
-    EXPECT_EQ((std::vector<qint64>{live.at(0).timeMs, live.at(1).timeMs, live.at(2).timeMs}),
-              (std::vector<qint64>{10 * hour, 10 * hour + 700, 10 * hour + 1400}));
-    EXPECT_FALSE(live.at(1).gapBefore || live.at(2).gapBefore);
-    EXPECT_EQ(live.at(1).wallMs, 9 * hour + 700);
-    EXPECT_EQ(live.wallOffsetMs(), 48 * hour);
 }
 
 std::vector<std::pair<double, double>> pointsOf(const std::vector<PlotPoint>& points) {
