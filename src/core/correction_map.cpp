@@ -181,6 +181,13 @@ QString outsideAxesText(const MapTable& table, float dewPointF, float mctF, Temp
     const auto cols = columnValues(table);
     const AxisSpot r = locateOnAxis(rows, false, dewPointF);
     const AxisSpot c = locateOnAxis(cols, true, mctF);
+    if (!std::isfinite(dewPointF) || !std::isfinite(mctF))
+        return QString();
+    if (r.where == AxisSpot::Where::Unknown || c.where == AxisSpot::Where::Unknown) {
+        return QStringLiteral(
+                   "The operating point is not shown while the %1 axis has an empty box or is out of order.")
+            .arg(r.where == AxisSpot::Where::Unknown ? QStringLiteral("dew point") : QStringLiteral("MCT"));
+    }
     const QString symbol = QStringLiteral(" ") + unitSymbol(unit);
     QStringList parts;
     if (r.where == AxisSpot::Where::Before)

@@ -71,7 +71,8 @@ QString axisLabel(double fahrenheit, TemperatureUnit unit);
 // columns 70 and 120"; "at row 50" on a breakpoint, "above row 100" or "right of column 170"
 // outside the axes.
 QString operatingPointDescription(const MapTable& table, float dewPointF, float mctF, TemperatureUnit unit);
-// The line under the map when the point lies outside the axes; empty when it lies inside.
+// The line under the map when the point lies outside the axes, or cannot be placed because an axis
+// has an empty box or is out of order; empty when it lies inside.
 QString outsideAxesText(const MapTable& table, float dewPointF, float mctF, TemperatureUnit unit);
 
 }  // namespace kv

@@ -316,6 +316,9 @@ TEST(CorrectionMap, CellColoursAndThePointFollowTheTable) {
         EXPECT_NEAR(spot.fraction, c.fraction, 1e-6);
         EXPECT_TRUE(
             operatingPointDescription(t, c.dew, 80.5f, TemperatureUnit::Fahrenheit).contains(c.words));
+        EXPECT_EQ(outsideAxesText(t, c.dew, 80.5f, TemperatureUnit::Fahrenheit)
+                      .contains("dew point axis has an empty"),
+                  c.where == W::Unknown);
     }
     t.row = rows;
     EXPECT_EQ(operatingPointDescription(t, 41.9f, 80.5f, TemperatureUnit::Fahrenheit),

@@ -24,6 +24,7 @@ namespace {
 
 TEST(TrendChart, AFrameReachesTheChartAndTheRecordingUntilAWriteFails) {
     QStandardPaths::setTestModeEnabled(true);
+    QFile::remove(chartSettingsPath());  // hidden series and the unit from an earlier run
     QTemporaryDir dir;
     const QString folder = dir.filePath(QStringLiteral("readings"));
     QDir().mkpath(folder);
