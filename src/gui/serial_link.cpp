@@ -43,6 +43,7 @@ void Form1::Timer1_Timer() {
     }
     // The port has gone away: down without a message, and the menu shows what is left.
     Timer1->setEnabled(false);
+    setUnitTag({});
     Command1->setText(connectCaption());
     Command11->setVisible(false);
     Timer4->setEnabled(false);
@@ -64,6 +65,7 @@ void Form1::Timer4_Timer() {
         return;
     }
     watchdogMessageOpen_ = true;
+    setUnitTag({});  // the link is lost: the next unit's records must not carry this one's tag
     platform_.messageBox(this, QStringLiteral("Connection to KestroVar Failed"));
     watchdogMessageOpen_ = false;
     // While the message was open the poll may already have taken the link down; toggling then
