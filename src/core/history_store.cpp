@@ -194,12 +194,23 @@ QString loginName() {
 
 // ---- the hash chain ----------------------------------------------------------------------------
 
-struct Row {
+QString recordHash(const QString& id, const HistoryEntry& e, const QByteArray& cal, const QString& prevHash);
+
+// A record as read, and what the chain needs of it. Records are big (43 texts); they are made in
+// place in their own vector and never moved around, the links beside them.
+struct Link {
     qint64 seq = 0;
-    HistoryRecord record;
     QByteArray cal;
     QString prevHash;
     QString hash;
+};
+struct Rows {
+    std::vector<HistoryRecord> records;
+    std::vector<Link> links;
+    bool intact(std::size_t i) const {
+        const HistoryRecord& r = records[i];
+        return recordHash(r.id, r.entry, links[i].cal, links[i].prevHash) == links[i].hash;
+    }
 };
 
 QString recordHash(const QString& id, const HistoryEntry& e, const QByteArray& cal, const QString& prevHash) {
@@ -227,22 +238,24 @@ const QString kInserted = QStringLiteral("was not kept by the programs: it has b
 const QString kRemovedBefore = QStringLiteral("follows a record that has been removed");
 
 // Walks rows oldest first (by seq) and names each break in the chain.
-std::vector<HistoryProblem> chainProblems(const std::vector<Row>& rows) {
+std::vector<HistoryProblem> chainProblems(const Rows& rows) {
     std::vector<HistoryProblem> problems;
     QString expected;  // the hash the next record must name as its previous
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const Row& row = rows[i];
+    const std::vector<Link>& links = rows.links;
+    // Rows come newest first: the chain is walked from the back.
+    for (std::size_t i = links.size(); i-- > 0;) {
+        const QString& id = rows.records[i].id;
         // Inserted when the chain holds without it; then it does not become the chain's last link.
-        if (row.prevHash != expected && i + 1 < rows.size() && rows[i + 1].prevHash == expected) {
-            problems.push_back({row.record.id, kInserted});
+        if (links[i].prevHash != expected && i > 0 && links[i - 1].prevHash == expected) {
+            problems.push_back({id, kInserted});
             continue;
         }
-        if (recordHash(row.record.id, row.record.entry, row.cal, row.prevHash) != row.hash) {
-            problems.push_back({row.record.id, kChanged});
-        } else if (row.prevHash != expected) {
-            problems.push_back({row.record.id, kRemovedBefore});
+        if (!rows.intact(i)) {
+            problems.push_back({id, kChanged});
+        } else if (links[i].prevHash != expected) {
+            problems.push_back({id, kRemovedBefore});
         }
-        expected = row.hash;
+        expected = links[i].hash;
     }
     return problems;
 }
@@ -522,12 +535,14 @@ HistoryStore::Appended HistoryStore::append(const HistoryEntry& given) {
 namespace {
 
 // Reads rows oldest first; each record's texts are made from its .cal bytes.
-bool readRows(QSqlQuery& query, bool stampsUser, std::vector<Row>* rows) {
+bool readRows(QSqlQuery& query, bool stampsUser, std::size_t expected, Rows* rows) {
     CalTextReader reader;
+    rows->records.reserve(expected);
+    rows->links.reserve(expected);
     while (query.next()) {
-        Row& row = rows->emplace_back();
-        row.seq = query.value(0).toLongLong();
-        HistoryRecord& r = row.record;
+        HistoryRecord& r = rows->records.emplace_back();
+        Link& link = rows->links.emplace_back();
+        link.seq = query.value(0).toLongLong();
         r.id = query.value(1).toString();
         HistoryEntry& e = r.entry;
         e.timeMs = query.value(2).toLongLong();
@@ -536,14 +551,14 @@ bool readRows(QSqlQuery& query, bool stampsUser, std::vector<Row>* rows) {
         for (int i = 0; i < 9; ++i) {
             *texts[i] = query.value(3 + i).toString();
         }
-        row.cal = query.value(12).toByteArray();
-        row.prevHash = query.value(13).toString();
-        row.hash = query.value(14).toString();
+        link.cal = query.value(12).toByteArray();
+        link.prevHash = query.value(13).toString();
+        link.hash = query.value(14).toString();
         if (stampsUser) {
             r.databaseUser = query.value(15).toString();
         }
         bool exact = false;
-        e.values = reader.read(row.cal, &exact);
+        e.values = reader.read(link.cal, &exact);
         if (!exact) {
             r.damaged = true;
             r.damage = QStringLiteral("its values are not a calibration");
@@ -552,10 +567,20 @@ bool readRows(QSqlQuery& query, bool stampsUser, std::vector<Row>* rows) {
     return query.lastError().type() == QSqlError::NoError;
 }
 
+// How many records there are, about: the last seq, read from the index's end.
+std::size_t recordCount(const QSqlDatabase& db) {
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (query.exec(QStringLiteral("SELECT max(seq) FROM calibration_records")) && query.next()) {
+        return std::size_t(std::clamp<qint64>(query.value(0).toLongLong(), 0, 10'000'000));
+    }
+    return 0;
+}
+
 QString selectRows(bool stampsUser, const QString& where) {
     return QStringLiteral(
                "SELECT seq, id, time_ms, operation, result, program, port, adapter, adapter_serial, unit, "
-               "operator, host, cal, prev_hash, hash%1 FROM calibration_records%2 ORDER BY seq")
+               "operator, host, cal, prev_hash, hash%1 FROM calibration_records%2 ORDER BY seq DESC")
         .arg(stampsUser ? QStringLiteral(", db_user") : QString(), where);
 }
 
@@ -580,12 +605,13 @@ std::vector<HistoryRecord> HistoryStore::records(const QString& unit, QString* e
     }
     const bool stamps = database->dialect.stampsUser;
     QSqlQuery query(database->db());
-    std::vector<Row> rows;
+    Rows rows;
+    const std::size_t expected = unit.isEmpty() ? recordCount(database->db()) : 64;
     const bool ok =
         unit.isEmpty()
             ? database->run(query, selectRows(stamps, {}), {}, &problem)
             : database->run(query, selectRows(stamps, QStringLiteral(" WHERE unit = ?")), {unit}, &problem);
-    if (!ok || !readRows(query, stamps, &rows)) {
+    if (!ok || !readRows(query, stamps, expected, &rows)) {
         reopen_ = true;
         return failed(QStringLiteral("the history %1 cannot be read: %2")
                           .arg(shownLocation(), problem.isEmpty() ? sqlError(query.lastError()) : problem));
@@ -595,9 +621,9 @@ std::vector<HistoryRecord> HistoryStore::records(const QString& unit, QString* e
     if (unit.isEmpty()) {
         problems = chainProblems(rows);
     } else {
-        for (const Row& row : rows) {
-            if (recordHash(row.record.id, row.record.entry, row.cal, row.prevHash) != row.hash) {
-                problems.push_back({row.record.id, kChanged});
+        for (std::size_t i = 0; i < rows.records.size(); ++i) {
+            if (!rows.intact(i)) {
+                problems.push_back({rows.records[i].id, kChanged});
             }
         }
     }
@@ -606,15 +632,26 @@ std::vector<HistoryRecord> HistoryStore::records(const QString& unit, QString* e
         damage.insert(p.id, QStringLiteral("it %1").arg(p.what));
     }
 
-    // Newest first; rows come oldest first by seq, which is mostly time order too.
-    std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
-        return a.record.entry.timeMs != b.record.entry.timeMs ? a.record.entry.timeMs > b.record.entry.timeMs
-                                                              : a.seq > b.seq;
-    });
+    // Newest first. Rows come newest first by seq, which is mostly time order too; otherwise the
+    // records are sorted.
+    std::vector<HistoryRecord>& listed = rows.records;
+    std::vector<int> order(listed.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = int(i);
+    }
+    auto newer = [&](int a, int b) {
+        const qint64 ta = listed[std::size_t(a)].entry.timeMs;
+        const qint64 tb = listed[std::size_t(b)].entry.timeMs;
+        return ta != tb ? ta > tb : rows.links[std::size_t(a)].seq > rows.links[std::size_t(b)].seq;
+    };
+    const bool inOrder = std::is_sorted(order.begin(), order.end(), newer);
+    if (!inOrder) {
+        std::sort(order.begin(), order.end(), newer);
+    }
     QHash<QByteArray, QString> earliest;
-    earliest.reserve(qsizetype(rows.size()));
-    for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
-        HistoryRecord& record = it->record;
+    earliest.reserve(qsizetype(listed.size()));
+    for (auto it = order.rbegin(); it != order.rend(); ++it) {
+        HistoryRecord& record = listed[std::size_t(*it)];
         if (const auto found = damage.constFind(record.id); found != damage.constEnd()) {
             record.damaged = true;
             record.damage = *found;
@@ -622,19 +659,23 @@ std::vector<HistoryRecord> HistoryStore::records(const QString& unit, QString* e
         if (record.damaged) {
             continue;
         }
-        const auto same = earliest.constFind(it->cal);
+        const QByteArray& cal = rows.links[std::size_t(*it)].cal;
+        const auto same = earliest.constFind(cal);
         if (same != earliest.constEnd()) {
             record.sameAsId = *same;
         } else {
-            earliest.insert(it->cal, record.id);
+            earliest.insert(cal, record.id);
         }
     }
-    std::vector<HistoryRecord> listed;
-    listed.reserve(rows.size());
-    for (Row& row : rows) {
-        listed.push_back(std::move(row.record));
+    if (inOrder) {
+        return std::move(listed);
     }
-    return listed;
+    std::vector<HistoryRecord> sorted;
+    sorted.reserve(listed.size());
+    for (int place : order) {
+        sorted.push_back(std::move(listed[std::size_t(place)]));
+    }
+    return sorted;
 }
 
 std::optional<HistoryRecord> HistoryStore::find(const QString& id, QString* error) const {
@@ -667,9 +708,10 @@ bool HistoryStore::check(std::vector<HistoryProblem>* problems, QString* error) 
         return false;
     }
     QSqlQuery query(database->db());
-    std::vector<Row> rows;
+    Rows rows;
+    const std::size_t expected = recordCount(database->db());
     if (!database->run(query, selectRows(database->dialect.stampsUser, {}), {}, &problem) ||
-        !readRows(query, database->dialect.stampsUser, &rows)) {
+        !readRows(query, database->dialect.stampsUser, expected, &rows)) {
         reopen_ = true;
         *error = QStringLiteral("the history %1 cannot be read: %2").arg(shownLocation(), problem);
         return false;
