@@ -350,15 +350,15 @@ HistoryStore::Database* HistoryStore::open(QString* error) const {
     reopen_ = false;
     const bool server = isServer(location_);
     const Dialect& dialect = server ? postgresDialect() : sqliteDialect();
-    if (!QSqlDatabase::isDriverAvailable(dialect.driver)) {
+    const QString name = QStringLiteral("kv-history-%1").arg(connectionCount.fetchAndAddRelaxed(1));
+    auto database = std::make_unique<Database>(dialect, name);
+    QSqlDatabase db = QSqlDatabase::addDatabase(dialect.driver, name);
+    if (!db.isValid()) {  // only the driver asked for is loaded
         *error = QStringLiteral("the Qt SQL driver %1 is not installed (Debian: %2)")
                      .arg(dialect.driver,
                           server ? QStringLiteral("libqt6sql6-psql") : QStringLiteral("libqt6sql6-sqlite"));
         return nullptr;
     }
-    const QString name = QStringLiteral("kv-history-%1").arg(connectionCount.fetchAndAddRelaxed(1));
-    auto database = std::make_unique<Database>(dialect, name);
-    QSqlDatabase db = QSqlDatabase::addDatabase(dialect.driver, name);
     const QString folder = folderOf(location_);
     if (server) {
         const ServerAddress address = serverAddress(location_);
