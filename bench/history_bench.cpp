@@ -157,7 +157,7 @@ int main(int argc, char** argv) {
                         "port, "
                         "adapter, adapter_serial, unit, operator, host, cal, prev_hash, hash) SELECT g, "
                         "'bulk-' "
-                        "|| g, %1 + g, 'load', 'received', 'bulk', '', '', '', 'B-' || (g %% %2), '', '', "
+                        "|| g, %1 + g, 'load', 'received', 'bulk', '', '', '', 'B-' || (g % %2), '', '', "
                         "'x'::bytea, '', '' FROM generate_series(%3, %4) AS g")
                         .arg(start)
                         .arg(unitRows / 50)

@@ -343,7 +343,10 @@ QString HistoryStore::shownLocation() const {
 }
 
 HistoryStore::Database* HistoryStore::open(QString* error) const {
-    if (db_ && !reopen_ && db_->db().isOpen()) {
+    // A folder removed under a running program: records would go into a file no one can find.
+    const bool fileGone =
+        db_ && !isServer(location_) && !QFileInfo::exists(folderOf(location_) + u'/' + kDatabaseFile);
+    if (db_ && !reopen_ && !fileGone && db_->db().isOpen()) {
         return db_.get();
     }
     db_.reset();
