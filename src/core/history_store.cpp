@@ -260,10 +260,12 @@ std::vector<HistoryProblem> chainProblems(const Rows& rows) {
     return problems;
 }
 
-QString oneLine(QString text) {
-    text = text.trimmed();
-    text.replace(QStringLiteral("\n"), QStringLiteral("; "));
-    return text;
+QString oneLine(const QString& text) {
+    QStringList lines;
+    for (const QString& line : text.split(u'\n', Qt::SkipEmptyParts)) {
+        lines << line.simplified();
+    }
+    return lines.join(QStringLiteral("; "));
 }
 
 QString sqlError(const QSqlError& error) {
