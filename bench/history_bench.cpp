@@ -1,10 +1,12 @@
-// kv_bench_history: the calibration history at size. Builds a history of RECORDS records in a
-// temporary folder (the .cal files written directly, the index rebuilt from them), then times
-//   list     HistoryStore::records(): the index read, every .cal checked, "same as" worked out
+// kv_bench_history: the calibration history at size, in its database. Builds a history of RECORDS
+// records (through HistoryStore::append, as the programs keep them), then times
+//   append   one record kept: its transaction committed, on the disk (SQLite) or at the server
+//   list     HistoryStore::records(): every row read, its hash and the chain checked, "same as"
 //   open     Tools > Calibration History... on the real main window, up to the window painted
-//   append   one record appended (the .cal through QSaveFile, the index line flushed to the disk)
+//   unit     one unit's 50 records out of UNIT_ROWS (PostgreSQL only; the rows beside it bulk-loaded)
 // and prints a Markdown table: one row per measure, the median of the repeats.
-// Usage: kv_bench_history [RECORDS [REPEATS]]; 10000 and 5 by default.
+// Usage: kv_bench_history [RECORDS [REPEATS [LOCATION [UNIT_ROWS]]]]; 10000, 5, a temporary SQLite
+// folder and 1000000 by default. LOCATION may be a postgresql:// URI of an empty database.
 #include "core/history_store.h"
 #include "gui/history_window.h"
 #include "gui/main_window.h"
@@ -12,8 +14,9 @@
 
 #include <QAbstractItemModel>
 #include <QApplication>
-#include <QDateTime>
-#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTableView>
 #include <QTemporaryDir>
 
@@ -73,27 +76,37 @@ int main(int argc, char** argv) {
     const int repeats = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
     QApplication app(argc, argv);
     QTemporaryDir dir;
+    const QString location = argc > 3 ? QString::fromLocal8Bit(argv[3]) : dir.path();
+    const int unitRows = argc > 4 ? std::max(1000, std::atoi(argv[4])) : 1000000;
+    const bool server = kv::HistoryStore::isServer(location);
     const char* operations[] = {"load", "save-sent", "save-read-back"};
     const char* results[] = {"received", "verified", "verified"};
     const qint64 start = 1796803200000;
+    auto entry = [&](int i) {
+        kv::HistoryEntry e;
+        e.timeMs = start + qint64(i) * 61'000;
+        e.operation = operations[i % 3];
+        e.result = results[i % 3];
+        e.program = "kv_bench_history";
+        e.portPath = "/dev/ttyUSB0";
+        e.unit = QStringLiteral("KV-%1").arg(i % 200, 4, 10, QLatin1Char('0'));
+        e.values = texts(i);
+        return e;
+    };
+
+    kv::HistoryStore store(location);
+    std::vector<double> append;
     for (int i = 0; i < count; ++i) {
-        const QString name = QDateTime::fromMSecsSinceEpoch(start + qint64(i) * 61'000, Qt::UTC)
-                                 .toString(QStringLiteral("yyyyMMdd'T'HHmmss.zzz'Z'")) +
-                             QStringLiteral("_%1_%2.cal").arg(operations[i % 3], results[i % 3]);
-        QFile file(dir.filePath(name));
-        if (!file.open(QIODevice::WriteOnly) || file.write(kv::calibrationFileContent(texts(i))) < 0) {
-            std::fprintf(stderr, "kv_bench_history: cannot write %s\n", qPrintable(file.fileName()));
+        const auto t = Clock::now();
+        const kv::HistoryStore::Appended appended = store.append(entry(i));
+        if (i >= count - std::max(repeats, 20)) {
+            append.push_back(msSince(t));
+        }
+        if (!appended.error.isEmpty()) {
+            std::fprintf(stderr, "kv_bench_history: %s\n", qPrintable(appended.error));
             return 1;
         }
     }
-    kv::HistoryStore store(dir.path());
-    QString error;
-    const auto rebuildStart = Clock::now();
-    if (!store.rebuildIndex(&error)) {
-        std::fprintf(stderr, "kv_bench_history: %s\n", qPrintable(error));
-        return 1;
-    }
-    const double rebuild = msSince(rebuildStart);
 
     std::vector<double> list;
     std::vector<double> listCpu;
@@ -112,7 +125,7 @@ int main(int argc, char** argv) {
     for (int r = 0; r < repeats; ++r) {
         BenchPlatform platform;
         kv::Form1 window(platform);
-        window.setHistoryDirectory(dir.path());
+        window.setHistoryDirectory(location);
         window.show();
         QApplication::processEvents();
         const auto t = Clock::now();
@@ -123,39 +136,58 @@ int main(int argc, char** argv) {
         open.push_back(msSince(t));
         rows = window.frmHistory->table->model()->rowCount();
     }
-
-    std::vector<double> append;
-    for (int r = 0; r < std::max(repeats, 20); ++r) {
-        kv::HistoryEntry entry{start + qint64(count + r) * 61'000,
-                               "load",
-                               "received",
-                               "kv_bench_history",
-                               "/dev/ttyUSB0",
-                               {},
-                               {},
-                               texts(r)};
-        const auto t = Clock::now();
-        const kv::HistoryStore::Appended appended = store.append(entry);
-        append.push_back(msSince(t));
-        if (!appended.error.isEmpty()) {
-            std::fprintf(stderr, "kv_bench_history: %s\n", qPrintable(appended.error));
-            return 1;
-        }
-    }
     if (int(listed) != count || rows != count) {
         std::fprintf(stderr, "kv_bench_history: %zu records listed, %d rows shown, of %d\n", listed, rows,
                      count);
         return 1;
     }
 
+    // One unit among UNIT_ROWS: the rows beyond the kept ones are loaded in bulk, 50 to a unit.
+    std::vector<double> unit;
+    std::size_t unitListed = 0;
+    if (server) {
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "bulk");
+            db.setDatabaseName(location.mid(location.lastIndexOf('/') + 1));
+            QSqlQuery bulk(db);
+            if (!db.open() ||
+                !bulk.exec(
+                    QStringLiteral(
+                        "INSERT INTO calibration_records (seq, id, time_ms, operation, result, program, "
+                        "port, "
+                        "adapter, adapter_serial, unit, operator, host, cal, prev_hash, hash) SELECT g, "
+                        "'bulk-' "
+                        "|| g, %1 + g, 'load', 'received', 'bulk', '', '', '', 'B-' || (g % %2), '', '', "
+                        "'x'::bytea, '', '' FROM generate_series(%3, %4) AS g")
+                        .arg(start)
+                        .arg(unitRows / 50)
+                        .arg(count + 1)
+                        .arg(unitRows))) {
+                std::fprintf(stderr, "kv_bench_history: %s\n", qPrintable(bulk.lastError().text()));
+                return 1;
+            }
+            bulk.exec("ANALYZE calibration_records");
+        }
+        QSqlDatabase::removeDatabase("bulk");
+        for (int r = 0; r < repeats; ++r) {
+            const auto t = Clock::now();
+            unitListed = store.records(QStringLiteral("B-7")).size();
+            unit.push_back(msSince(t));
+        }
+    }
+
+    const char* engine = server ? "PostgreSQL" : "SQLite";
     std::printf("| Measure | Wall | CPU | Target |\n|---|---|---|---|\n");
-    std::printf("| calibration history of %d records: listing (median of %d) | %.1f ms | %.1f ms | |\n",
-                count, repeats, median(list), median(listCpu));
+    std::printf("| %s: one record kept (median of the last %zu of %d) | %.2f ms | | %s |\n", engine,
+                append.size(), count, median(append), server ? "< 10 ms" : "< 20 ms");
+    std::printf("| %s: listing %d records (median of %d) | %.1f ms | %.1f ms | %s |\n", engine, count,
+                repeats, median(list), median(listCpu), server ? "< 150 ms" : "< 100 ms");
     std::printf(
-        "| – opening Calibration History, window painted (median of %d) | %.1f ms | %.1f ms | < 200 ms |\n",
-        repeats, median(open), median(openCpu));
-    std::printf("| – rebuilding the index from the .cal files | %.1f ms | | |\n", rebuild);
-    std::printf("| – appending one record, flushed to the disk (median of %zu) | %.2f ms | | |\n",
-                append.size(), median(append));
+        "| %s: opening Calibration History, window painted (median of %d) | %.1f ms | %.1f ms | < 200 ms |\n",
+        engine, repeats, median(open), median(openCpu));
+    if (server) {
+        std::printf("| %s: one unit's %zu records out of %d (median of %d) | %.1f ms | | < 20 ms |\n", engine,
+                    unitListed, unitRows, repeats, median(unit));
+    }
     return 0;
 }

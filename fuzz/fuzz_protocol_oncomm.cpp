@@ -76,6 +76,9 @@ class FuzzPlatform : public kv::Platform {
     qint64 steadyMs() const override { return 0; }
     void waitUntil(const std::function<bool()>&, int) override {}
     void messageBox(QWidget*, const QString&) override { ++messages; }
+    std::optional<QString> inputText(QWidget*, const QString&, const QString&, const QString&) override {
+        return std::nullopt;
+    }
     std::optional<QString> fileDialog(QWidget*, kv::FileDialogKind, const kv::FileDialogOptions&) override {
         return std::nullopt;
     }

@@ -1,6 +1,6 @@
 # Installs the component "application" into PREFIX and checks that exactly the expected files arrive:
 # the three programs, their man pages, the menu entry, one icon per size, the copyright and the
-# changelog, and nothing else (no tests, no libraries).
+# changelog, the SQL for a lab's database, and nothing else (no tests, no libraries).
 #   cmake -DBUILD_DIR=... -DPREFIX=... -DICON_SIZES=16,22,... -P check_install.cmake
 cmake_minimum_required(VERSION 3.25)
 string(REPLACE "," ";" ICON_SIZES "${ICON_SIZES}")
@@ -22,6 +22,8 @@ set(expected
     share/applications/kestrovar-link.desktop
     share/doc/kestrovar-link/changelog.gz
     share/doc/kestrovar-link/copyright
+    share/doc/kestrovar-link/sql/postgresql-schema.sql
+    share/doc/kestrovar-link/sql/postgresql-technicians.sql
     share/pixmaps/kestrovar-link.png)
 foreach(size ${ICON_SIZES})
     list(APPEND expected share/icons/hicolor/${size}x${size}/apps/kestrovar-link.png)

@@ -47,13 +47,17 @@ std::vector<std::unique_ptr<Command>> allCommands() {
 
 QString mainHelp() {
     QString text = QStringLiteral(
-        "Usage: kestrovar-cli [--port N|PATH|N=PATH] [--simulate] [--quiet] COMMAND [ARGS]\n"
+        "Usage: kestrovar-cli [--port N|PATH|N=PATH] [--history LOCATION] [--unit TAG] [--simulate]\n"
+        "       [--quiet] COMMAND [ARGS]\n"
         "Read, write, verify and monitor a KestroVar dew-point compensator from scripts.\n"
         "\n"
         "Options:\n"
         "  --port N|PATH  Com N (1 to 16) as the program maps it, or a device path such as\n"
         "                 /dev/ttyUSB0 or /dev/serial/by-id/..., or N=PATH (Com N is PATH);\n"
         "                 without it, the port remembered in ./comsetting.ini\n"
+        "  --history LOCATION  the calibration history: a folder, or a postgresql:// URI;\n"
+        "                 the same as KESTROVAR_HISTORY\n"
+        "  --unit TAG     the unit under calibration, kept with every record of this run\n"
         "  --simulate     talk to the built-in simulated device\n"
         "  --quiet        no messages on stderr, only data on stdout\n"
         "  -h, --help     this text; COMMAND --help for a command's own\n"
@@ -71,7 +75,9 @@ QString mainHelp() {
         "another program; 77 no permission on the port.\n"
         "\n"
         "Environment:\n"
-        "  KESTROVAR_PORTS  port paths, for example 1=/dev/pts/4,3=/dev/ttyS0\n");
+        "  KESTROVAR_PORTS  port paths, for example 1=/dev/pts/4,3=/dev/ttyS0\n"
+        "  KESTROVAR_HISTORY  where the calibration history is kept (see --history); a server's\n"
+        "                 password and TLS come from PGPASSWORD, ~/.pgpass, PGSSLMODE and the rest\n");
     return text;
 }
 

@@ -39,6 +39,7 @@ struct Context {
     bool portGivenAsPath = false;  // --port PATH: messages name the path alone
     bool quiet = false;
     bool historyProblemSaid = false;
+    QString unit;  // --unit TAG: the unit under calibration, carried by every record
     QString program = QStringLiteral("kestrovar-cli");
     std::function<void(const QByteArray&)> out;  // data
     // Why a write of data to standard output failed, once one has; then the command ends with

@@ -2,6 +2,7 @@
 #include "core/calibration_text.h"
 #include "core/history_store.h"
 #include "core/version.h"
+#include "core/time_text.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -20,8 +21,9 @@ QString recordCalibration(Context& context, const QString& operation, const QStr
     const AdapterInfo adapter = context.platform.portAdapter(context.port);
     entry.adapterName = adapter.stableName;
     entry.adapterSerial = adapter.serialNumber;
+    entry.unit = context.unit;
     entry.values = calibrationTexts(calibration);
-    HistoryStore store(HistoryStore::defaultDirectory());
+    HistoryStore store(HistoryStore::defaultLocation());
     const HistoryStore::Appended appended = store.append(entry);
     if (!appended.error.isEmpty() && !context.historyProblemSaid) {
         // The exchange itself is done; only its record is missing. Said once per run.
@@ -41,17 +43,26 @@ class HistoryCommand : public Command {
     }
     QString help() const override {
         return QStringLiteral(
-            "Usage: kestrovar-cli history [--json] [--limit N]\n"
+            "Usage: kestrovar-cli history [--json] [--limit N] [--unit TAG]\n"
+            "       kestrovar-cli history --check\n"
+            "       kestrovar-cli history --export ID\n"
             "Lists the calibration history, newest first: each record's id, time, operation, result,\n"
-            "port and adapter, and the earliest record with the same values. The records are kept by\n"
-            "KestroVar Link and kestrovar-cli alike, in KESTROVAR_HISTORY or the user's data folder.\n"
-            "  --limit N  the newest N records only\n"
-            "  --json     a JSON array of records, with their values\n");
+            "port, adapter, unit, operator and machine, and the earliest record with the same values.\n"
+            "The records are kept by KestroVar Link and kestrovar-cli alike, in KESTROVAR_HISTORY (or\n"
+            "--history) or the user's data folder.\n"
+            "  --limit N    the newest N records only\n"
+            "  --unit TAG   the records of one unit only\n"
+            "  --json       a JSON array of records, with their values\n"
+            "  --check      proves every record intact: exit status 0, or 1 with each record that\n"
+            "               was changed, removed or inserted named on its own line\n"
+            "  --export ID  the record ID as the .cal file Save Settings to File writes, on stdout\n");
     }
     bool needsPort() const override { return false; }
 
     int execute(Context& context, const QStringList& words) override {
-        const Arguments args = parseArguments(words, {QStringLiteral("--json")}, {QStringLiteral("--limit")});
+        const Arguments args =
+            parseArguments(words, {QStringLiteral("--json"), QStringLiteral("--check")},
+                           {QStringLiteral("--limit"), QStringLiteral("--unit"), QStringLiteral("--export")});
         if (const int status = checkArguments(context, *this, args)) {
             return status;
         }
@@ -63,8 +74,52 @@ class HistoryCommand : public Command {
                 return usageError(context, *this, QStringLiteral("--limit takes a whole number from 1"));
             }
         }
-        const HistoryStore store(HistoryStore::defaultDirectory());
-        std::vector<HistoryRecord> records = store.records();
+        const QString unit = args.value(QStringLiteral("--unit")).value_or(QString()).trimmed();
+        if (args.value(QStringLiteral("--unit")) && unit.isEmpty()) {
+            return usageError(context, *this, QStringLiteral("--unit takes a TAG"));
+        }
+        const HistoryStore store(HistoryStore::defaultLocation());
+        QString error;
+        if (args.has(QStringLiteral("--check"))) {
+            std::vector<HistoryProblem> problems;
+            if (!store.check(&problems, &error)) {
+                context.say(error);
+                return exitNoInput;
+            }
+            QByteArray text;
+            for (const HistoryProblem& p : problems) {
+                text += QStringLiteral("%1 %2\n").arg(p.id, p.what).toUtf8();
+            }
+            context.out(text);
+            if (!problems.empty()) {
+                context.say(QStringLiteral("%1 of the records in %2 are not as they were kept")
+                                .arg(problems.size())
+                                .arg(store.shownLocation()));
+                return exitDiffers;
+            }
+            context.say(QStringLiteral("every record in %1 is intact").arg(store.shownLocation()));
+            return exitOk;
+        }
+        if (const auto id = args.value(QStringLiteral("--export"))) {
+            const std::optional<HistoryRecord> record = store.find(*id, &error);
+            if (!record) {
+                context.say(error.isEmpty()
+                                ? QStringLiteral("no record %1 in %2").arg(*id, store.shownLocation())
+                                : error);
+                return exitNoInput;
+            }
+            if (record->damaged) {
+                context.say(QStringLiteral("record %1 is damaged: %2").arg(*id, record->damage));
+                return exitBadFile;
+            }
+            context.out(calibrationFileContent(record->entry.values));
+            return exitOk;
+        }
+        std::vector<HistoryRecord> records = store.records(unit, &error);
+        if (!error.isEmpty()) {
+            context.say(error);
+            return exitNoInput;
+        }
         if (limit > 0 && qsizetype(records.size()) > limit) {
             records.resize(std::size_t(limit));
         }
@@ -73,16 +128,24 @@ class HistoryCommand : public Command {
             for (const HistoryRecord& r : records) {
                 QJsonObject o;
                 o.insert(QStringLiteral("id"), r.id);
-                o.insert(QStringLiteral("time"), HistoryStore::rfc3339(r.entry.timeMs));
+                o.insert(QStringLiteral("time"), rfc3339Local(r.entry.timeMs));
                 o.insert(QStringLiteral("operation"), r.entry.operation);
                 o.insert(QStringLiteral("result"), r.entry.result);
                 o.insert(QStringLiteral("program"), r.entry.program);
                 o.insert(QStringLiteral("port"), r.entry.portPath);
                 o.insert(QStringLiteral("adapter"), r.entry.adapterName);
                 o.insert(QStringLiteral("adapter_serial"), r.entry.adapterSerial);
+                o.insert(QStringLiteral("unit"), r.entry.unit);
+                o.insert(QStringLiteral("operator"), r.entry.operatorName);
+                o.insert(QStringLiteral("host"), r.entry.host);
+                if (!r.databaseUser.isEmpty()) {
+                    o.insert(QStringLiteral("database_user"), r.databaseUser);
+                }
                 o.insert(QStringLiteral("same_as"), r.sameAsId);
                 o.insert(QStringLiteral("damaged"), r.damaged);
-                if (!r.damaged) {
+                if (r.damaged) {
+                    o.insert(QStringLiteral("damage"), r.damage);
+                } else {
                     o.insert(QStringLiteral("cal"),
                              QString::fromLatin1(calibrationFileContent(r.entry.values)));
                 }
@@ -93,11 +156,17 @@ class HistoryCommand : public Command {
         }
         QByteArray text;
         for (const HistoryRecord& r : records) {
-            QStringList fields{r.id, HistoryStore::rfc3339(r.entry.timeMs), r.entry.operation,
+            QStringList fields{r.id, rfc3339Local(r.entry.timeMs), r.entry.operation,
                                r.damaged ? QStringLiteral("damaged: %1").arg(r.damage) : r.entry.result,
                                r.entry.portPath};
             if (!r.entry.adapterName.isEmpty()) {
                 fields << r.entry.adapterName;
+            }
+            if (!r.entry.unit.isEmpty()) {
+                fields << QStringLiteral("unit %1").arg(r.entry.unit);
+            }
+            if (!r.entry.operatorName.isEmpty()) {
+                fields << QStringLiteral("by %1@%2").arg(r.entry.operatorName, r.entry.host);
             }
             if (!r.sameAsId.isEmpty()) {
                 fields << QStringLiteral("same as %1").arg(r.sameAsId);
@@ -106,7 +175,9 @@ class HistoryCommand : public Command {
         }
         context.out(text);
         if (records.empty()) {
-            context.say(QStringLiteral("no records in %1").arg(store.directory()));
+            context.say(unit.isEmpty()
+                            ? QStringLiteral("no records in %1").arg(store.shownLocation())
+                            : QStringLiteral("no records of unit %1 in %2").arg(unit, store.shownLocation()));
         }
         return exitOk;
     }

@@ -124,6 +124,8 @@ int main(int argc, char** argv) {
     std::optional<QString> port;
     bool simulate = false;
     bool quiet = false;
+    QString unit;
+    QString history;
     qsizetype at = 0;
     for (; at < words.size() && words[at].startsWith(u'-'); ++at) {
         const QString& word = words[at];
@@ -144,11 +146,21 @@ int main(int argc, char** argv) {
             port = words[at];
         } else if (word.startsWith(QStringLiteral("--port="))) {
             port = word.mid(7);
+        } else if (word == QStringLiteral("--history") || word == QStringLiteral("--unit")) {
+            if (++at == words.size() || words[at].trimmed().isEmpty()) {
+                return usage(QStringLiteral("%1 needs %2")
+                                 .arg(word, word == QStringLiteral("--unit") ? QStringLiteral("a TAG")
+                                                                             : QStringLiteral("a LOCATION")));
+            }
+            (word == QStringLiteral("--unit") ? unit : history) = words[at].trimmed();
         } else {
             return usage(QStringLiteral("unknown option %1").arg(word));
         }
     }
     const QStringList commandLine = words.mid(at);
+    if (!history.isEmpty()) {
+        qputenv("KESTROVAR_HISTORY", history.toLocal8Bit());  // the option wins over the variable
+    }
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QLatin1String(kProgram));
@@ -217,6 +229,7 @@ int main(int argc, char** argv) {
     context.portPath = number ? ports.systemName(number) : QString();
     context.portGivenAsPath = byPath;
     context.quiet = quiet;
+    context.unit = unit;
     context.out = [&context](const QByteArray& bytes) {
         if (context.outputError.isEmpty()) {
             if (const auto error = writeOut(bytes)) {

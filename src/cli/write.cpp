@@ -121,10 +121,12 @@ class RestoreCommand : public Command {
             return status;
         }
         const QString id = args.positional.first();
-        const HistoryStore store(HistoryStore::defaultDirectory());
-        const std::optional<HistoryRecord> record = store.find(id);
+        const HistoryStore store(HistoryStore::defaultLocation());
+        QString error;
+        const std::optional<HistoryRecord> record = store.find(id, &error);
         if (!record) {
-            context.say(QStringLiteral("no record %1 in %2").arg(id, store.directory()));
+            context.say(error.isEmpty() ? QStringLiteral("no record %1 in %2").arg(id, store.shownLocation())
+                                        : error);
             return exitNoInput;
         }
         if (record->damaged) {
@@ -175,6 +177,8 @@ class VerifyCommand : public Command {
         }
         const QStringList differences = calibrationDifferences(
             *wanted.calibration, *found, QStringLiteral("file"), QStringLiteral("device"));
+        recordCalibration(context, QStringLiteral("verify"),
+                          differences.isEmpty() ? QStringLiteral("same") : QStringLiteral("differs"), *found);
         if (!differences.isEmpty()) {
             // The differences are the command's answer: on stdout, one a line, even with --quiet.
             for (const QString& line : differences) {

@@ -1,423 +1,331 @@
 #include "core/history_store.h"
 
+#include "core/history_import.h"
+#include "core/history_schema.h"
+
+#include <QAtomicInt>
 #include <QCryptographicHash>
-#include <QDateTime>
-#include <QDeadlineTimer>
 #include <QDir>
-#include <QDirIterator>
-#include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QLockFile>
-#include <QSaveFile>
-#include <QSet>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QStandardPaths>
-#include <QThread>
+#include <QSysInfo>
+#include <QUrl>
+#include <QVariant>
 
 #include <algorithm>
 #include <utility>
 
 #ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <pwd.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #endif
 
 namespace kv {
 
 namespace {
 
-const QString kIndexName = QStringLiteral("index.txt");
-const QString kLockName = QStringLiteral("index.lock");
-const QString kCalSuffix = QStringLiteral(".cal");
-constexpr char kLineTag[] = "kvh1";
-constexpr int kLineFields = 12;
-constexpr int kLockWaitMs = 5000;
+constexpr int kSchemaVersion = 1;
+constexpr int kConnectTimeoutSeconds = 5;
+constexpr int kBusyTimeoutMs = 10000;
+const QString kDatabaseFile = QStringLiteral("history.db");
 
-// ---- index lines -------------------------------------------------------------------------------
-// kvh1 TAB id TAB timeMs TAB time TAB operation TAB result TAB program TAB port TAB adapter name TAB
-// adapter serial TAB .cal bytes TAB checksum LF. Fields are escaped so that no tab, line end or
-// per cent sign of their own remains; the checksum is the first 8 hex digits of the SHA-1 of
-// everything before its tab.
+// ---- the two dialects: everything that differs between SQLite and PostgreSQL -------------------
 
-QByteArray escaped(const QByteArray& text) {
-    QByteArray out;
-    out.reserve(text.size() + 16);
-    for (char c : text) {
-        switch (c) {
-            case '%':
-                out += "%25";
-                break;
-            case '\t':
-                out += "%09";
-                break;
-            case '\n':
-                out += "%0A";
-                break;
-            case '\r':
-                out += "%0D";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
-QByteArray unescaped(QByteArrayView field) {
-    if (!field.contains('%')) {
-        return field.toByteArray();
-    }
-    return QByteArray::fromPercentEncoding(field.toByteArray());
-}
-
-QByteArray checksum(QByteArrayView text) {
-    return QCryptographicHash::hash(text, QCryptographicHash::Sha1).toHex().left(8);
-}
-
-// Whether a .cal file is what writing its texts gives back, byte for byte: five lines, each ended by
-// CR LF and holding no other line end, with 5, 6 and 30 fields in the first three.
-bool writtenAsIs(QByteArrayView content) {
-    constexpr int commas[kCalibrationFileLines] = {4, 5, 29, -1, -1};
-    int line = 0;
-    int commasSeen = 0;
-    for (qsizetype i = 0; i < content.size(); ++i) {
-        const char c = content[i];
-        if (c == ',') {
-            ++commasSeen;
-        } else if (c == '\n') {
-            return false;
-        } else if (c == '\r') {
-            if (line >= kCalibrationFileLines || i + 1 >= content.size() || content[i + 1] != '\n' ||
-                (commas[line] >= 0 && commasSeen != commas[line])) {
-                return false;
-            }
-            ++line;
-            ++i;
-            commasSeen = 0;
-        } else if (line >= kCalibrationFileLines) {
-            return false;
-        }
-    }
-    return line == kCalibrationFileLines;
-}
-
-// The texts a .cal file holds, and whether writing them again gives the same bytes.
-CalibrationTexts textsOf(const QByteArray& content, bool* exact) {
-    const auto lines = calibrationFileLines(content);
-    CalibrationTexts texts;
-    auto fill = [](const QString& line, auto& boxes) {
-        const std::vector<QString> split = splitLineInto(line, boxes);
-        std::copy(split.begin(), split.end(), boxes.begin());
-    };
-    fill(lines[0], texts.col);
-    fill(lines[1], texts.row);
-    fill(lines[2], texts.matrix);
-    texts.delay = lines[3];
-    texts.active = lines[4];
-    if (exact) {
-        *exact = writtenAsIs(content);
-    }
-    return texts;
-}
-
-// The same for a long listing: a file written as is splits at every comma and line end, and the
-// few different texts of a history ("0" to "255", "Yes") are made once and shared.
-class TextReader {
-  public:
-    CalibrationTexts read(const QByteArray& content, bool* exact) {
-        *exact = writtenAsIs(content);
-        if (!*exact) {
-            return textsOf(content, nullptr);
-        }
-        std::array<QString*, kCalibrationFields> boxes{};
-        CalibrationTexts texts;
-        std::size_t n = 0;
-        for (QString& t : texts.col)
-            boxes[n++] = &t;
-        for (QString& t : texts.row)
-            boxes[n++] = &t;
-        for (QString& t : texts.matrix)
-            boxes[n++] = &t;
-        boxes[n++] = &texts.delay;
-        boxes[n++] = &texts.active;
-        n = 0;
-        qsizetype start = 0;
-        for (qsizetype i = 0; i < content.size() && n < boxes.size(); ++i) {
-            const char c = content[i];
-            // Lines 4 and 5 are one field each, commas and all.
-            if ((c == ',' && n < 41) || c == '\r') {
-                *boxes[n++] = shared(QByteArrayView(content).sliced(start, i - start));
-                if (c == '\r') {
-                    ++i;
-                }
-                start = i + 1;
-            }
-        }
-        return texts;
-    }
-
-  private:
-    static constexpr std::size_t kCalibrationFields = 43;
-
-    QString shared(QByteArrayView text) {
-        const auto found = made_.constFind(QByteArray::fromRawData(text.data(), text.size()));
-        if (found != made_.constEnd()) {
-            return *found;
-        }
-        const QByteArray key = text.toByteArray();
-        const QString made = QString::fromLatin1(key);
-        if (made_.size() < 4096) {
-            made_.insert(key, made);
-        }
-        return made;
-    }
-
-    QHash<QByteArray, QString> made_;
+struct Dialect {
+    QString driver;
+    QString schema;           // the statements that make schema version 1, ";\n" between statements
+    QString tableCount;       // how many of the two tables exist
+    QString beginAppend;      // begins a transaction in which appends take turns
+    QString takeTurn;         // then waits for the other writers; empty when beginAppend already did
+    bool stampsUser = false;  // the server records its own user on every row
 };
 
-// ---- file names --------------------------------------------------------------------------------
-// TIME_OPERATION_RESULT[_N].cal with TIME as 20261209T080001.250Z. In the operation and the result
-// letters, digits, "." and "-" stand for themselves, a space is "+", anything else %XX.
-
-QString namePart(const QString& text) {
-    QString out;
-    for (char c : text.toUtf8()) {
-        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                           c == '.' || c == '-';
-        if (plain) {
-            out += QLatin1Char(c);
-        } else if (c == ' ') {
-            out += u'+';
-        } else {
-            out += QStringLiteral("%%1").arg(int(static_cast<unsigned char>(c)), 2, 16, QLatin1Char('0'));
-        }
-    }
-    return out;
+const Dialect& sqliteDialect() {
+    static const Dialect dialect{
+        QStringLiteral("QSQLITE"),
+        QStringLiteral(
+            "CREATE TABLE history_meta (key TEXT PRIMARY KEY, value TEXT NOT NULL);\n"
+            "CREATE TABLE calibration_records (seq INTEGER PRIMARY KEY, id TEXT NOT NULL UNIQUE, "
+            "time_ms INTEGER NOT NULL, operation TEXT NOT NULL, result TEXT NOT NULL, program TEXT NOT NULL, "
+            "port TEXT NOT NULL, adapter TEXT NOT NULL, adapter_serial TEXT NOT NULL, unit TEXT NOT NULL, "
+            "operator TEXT NOT NULL, host TEXT NOT NULL, cal BLOB NOT NULL, prev_hash TEXT NOT NULL, "
+            "hash TEXT NOT NULL);\n"
+            "CREATE INDEX calibration_records_unit ON calibration_records (unit, time_ms);\n"
+            "CREATE INDEX calibration_records_time ON calibration_records (time_ms);\n"
+            "CREATE TRIGGER calibration_records_no_update BEFORE UPDATE ON calibration_records BEGIN "
+            "SELECT RAISE(ABORT, 'calibration records cannot be changed or removed'); END;\n"
+            "CREATE TRIGGER calibration_records_no_delete BEFORE DELETE ON calibration_records BEGIN "
+            "SELECT RAISE(ABORT, 'calibration records cannot be changed or removed'); END;\n"
+            "INSERT INTO history_meta (key, value) VALUES ('schema_version', '1')"),
+        QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN "
+                       "('history_meta', 'calibration_records')"),
+        QStringLiteral("BEGIN IMMEDIATE"),
+        QString(),
+        false};
+    return dialect;
 }
 
-QString fromNamePart(const QString& part) {
-    QByteArray bytes = part.toLatin1();
-    bytes.replace('+', ' ');
-    return QString::fromUtf8(QByteArray::fromPercentEncoding(bytes));
+const Dialect& postgresDialect() {
+    static const Dialect dialect{
+        QStringLiteral("QPSQL"), QString::fromUtf8(kPostgresSchema),
+        QStringLiteral("SELECT count(*) FROM information_schema.tables WHERE table_schema = current_schema() "
+                       "AND table_name IN ('history_meta', 'calibration_records')"),
+        QStringLiteral("BEGIN"),
+        // Any user may take an advisory lock; a technician may not lock the table itself.
+        QStringLiteral("SELECT pg_advisory_xact_lock(7301016)"), true};
+    return dialect;
 }
 
-QString timeName(qint64 timeMs) {
-    return QDateTime::fromMSecsSinceEpoch(timeMs, Qt::UTC)
-        .toString(QStringLiteral("yyyyMMdd'T'HHmmss.zzz'Z'"));
-}
+// ---- locations ---------------------------------------------------------------------------------
 
-std::optional<qint64> timeFromName(QStringView text) {
-    // yyyyMMddTHHmmss.zzzZ
-    if (text.size() != 20 || text[8] != u'T' || text[15] != u'.' || text[19] != u'Z') {
-        return std::nullopt;
-    }
-    auto number = [&](int from, int length, int* value) {
-        bool ok = false;
-        *value = text.mid(from, length).toInt(&ok);
-        return ok;
-    };
-    int y, mo, d, h, mi, s, ms;
-    if (!number(0, 4, &y) || !number(4, 2, &mo) || !number(6, 2, &d) || !number(9, 2, &h) ||
-        !number(11, 2, &mi) || !number(13, 2, &s) || !number(16, 3, &ms)) {
-        return std::nullopt;
-    }
-    const QDateTime time(QDate(y, mo, d), QTime(h, mi, s, ms), Qt::UTC);
-    if (!time.isValid()) {
-        return std::nullopt;
-    }
-    return time.toMSecsSinceEpoch();
-}
-
-struct NameParts {
-    qint64 timeMs = 0;
-    QString operation;
-    QString result;
+// A postgresql:// URI in libpq's own form, as libpq's keywords; what it does not name (password,
+// host, sslmode...) libpq takes from PGPASSWORD, ~/.pgpass, PGHOST, PGSSLMODE and the rest.
+struct ServerAddress {
+    QStringList options;  // key='value', for QSqlDatabase::setConnectOptions
+    QString password;
+    QString shown;  // the URI without its password
 };
 
-std::optional<NameParts> partsOfName(const QString& id) {
-    const QStringList parts = id.split(u'_');
-    if (parts.size() != 3 && parts.size() != 4) {
-        return std::nullopt;
-    }
-    const auto time = timeFromName(parts[0]);
-    if (!time || parts[1].isEmpty()) {
-        return std::nullopt;
-    }
-    return NameParts{*time, fromNamePart(parts[1]), fromNamePart(parts[2])};
+QString quotedOption(const QString& value) {
+    QString v = value;
+    v.replace(u'\\', QStringLiteral("\\\\")).replace(u'\'', QStringLiteral("\\'"));
+    return u'\'' + v + u'\'';
 }
 
-// ---- reading the index -------------------------------------------------------------------------
+QString decoded(const QString& text) {
+    return QUrl::fromPercentEncoding(text.toUtf8());
+}
 
-struct IndexLine {
-    QString id;
-    HistoryEntry entry;
+ServerAddress serverAddress(const QString& uri) {
+    ServerAddress address;
+    QString rest = uri.mid(uri.indexOf(QStringLiteral("://")) + 3);
+    QString query;
+    if (const qsizetype q = rest.indexOf(u'?'); q >= 0) {
+        query = rest.mid(q + 1);
+        rest.truncate(q);
+    }
+    QString path;
+    if (const qsizetype slash = rest.indexOf(u'/'); slash >= 0) {
+        path = rest.mid(slash + 1);
+        rest.truncate(slash);
+    }
+    QString user;
+    if (const qsizetype at = rest.lastIndexOf(u'@'); at >= 0) {
+        user = rest.left(at);
+        rest = rest.mid(at + 1);
+        if (const qsizetype colon = user.indexOf(u':'); colon >= 0) {
+            address.password = decoded(user.mid(colon + 1));
+            user.truncate(colon);
+        }
+        address.options << QStringLiteral("user=") + quotedOption(decoded(user));
+    }
+    // host[:port][,host[:port]...], a host in brackets for IPv6
+    QStringList hosts;
+    QStringList ports;
+    for (const QString& spec : rest.split(u',', Qt::SkipEmptyParts)) {
+        QString host = spec;
+        QString port;
+        const qsizetype close = spec.indexOf(u']');
+        const qsizetype colon = spec.lastIndexOf(u':');
+        if (spec.startsWith(u'[') && close > 0) {
+            host = spec.mid(1, close - 1);
+            port = spec.mid(close + 1).startsWith(u':') ? spec.mid(close + 2) : QString();
+        } else if (colon >= 0) {
+            host = spec.left(colon);
+            port = spec.mid(colon + 1);
+        }
+        hosts << decoded(host);
+        ports << port;
+    }
+    if (!hosts.isEmpty()) {
+        address.options << QStringLiteral("host=") + quotedOption(hosts.join(u','));
+        if (!ports.join(QString()).isEmpty()) {
+            address.options << QStringLiteral("port=") + quotedOption(ports.join(u','));
+        }
+    }
+    if (!path.isEmpty()) {
+        address.options << QStringLiteral("dbname=") + quotedOption(decoded(path));
+    }
+    bool timeoutGiven = false;
+    QStringList shownQuery;
+    for (const QString& pair : query.split(u'&', Qt::SkipEmptyParts)) {
+        const qsizetype eq = pair.indexOf(u'=');
+        const QString key = decoded(pair.left(eq));
+        const QString value = eq < 0 ? QString() : decoded(pair.mid(eq + 1));
+        if (key == QStringLiteral("password")) {
+            address.password = value;
+            continue;
+        }
+        timeoutGiven |= key == QStringLiteral("connect_timeout");
+        address.options << key + u'=' + quotedOption(value);
+        shownQuery << pair;
+    }
+    if (!timeoutGiven) {
+        // A server that does not answer costs this much and no more.
+        address.options << QStringLiteral("connect_timeout=%1").arg(kConnectTimeoutSeconds);
+    }
+    address.shown = uri.left(uri.indexOf(QStringLiteral("://")) + 3) +
+                    (user.isEmpty() ? QString() : user + u'@') + rest +
+                    (path.isEmpty() ? QString() : u'/' + path) +
+                    (shownQuery.isEmpty() ? QString() : u'?' + shownQuery.join(u'&'));
+    return address;
+}
+
+QString folderOf(const QString& location) {
+    return QDir::cleanPath(location);  // also takes off a trailing slash
+}
+
+// ---- people and machines -----------------------------------------------------------------------
+
+QString loginName() {
+#ifdef Q_OS_UNIX
+    if (const passwd* user = ::getpwuid(::getuid()); user && user->pw_name) {
+        return QString::fromLocal8Bit(user->pw_name);
+    }
+#endif
+    const QString user = qEnvironmentVariable("USER");
+    return user.isEmpty() ? qEnvironmentVariable("USERNAME") : user;
+}
+
+// ---- the hash chain ----------------------------------------------------------------------------
+
+QString recordHash(const QString& id, const HistoryEntry& e, const QByteArray& cal, const QString& prevHash);
+
+// A record as read, and what the chain needs of it. Records are big (43 texts); they are made in
+// place in their own vector and never moved around, the links beside them.
+struct Link {
+    qint64 seq = 0;
     QByteArray cal;
-    QByteArray rfc3339;
+    QString prevHash;
+    QString hash;
+};
+struct Rows {
+    std::vector<HistoryRecord> records;
+    std::vector<Link> links;
+    bool intact(std::size_t i) const {
+        const HistoryRecord& r = records[i];
+        return recordHash(r.id, r.entry, links[i].cal, links[i].prevHash) == links[i].hash;
+    }
 };
 
-std::optional<IndexLine> parseLine(QByteArrayView line) {
-    const qsizetype lastTab = line.lastIndexOf('\t');
-    if (lastTab < 0 || checksum(line.first(lastTab)) != line.sliced(lastTab + 1)) {
-        return std::nullopt;
-    }
-    std::array<QByteArrayView, kLineFields> fields;
-    qsizetype start = 0;
-    for (int i = 0; i < kLineFields; ++i) {
-        const qsizetype tab = i + 1 < kLineFields ? line.indexOf('\t', start) : line.size();
-        if (tab < 0) {
-            return std::nullopt;
-        }
-        fields[std::size_t(i)] = line.sliced(start, tab - start);
-        start = tab + 1;
-    }
-    if (fields[0] != kLineTag) {
-        return std::nullopt;
-    }
-    bool ok = false;
-    IndexLine parsed;
-    parsed.id = QString::fromUtf8(fields[1]);
-    parsed.entry.timeMs = fields[2].toLongLong(&ok);
-    if (!ok || parsed.id.isEmpty()) {
-        return std::nullopt;
-    }
-    parsed.rfc3339 = fields[3].toByteArray();
-    QString* texts[] = {&parsed.entry.operation, &parsed.entry.program, &parsed.entry.portPath,
-                        &parsed.entry.adapterName, &parsed.entry.adapterSerial};
-    const int textFields[] = {4, 6, 7, 8, 9};
-    for (int i = 0; i < 5; ++i) {
-        *texts[i] = QString::fromUtf8(unescaped(fields[std::size_t(textFields[i])]));
-    }
-    parsed.entry.result = QString::fromUtf8(unescaped(fields[5]));
-    parsed.cal = unescaped(fields[10]);
-    return parsed;
-}
-
-QByteArray makeLine(const QString& id, const HistoryEntry& entry, const QByteArray& cal,
-                    const QByteArray& rfc3339) {
-    QByteArray line = kLineTag;
-    auto add = [&line](const QByteArray& field) {
-        line += '\t';
-        line += field;
+QString recordHash(const QString& id, const HistoryEntry& e, const QByteArray& cal, const QString& prevHash) {
+    // Each field with its length in front, so no two different records give the same bytes.
+    QByteArray content;
+    content.reserve(cal.size() + 512);
+    auto add = [&content](const QByteArray& field) {
+        content += QByteArray::number(field.size());
+        content += ':';
+        content += field;
     };
     add(id.toUtf8());
-    add(QByteArray::number(entry.timeMs));
-    add(rfc3339);
-    for (const QString* text : {&entry.operation, &entry.result, &entry.program, &entry.portPath,
-                                &entry.adapterName, &entry.adapterSerial}) {
-        add(escaped(text->toUtf8()));
+    add(QByteArray::number(e.timeMs));
+    for (const QString* text : {&e.operation, &e.result, &e.program, &e.portPath, &e.adapterName,
+                                &e.adapterSerial, &e.unit, &e.operatorName, &e.host}) {
+        add(text->toUtf8());
     }
-    add(escaped(cal));
-    add(checksum(line));
-    line += '\n';
-    return line;
+    add(cal);
+    add(prevHash.toLatin1());
+    return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
 }
 
-// Lines of the index that end in a line feed; a last line without one was cut short and is left out.
-std::vector<QByteArrayView> completeLines(const QByteArray& index) {
-    std::vector<QByteArrayView> lines;
-    qsizetype start = 0;
-    while (start < index.size()) {
-        const qsizetype end = index.indexOf('\n', start);
-        if (end < 0) {
-            break;
+const QString kChanged = QStringLiteral("has been changed since it was kept");
+const QString kInserted = QStringLiteral("was not kept by the programs: it has been inserted");
+const QString kRemovedBefore = QStringLiteral("follows a record that has been removed");
+
+// Walks rows oldest first (by seq) and names each break in the chain.
+std::vector<HistoryProblem> chainProblems(const Rows& rows) {
+    std::vector<HistoryProblem> problems;
+    QString expected;  // the hash the next record must name as its previous
+    const std::vector<Link>& links = rows.links;
+    // Rows come newest first: the chain is walked from the back.
+    for (std::size_t i = links.size(); i-- > 0;) {
+        const QString& id = rows.records[i].id;
+        // Inserted when the chain holds without it; then it does not become the chain's last link.
+        if (links[i].prevHash != expected && i > 0 && links[i - 1].prevHash == expected) {
+            problems.push_back({id, kInserted});
+            continue;
         }
-        lines.push_back(QByteArrayView(index).sliced(start, end - start));
-        start = end + 1;
-    }
-    return lines;
-}
-
-std::optional<QByteArray> readWhole(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return std::nullopt;
-    }
-    return file.readAll();
-}
-
-// QLockFile's own wait sleeps 100 ms and more between tries; a record takes a few milliseconds, so
-// try again at once and often.
-bool lockSoon(QLockFile& lock) {
-    QDeadlineTimer deadline(kLockWaitMs);
-    while (!lock.tryLock(0)) {
-        if (lock.error() != QLockFile::LockFailedError || deadline.hasExpired()) {
-            return false;
+        if (!rows.intact(i)) {
+            problems.push_back({id, kChanged});
+        } else if (links[i].prevHash != expected) {
+            problems.push_back({id, kRemovedBefore});
         }
-        QThread::msleep(2);
+        expected = links[i].hash;
     }
-    return true;
+    return problems;
 }
 
-QString lockProblem(const QLockFile& lock, const QString& directory) {
-    switch (lock.error()) {
-        case QLockFile::LockFailedError:
-            return QStringLiteral(
-                       "another program has kept the history folder \"%1\" locked for more "
-                       "than %2 seconds")
-                .arg(QDir::toNativeSeparators(directory))
-                .arg(kLockWaitMs / 1000);
-        case QLockFile::PermissionError:
-            return QStringLiteral("the history folder \"%1\" cannot be written")
-                .arg(QDir::toNativeSeparators(directory));
-        default:
-            return QStringLiteral("the history folder \"%1\" could not be locked")
-                .arg(QDir::toNativeSeparators(directory));
+QString oneLine(const QString& text) {
+    QStringList lines;
+    for (const QString& line : text.split(u'\n', Qt::SkipEmptyParts)) {
+        lines << line.simplified();
     }
+    return lines.join(QStringLiteral("; "));
 }
 
-// Appends one line in a single write and flushes it to the disk. A last line left without its line
-// feed by a crash gets one first, so the new line stands on its own.
-QString appendLine(const QString& path, QByteArray line) {
-#ifdef Q_OS_UNIX
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        return QString::fromLocal8Bit(std::strerror(errno));
-    }
-    struct stat info {};
-    char last = '\n';
-    if (::fstat(fd, &info) == 0 && info.st_size > 0 && ::pread(fd, &last, 1, info.st_size - 1) != 1) {
-        last = '\n';
-    }
-    if (last != '\n') {
-        line.prepend('\n');
-    }
-    QString error;
-    const ssize_t written = ::write(fd, line.constData(), std::size_t(line.size()));
-    if (written != ssize_t(line.size())) {
-        error = written < 0 ? QString::fromLocal8Bit(std::strerror(errno))
-                            : QStringLiteral("the disk took only part of the line");
-    } else if (::fsync(fd) != 0) {
-        error = QString::fromLocal8Bit(std::strerror(errno));
-    }
-    ::close(fd);
-    return error;
-#else
-    QFile file(path);
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered)) {
-        return file.errorString();
-    }
-    if (file.size() > 0 && file.seek(file.size() - 1)) {
-        char last = '\n';
-        if (file.getChar(&last) && last != '\n') {
-            line.prepend('\n');
-        }
-    }
-    if (file.write(line) != line.size() || !file.flush()) {
-        return file.errorString();
-    }
-    return {};
-#endif
+QString sqlError(const QSqlError& error) {
+    const QString database = oneLine(error.databaseText());
+    return database.isEmpty() ? oneLine(error.driverText()) : database;
 }
+
+QAtomicInt connectionCount;
 
 }  // namespace
 
-HistoryStore::HistoryStore(QString directory) : directory_(std::move(directory)) {}
+// ---- the database ------------------------------------------------------------------------------
 
-QString HistoryStore::defaultDirectory() {
+class HistoryStore::Database {
+  public:
+    Database(const Dialect& dialect, const QString& name) : dialect(dialect), name(name) {}
+    ~Database() {
+        {
+            QSqlDatabase db = QSqlDatabase::database(name, false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+    QSqlDatabase db() const { return QSqlDatabase::database(name, false); }
+
+    // Runs one statement with its values; false with `error` set when it failed.
+    bool run(QSqlQuery& query, const QString& sql, const QVariantList& values, QString* error) const {
+        query.setForwardOnly(true);
+        bool ok = false;
+        if (values.isEmpty()) {
+            ok = query.exec(sql);
+        } else {
+            ok = query.prepare(sql);
+            for (const QVariant& value : values) {
+                // An empty text is an empty text, not NULL.
+                const bool nullText = value.typeId() == QMetaType::QString && value.toString().isNull();
+                query.addBindValue(nullText ? QVariant(QStringLiteral("")) : value);
+            }
+            ok = ok && query.exec();
+        }
+        if (!ok && error) {
+            *error = sqlError(query.lastError());
+        }
+        return ok;
+    }
+    bool run(const QString& sql, QString* error) const {
+        QSqlQuery query(db());
+        return run(query, sql, {}, error);
+    }
+
+    const Dialect& dialect;
+    QString name;
+};
+
+HistoryStore::HistoryStore(QString location) : location_(std::move(location)) {}
+HistoryStore::HistoryStore(HistoryStore&&) noexcept = default;
+HistoryStore& HistoryStore::operator=(HistoryStore&&) noexcept = default;
+HistoryStore::~HistoryStore() = default;
+
+QString HistoryStore::defaultLocation() {
     const QString chosen = qEnvironmentVariable("KESTROVAR_HISTORY");
     if (!chosen.isEmpty()) {
         return chosen;
@@ -426,301 +334,394 @@ QString HistoryStore::defaultDirectory() {
            QStringLiteral("/kestrovar-link/history");
 }
 
-QString HistoryStore::rfc3339(qint64 timeMs) {
-    const QDateTime local = QDateTime::fromMSecsSinceEpoch(timeMs);
-    QString text = local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
-    if (text.endsWith(u'Z')) {  // the same instant, written with its offset
-        text.chop(1);
-        text += QStringLiteral("+00:00");
-    }
-    return text;
+bool HistoryStore::isServer(const QString& location) {
+    return location.startsWith(QStringLiteral("postgresql://")) ||
+           location.startsWith(QStringLiteral("postgres://"));
 }
 
-QString HistoryStore::indexPath() const {
-    return directory_ + u'/' + kIndexName;
+QString HistoryStore::shownLocation() const {
+    return isServer(location_) ? serverAddress(location_).shown
+                               : QDir::toNativeSeparators(folderOf(location_));
 }
 
-HistoryStore::Appended HistoryStore::append(const HistoryEntry& entry) {
-    const QString where = QDir::toNativeSeparators(directory_);
-    if (!QDir().mkpath(directory_)) {
-        return {{}, QStringLiteral("the history folder \"%1\" could not be created").arg(where)};
+HistoryStore::Database* HistoryStore::open(QString* error) const {
+    // A folder removed under a running program: records would go into a file no one can find.
+    const bool fileGone =
+        db_ && !isServer(location_) && !QFileInfo::exists(folderOf(location_) + u'/' + kDatabaseFile);
+    if (db_ && !reopen_ && !fileGone && db_->db().isOpen()) {
+        return db_.get();
     }
-    QLockFile lock(directory_ + u'/' + kLockName);
-    if (!lockSoon(lock)) {
-        return {{}, lockProblem(lock, directory_)};
+    db_.reset();
+    reopen_ = false;
+    const bool server = isServer(location_);
+    const Dialect& dialect = server ? postgresDialect() : sqliteDialect();
+    const QString name = QStringLiteral("kv-history-%1").arg(connectionCount.fetchAndAddRelaxed(1));
+    auto database = std::make_unique<Database>(dialect, name);
+    QSqlDatabase db = QSqlDatabase::addDatabase(dialect.driver, name);
+    if (!db.isValid()) {  // only the driver asked for is loaded
+        *error = QStringLiteral("the Qt SQL driver %1 is not installed (Debian: %2)")
+                     .arg(dialect.driver,
+                          server ? QStringLiteral("libqt6sql6-psql") : QStringLiteral("libqt6sql6-sqlite"));
+        return nullptr;
+    }
+    const QString folder = folderOf(location_);
+    if (server) {
+        const ServerAddress address = serverAddress(location_);
+        db.setConnectOptions(address.options.join(u';'));
+        db.setPassword(address.password);
+    } else {
+        if (location_.isEmpty() || !QDir().mkpath(folder)) {
+            *error = QStringLiteral("the history folder \"%1\" could not be created").arg(shownLocation());
+            return nullptr;
+        }
+        db.setDatabaseName(folder + u'/' + kDatabaseFile);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+    }
+    if (!db.open()) {
+        *error = server ? QStringLiteral("the history database %1 cannot be reached: %2")
+                              .arg(shownLocation(), sqlError(db.lastError()))
+                        : QStringLiteral("the history database in \"%1\" cannot be opened: %2")
+                              .arg(shownLocation(), sqlError(db.lastError()));
+        return nullptr;
+    }
+    if (!server) {
+        // Readers never wait for a writer, and a record is on the disk once its commit returns.
+        QString problem;
+        if (!database->run(QStringLiteral("PRAGMA journal_mode=WAL"), &problem) ||
+            !database->run(QStringLiteral("PRAGMA synchronous=FULL"), &problem)) {
+            *error = QStringLiteral("the history database in \"%1\" cannot be used: %2")
+                         .arg(shownLocation(), problem);
+            return nullptr;
+        }
     }
 
-    const QString base =
-        timeName(entry.timeMs) + u'_' + namePart(entry.operation) + u'_' + namePart(entry.result);
+    // The schema: made, and the folder history imported, by the first program that finds none.
+    auto failed = [&](const QString& what, const QString& problem) {
+        database->run(QStringLiteral("ROLLBACK"), nullptr);
+        *error = QStringLiteral("the history database %1 %2: %3")
+                     .arg(server ? shownLocation() : u'"' + shownLocation() + u'"', what, problem);
+        return nullptr;
+    };
+    QString problem;
+    QSqlQuery query(db);
+    if (!database->run(dialect.beginAppend, &problem) ||
+        (!dialect.takeTurn.isEmpty() && !database->run(dialect.takeTurn, &problem)) ||
+        !database->run(query, dialect.tableCount, {}, &problem) || !query.next()) {
+        return failed(QStringLiteral("cannot be read"), problem);
+    }
+    const int tables = query.value(0).toInt();
+    if (tables == 0) {
+        std::vector<FolderRecord> imported;
+        if (!server && holdsFolderHistory(folder)) {
+            imported = readFolderHistory(folder);
+        }
+        // SQLite runs one statement per call; PostgreSQL takes the whole text at once.
+        const QStringList statements =
+            server ? QStringList{dialect.schema} : dialect.schema.split(QStringLiteral(";\n"));
+        for (const QString& statement : statements) {
+            if (!database->run(statement, &problem)) {
+                return failed(QStringLiteral("holds no calibration records and cannot be given them"),
+                              problem);
+            }
+        }
+        QString previous;
+        qint64 seq = 0;
+        for (FolderRecord& record : imported) {
+            const QString hash = recordHash(record.id, record.entry, record.cal, previous);
+            QSqlQuery insert(db);
+            const HistoryEntry& e = record.entry;
+            if (!database->run(
+                    insert,
+                    QStringLiteral("INSERT INTO calibration_records (seq, id, time_ms, operation, result, "
+                                   "program, port, adapter, adapter_serial, unit, operator, host, cal, "
+                                   "prev_hash, hash) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                    {++seq, record.id, e.timeMs, e.operation, e.result, e.program, e.portPath, e.adapterName,
+                     e.adapterSerial, e.unit, e.operatorName, e.host, record.cal, previous, hash},
+                    &problem)) {
+                return failed(QStringLiteral("could not take in the records of the folder"), problem);
+            }
+            previous = hash;
+        }
+    } else if (tables != 2) {
+        return failed(QStringLiteral("is incomplete"), QStringLiteral("one of its two tables is missing"));
+    } else {
+        QSqlQuery version(db);
+        if (!database->run(version,
+                           QStringLiteral("SELECT value FROM history_meta WHERE key = 'schema_version'"), {},
+                           &problem) ||
+            !version.next()) {
+            return failed(QStringLiteral("cannot be read"),
+                          problem.isEmpty() ? QStringLiteral("it has no schema version") : problem);
+        }
+        const int found = version.value(0).toInt();
+        if (found > kSchemaVersion) {
+            return failed(
+                QStringLiteral("is of a newer kind"),
+                QStringLiteral("schema version %1; this program knows %2").arg(found).arg(kSchemaVersion));
+        }
+        // Version 1 is the first; upgrades from older versions go here.
+    }
+    query.finish();
+    if (!database->run(QStringLiteral("COMMIT"), &problem)) {
+        return failed(QStringLiteral("cannot be written"), problem);
+    }
+    db_ = std::move(database);
+    return db_.get();
+}
+
+HistoryStore::Appended HistoryStore::append(const HistoryEntry& given) {
+    HistoryEntry entry = given;
+    if (entry.operatorName.isEmpty()) {
+        entry.operatorName = loginName();
+    }
+    if (entry.host.isEmpty()) {
+        entry.host = QSysInfo::machineHostName();
+    }
+    QString error;
+    Database* database = open(&error);
+    if (!database) {
+        return {{}, error};
+    }
+    const QSqlDatabase db = database->db();
+    auto failed = [&](const QString& problem) {
+        database->run(QStringLiteral("ROLLBACK"), nullptr);
+        reopen_ = true;  // the next record opens the database again
+        return Appended{
+            {}, QStringLiteral("the record could not be kept in %1: %2").arg(shownLocation(), problem)};
+    };
+    QString problem;
+    QSqlQuery last(db);
+    // One record, one transaction; writers take turns, so each names the record before it.
+    if (!database->run(database->dialect.beginAppend, &problem) ||
+        (!database->dialect.takeTurn.isEmpty() && !database->run(database->dialect.takeTurn, &problem)) ||
+        !database->run(last,
+                       QStringLiteral("SELECT seq, hash FROM calibration_records ORDER BY seq DESC LIMIT 1"),
+                       {}, &problem)) {
+        return failed(problem);
+    }
+    qint64 seq = 1;
+    QString previous;
+    if (last.next()) {
+        seq = last.value(0).toLongLong() + 1;
+        previous = last.value(1).toString();
+    }
+    last.finish();
+    const QString base = historyId(entry.timeMs, entry.operation, entry.result);
     QString id = base;
-    for (int n = 2; QFileInfo::exists(directory_ + u'/' + id + kCalSuffix); ++n) {
+    for (int n = 2;; ++n) {
+        QSqlQuery taken(db);
+        if (!database->run(taken, QStringLiteral("SELECT 1 FROM calibration_records WHERE id = ?"), {id},
+                           &problem)) {
+            return failed(problem);
+        }
+        if (!taken.next()) {
+            break;
+        }
         id = base + u'_' + QString::number(n);
     }
-    const QByteArray content = calibrationFileContent(entry.values);
-    QSaveFile file(directory_ + u'/' + id + kCalSuffix);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
-        return {
-            {},
-            QStringLiteral("the record could not be written in \"%1\": %2").arg(where, file.errorString())};
-    }
-    const QString error =
-        appendLine(indexPath(), makeLine(id, entry, content, rfc3339(entry.timeMs).toUtf8()));
-    if (!error.isEmpty()) {
-        // The .cal is kept and still lists; only what its name does not tell is lost.
-        return {id, QStringLiteral("the history index in \"%1\" could not be written: %2").arg(where, error)};
+    const QByteArray cal = calibrationFileContent(entry.values);
+    const QString hash = recordHash(id, entry, cal, previous);
+    QSqlQuery insert(db);
+    if (!database->run(
+            insert,
+            QStringLiteral("INSERT INTO calibration_records (seq, id, time_ms, operation, result, program, "
+                           "port, adapter, adapter_serial, unit, operator, host, cal, prev_hash, hash) "
+                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+            {seq, id, entry.timeMs, entry.operation, entry.result, entry.program, entry.portPath,
+             entry.adapterName, entry.adapterSerial, entry.unit, entry.operatorName, entry.host, cal,
+             previous, hash},
+            &problem) ||
+        !database->run(QStringLiteral("COMMIT"), &problem)) {
+        return failed(problem);
     }
     return {id, {}};
 }
 
-std::vector<HistoryRecord> HistoryStore::records() const {
-    // Records are made in place, in the order found, beside the bytes of their .cal: a record is
-    // some 1.3 kB, and moving ten thousand of them around costs more than reading them.
-    std::vector<HistoryRecord> listed;
-    std::vector<QByteArray> cals;
+namespace {
 
-    // The names alone: a stat of every file would cost more than all the rest.
-    QSet<QString> calFiles;  // ids that have their .cal
-    QDirIterator files(directory_, {QStringLiteral("*.cal")}, QDir::Files);
-    while (files.hasNext()) {
-        calFiles.insert(files.next().sliced(directory_.size() + 1).chopped(kCalSuffix.size()));
+// Reads rows oldest first; each record's texts are made from its .cal bytes.
+bool readRows(QSqlQuery& query, bool stampsUser, std::size_t expected, Rows* rows) {
+    CalTextReader reader;
+    rows->records.reserve(expected);
+    rows->links.reserve(expected);
+    while (query.next()) {
+        HistoryRecord& r = rows->records.emplace_back();
+        Link& link = rows->links.emplace_back();
+        link.seq = query.value(0).toLongLong();
+        r.id = query.value(1).toString();
+        HistoryEntry& e = r.entry;
+        e.timeMs = query.value(2).toLongLong();
+        QString* texts[] = {&e.operation,     &e.result, &e.program,      &e.portPath, &e.adapterName,
+                            &e.adapterSerial, &e.unit,   &e.operatorName, &e.host};
+        for (int i = 0; i < 9; ++i) {
+            *texts[i] = query.value(3 + i).toString();
+        }
+        link.cal = query.value(12).toByteArray();
+        link.prevHash = query.value(13).toString();
+        link.hash = query.value(14).toString();
+        if (stampsUser) {
+            r.databaseUser = query.value(15).toString();
+        }
+        bool exact = false;
+        e.values = reader.read(link.cal, &exact);
+        if (!exact) {
+            r.damaged = true;
+            r.damage = QStringLiteral("its values are not a calibration");
+        }
     }
+    return query.lastError().type() == QSqlError::NoError;
+}
 
-    QHash<QString, bool> indexed;
-    const QByteArray index = readWhole(indexPath()).value_or(QByteArray());
-    const std::vector<QByteArrayView> lines = completeLines(index);
-    listed.reserve(lines.size() + 8);
-    cals.reserve(lines.size() + 8);
-    std::vector<QString> damagedLineIds;
-    TextReader reader;
-    for (QByteArrayView line : lines) {
-        std::optional<IndexLine> parsed = parseLine(line);
-        if (!parsed) {
-            // A damaged line still names its record when its id survived.
-            const qsizetype first = line.indexOf('\t');
-            if (first >= 0 && line.first(first) == kLineTag) {
-                const qsizetype second = line.indexOf('\t', first + 1);
-                damagedLineIds.push_back(QString::fromUtf8(
-                    line.sliced(first + 1, (second < 0 ? line.size() : second) - first - 1)));
+// How many records there are, about: the last seq, read from the index's end.
+std::size_t recordCount(const QSqlDatabase& db) {
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (query.exec(QStringLiteral("SELECT max(seq) FROM calibration_records")) && query.next()) {
+        return std::size_t(std::clamp<qint64>(query.value(0).toLongLong(), 0, 10'000'000));
+    }
+    return 0;
+}
+
+QString selectRows(bool stampsUser, const QString& where) {
+    return QStringLiteral(
+               "SELECT seq, id, time_ms, operation, result, program, port, adapter, adapter_serial, unit, "
+               "operator, host, cal, prev_hash, hash%1 FROM calibration_records%2 ORDER BY seq DESC")
+        .arg(stampsUser ? QStringLiteral(", db_user") : QString(), where);
+}
+
+}  // namespace
+
+std::vector<HistoryRecord> HistoryStore::records(const QString& unit, QString* error) const {
+    QString problem;
+    auto failed = [&](const QString& text) {
+        if (error) {
+            *error = text;
+        }
+        return std::vector<HistoryRecord>{};
+    };
+    // Nothing kept yet is an empty history, not a reason to make a folder.
+    if (!isServer(location_) && !QFileInfo::exists(folderOf(location_) + u'/' + kDatabaseFile) &&
+        !holdsFolderHistory(folderOf(location_))) {
+        return {};
+    }
+    Database* database = open(&problem);
+    if (!database) {
+        return failed(problem);
+    }
+    const bool stamps = database->dialect.stampsUser;
+    QSqlQuery query(database->db());
+    Rows rows;
+    const std::size_t expected = unit.isEmpty() ? recordCount(database->db()) : 64;
+    const bool ok =
+        unit.isEmpty()
+            ? database->run(query, selectRows(stamps, {}), {}, &problem)
+            : database->run(query, selectRows(stamps, QStringLiteral(" WHERE unit = ?")), {unit}, &problem);
+    if (!ok || !readRows(query, stamps, expected, &rows)) {
+        reopen_ = true;
+        return failed(QStringLiteral("the history %1 cannot be read: %2")
+                          .arg(shownLocation(), problem.isEmpty() ? sqlError(query.lastError()) : problem));
+    }
+    // A whole listing is checked as a chain; one unit's records each against its own hash.
+    std::vector<HistoryProblem> problems;
+    if (unit.isEmpty()) {
+        problems = chainProblems(rows);
+    } else {
+        for (std::size_t i = 0; i < rows.records.size(); ++i) {
+            if (!rows.intact(i)) {
+                problems.push_back({rows.records[i].id, kChanged});
             }
-            continue;
         }
-        if (indexed.contains(parsed->id)) {
-            continue;
-        }
-        indexed.insert(parsed->id, true);
-        HistoryRecord& record = listed.emplace_back();
-        record.id = parsed->id;
-        record.entry = std::move(parsed->entry);
-        bool exact = false;
-        record.entry.values = reader.read(parsed->cal, &exact);
-        if (!calFiles.contains(record.id)) {
-            record.damaged = true;
-            record.damage = QStringLiteral("its .cal file is missing");
-        } else if (!exact) {
-            record.damaged = true;
-            record.damage = QStringLiteral("its values are not a calibration");
-        }
-        cals.push_back(std::move(parsed->cal));
+    }
+    QHash<QString, QString> damage;
+    for (const HistoryProblem& p : problems) {
+        damage.insert(p.id, QStringLiteral("it %1").arg(p.what));
     }
 
-    // .cal files the index does not know of: a crash between the file and its line, or a lost index.
-    QStringList orphans;
-    for (const QString& id : calFiles) {
-        if (!indexed.contains(id)) {
-            orphans << id;
-        }
+    // Newest first. Rows come newest first by seq, which is mostly time order too; otherwise the
+    // records are sorted.
+    std::vector<HistoryRecord>& listed = rows.records;
+    std::vector<int> order(listed.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = int(i);
     }
-    orphans.sort();
-    for (const QString& id : orphans) {
-        HistoryRecord& record = listed.emplace_back();
-        QByteArray& cal = cals.emplace_back();
-        record.id = id;
-        const auto parts = partsOfName(id);
-        const std::optional<QByteArray> content = readWhole(directory_ + u'/' + id + kCalSuffix);
-        bool exact = false;
-        if (content) {
-            record.entry.values = textsOf(*content, &exact);
-            cal = *content;
-        }
-        if (parts) {
-            record.entry.timeMs = parts->timeMs;
-            record.entry.operation = parts->operation;
-            record.entry.result = parts->result;
-        }
-        if (!parts) {
-            record.damaged = true;
-            record.damage = QStringLiteral("its file name tells no time and operation");
-        } else if (!content) {
-            record.damaged = true;
-            record.damage = QStringLiteral("its .cal file cannot be read");
-        } else if (!exact) {
-            record.damaged = true;
-            record.damage = QStringLiteral("its .cal file is not a calibration");
-        }
-        indexed.insert(id, true);
-    }
-    // Damaged lines whose file is gone as well: all that is left is the name.
-    for (const QString& id : damagedLineIds) {
-        if (indexed.contains(id)) {
-            continue;
-        }
-        HistoryRecord& record = listed.emplace_back();
-        cals.emplace_back();
-        record.id = id;
-        if (const auto parts = partsOfName(id)) {
-            record.entry.timeMs = parts->timeMs;
-            record.entry.operation = parts->operation;
-            record.entry.result = parts->result;
-        }
-        record.damaged = true;
-        record.damage = QStringLiteral("its index line and its .cal file are damaged");
-        indexed.insert(id, true);
-    }
-
-    // Newest first: the index holds them oldest first, so mostly this is a reversal.
-    std::vector<int> places(listed.size());
-    for (std::size_t i = 0; i < places.size(); ++i) {
-        places[i] = int(places.size() - 1 - i);
-    }
-    const bool reversed = std::is_sorted(places.begin(), places.end(), [&listed](int a, int b) {
+    auto newer = [&](int a, int b) {
         const qint64 ta = listed[std::size_t(a)].entry.timeMs;
         const qint64 tb = listed[std::size_t(b)].entry.timeMs;
-        return ta != tb ? ta > tb : a > b;
-    });
-    if (!reversed) {
-        std::sort(places.begin(), places.end(), [&listed](int a, int b) {
-            const qint64 ta = listed[std::size_t(a)].entry.timeMs;
-            const qint64 tb = listed[std::size_t(b)].entry.timeMs;
-            return ta != tb ? ta > tb : a > b;
-        });
+        return ta != tb ? ta > tb : rows.links[std::size_t(a)].seq > rows.links[std::size_t(b)].seq;
+    };
+    const bool inOrder = std::is_sorted(order.begin(), order.end(), newer);
+    if (!inOrder) {
+        std::sort(order.begin(), order.end(), newer);
     }
     QHash<QByteArray, QString> earliest;
     earliest.reserve(qsizetype(listed.size()));
-    for (auto it = places.rbegin(); it != places.rend(); ++it) {
+    for (auto it = order.rbegin(); it != order.rend(); ++it) {
         HistoryRecord& record = listed[std::size_t(*it)];
+        if (const auto found = damage.constFind(record.id); found != damage.constEnd()) {
+            record.damaged = true;
+            record.damage = *found;
+        }
         if (record.damaged) {
             continue;
         }
-        const QByteArray& cal = cals[std::size_t(*it)];
-        const auto found = earliest.constFind(cal);
-        if (found != earliest.constEnd()) {
-            record.sameAsId = *found;
+        const QByteArray& cal = rows.links[std::size_t(*it)].cal;
+        const auto same = earliest.constFind(cal);
+        if (same != earliest.constEnd()) {
+            record.sameAsId = *same;
         } else {
             earliest.insert(cal, record.id);
         }
     }
-
-    if (reversed) {
-        std::reverse(listed.begin(), listed.end());
-        return listed;
+    if (inOrder) {
+        return std::move(listed);
     }
-    std::vector<HistoryRecord> result;
-    result.reserve(listed.size());
-    for (int place : places) {
-        result.push_back(std::move(listed[std::size_t(place)]));
+    std::vector<HistoryRecord> sorted;
+    sorted.reserve(listed.size());
+    for (int place : order) {
+        sorted.push_back(std::move(listed[std::size_t(place)]));
     }
-    return result;
+    return sorted;
 }
 
-std::optional<QByteArray> HistoryStore::calibrationFile(const QString& id) const {
-    if (id.isEmpty() || id.contains(u'/') || id.contains(u'\\') || id.startsWith(u'.')) {
-        return std::nullopt;
-    }
-    return readWhole(directory_ + u'/' + id + kCalSuffix);
-}
-
-std::optional<HistoryRecord> HistoryStore::find(const QString& id) const {
-    for (HistoryRecord& record : records()) {
-        if (record.id != id) {
-            continue;
+std::optional<HistoryRecord> HistoryStore::find(const QString& id, QString* error) const {
+    for (HistoryRecord& record : records({}, error)) {
+        if (record.id == id) {
+            return std::move(record);
         }
-        const std::optional<QByteArray> content = calibrationFile(id);
-        if (!record.damaged && !content) {
-            record.damaged = true;
-            record.damage = QStringLiteral("its .cal file cannot be read");
-        } else if (!record.damaged && *content != calibrationFileContent(record.entry.values)) {
-            record.damaged = true;
-            record.damage = QStringLiteral("its .cal file has been changed");
-        }
-        return std::move(record);
     }
     return std::nullopt;
 }
 
-bool HistoryStore::rebuildIndex(QString* error) {
-    auto fail = [error](const QString& text) {
-        if (error) {
-            *error = text;
-        }
+std::optional<QByteArray> HistoryStore::calibrationFile(const QString& id) const {
+    const std::optional<HistoryRecord> record = find(id);
+    if (!record || record->damaged) {
+        return std::nullopt;
+    }
+    return calibrationFileContent(record->entry.values);
+}
+
+bool HistoryStore::check(std::vector<HistoryProblem>* problems, QString* error) const {
+    problems->clear();
+    if (!isServer(location_) && !QFileInfo::exists(folderOf(location_) + u'/' + kDatabaseFile) &&
+        !holdsFolderHistory(folderOf(location_))) {
+        return true;
+    }
+    QString problem;
+    Database* database = open(&problem);
+    if (!database) {
+        *error = problem;
         return false;
-    };
-    const QString where = QDir::toNativeSeparators(directory_);
-    if (!QFileInfo(directory_).isDir()) {
-        return fail(QStringLiteral("there is no history folder \"%1\"").arg(where));
     }
-    QLockFile lock(directory_ + u'/' + kLockName);
-    if (!lockSoon(lock)) {
-        return fail(lockProblem(lock, directory_));
+    QSqlQuery query(database->db());
+    Rows rows;
+    const std::size_t expected = recordCount(database->db());
+    if (!database->run(query, selectRows(database->dialect.stampsUser, {}), {}, &problem) ||
+        !readRows(query, database->dialect.stampsUser, expected, &rows)) {
+        reopen_ = true;
+        *error = QStringLiteral("the history %1 cannot be read: %2").arg(shownLocation(), problem);
+        return false;
     }
-
-    // What intact lines know beyond the names: the program, the port, the adapter, the local time.
-    QHash<QString, IndexLine> known;
-    const QByteArray index = readWhole(indexPath()).value_or(QByteArray());
-    for (QByteArrayView line : completeLines(index)) {
-        if (auto parsed = parseLine(line)) {
-            known.insert(parsed->id, std::move(*parsed));
-        }
-    }
-
-    struct Row {
-        qint64 timeMs;
-        QString id;
-        QByteArray line;
-    };
-    std::vector<Row> rows;
-    QDirIterator files(directory_, {QStringLiteral("*.cal")}, QDir::Files);
-    while (files.hasNext()) {
-        files.next();
-        const QString id = files.fileName().chopped(kCalSuffix.size());
-        const auto parts = partsOfName(id);
-        const std::optional<QByteArray> content = readWhole(files.filePath());
-        if (!parts || !content) {
-            continue;  // still listed, as damaged, from the file itself
-        }
-        HistoryEntry entry;
-        QByteArray rfc3339;
-        if (const auto found = known.constFind(id); found != known.constEnd()) {
-            entry = found->entry;
-            rfc3339 = found->rfc3339;
-        } else {
-            entry.timeMs = parts->timeMs;
-            entry.operation = parts->operation;
-            entry.result = parts->result;
-            rfc3339 = HistoryStore::rfc3339(entry.timeMs).toUtf8();
-        }
-        rows.push_back({entry.timeMs, id, makeLine(id, entry, *content, rfc3339)});
-    }
-    // A record whose .cal is gone keeps its line: the line still holds its values.
-    for (auto it = known.cbegin(); it != known.cend(); ++it) {
-        if (!QFileInfo::exists(directory_ + u'/' + it.key() + kCalSuffix)) {
-            rows.push_back({it->entry.timeMs, it.key(), makeLine(it.key(), it->entry, it->cal, it->rfc3339)});
-        }
-    }
-    std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
-        return a.timeMs != b.timeMs ? a.timeMs < b.timeMs : a.id < b.id;
-    });
-    QSaveFile file(indexPath());
-    if (!file.open(QIODevice::WriteOnly)) {
-        return fail(QStringLiteral("the history index in \"%1\" could not be written: %2")
-                        .arg(where, file.errorString()));
-    }
-    for (const Row& row : rows) {
-        file.write(row.line);
-    }
-    if (!file.commit()) {
-        return fail(QStringLiteral("the history index in \"%1\" could not be written: %2")
-                        .arg(where, file.errorString()));
-    }
+    *problems = chainProblems(rows);
     return true;
 }
 

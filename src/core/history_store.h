@@ -1,19 +1,25 @@
 // The calibration history: a record of every exchange that carried a calibration, from the window and
-// from kestrovar-cli, kept in one folder that both programs share.
+// from kestrovar-cli, kept in a SQL database that both programs share.
 //
-// The folder holds one .cal file per record, byte for byte what Save Settings to File writes, so any
-// record opens with Load Settings from File. Its name carries the time (UTC) and the operation and
-// result, for example 20261209T080001.250Z_save-sent_verified.cal, so the records survive the loss of
-// the index. The index, index.txt, is append-only: one line per record, written in one write and
-// flushed to the disk under a lock file, so two programs recording at once never interleave or lose a
-// line. A line cut short by a crash is ignored; the record's .cal still lists, with what its name
-// tells. Nothing here throws or waits long: every failure comes back as a text for the user.
+// The location is a folder, which holds an SQLite database (history.db) for one bench, or a
+// postgresql:// URI for a lab whose benches all write one PostgreSQL database. Both hold one schema
+// (history_schema.cpp keeps it, and the few places where the two dialects differ). Every record is
+// one transaction; the database refuses to change or remove a record, and each record carries a
+// SHA-256 over its content and the previous record's hash, so check() proves the chain intact.
+//
+// A folder that holds a history of the earlier kind (index.txt and .cal files) and no database is
+// imported on first use, in one transaction, with the same ids; its files stay where they are.
+//
+// The database is opened on first use, not when the store is made. Nothing here throws; a failure
+// comes back as a text for the user, and a server that cannot be reached costs at most the connect
+// timeout.
 #pragma once
 
 #include "core/calibration_file.h"
 
 #include <QString>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -37,28 +43,44 @@ struct HistoryEntry {
     QString portPath;
     QString adapterName;    // the adapter's stable name (such as /dev/serial/by-id/...), when known
     QString adapterSerial;  // the adapter's serial number, when known
+    QString unit;           // the unit under calibration's tag, when one was given
+    QString operatorName;   // the login name; append() fills it in when empty
+    QString host;           // the machine's name; append() fills it in when empty
     CalibrationTexts values;
 };
 
 struct HistoryRecord {
-    QString id;  // the .cal file's name without ".cal"
+    QString id;  // "20261209T080001.250Z_save-sent_verified"
     HistoryEntry entry;
+    QString databaseUser;  // on PostgreSQL, the server's own record of who inserted the row
     bool damaged = false;
     QString damage;    // why it counts as damaged, for the user
     QString sameAsId;  // the earliest other record with identical values; empty when none
 };
 
+// What check() found wrong with one record.
+struct HistoryProblem {
+    QString id;
+    QString what;  // "has been changed", ...
+};
+
 class HistoryStore {
   public:
-    explicit HistoryStore(QString directory);
+    // A folder or a postgresql:// (or postgres://) URI.
+    explicit HistoryStore(QString location);
+    HistoryStore(HistoryStore&&) noexcept;
+    HistoryStore& operator=(HistoryStore&&) noexcept;
+    ~HistoryStore();
 
-    // KESTROVAR_HISTORY when set, otherwise kestrovar-link/history in the user's data folder (the same
-    // folder for every program, whatever its application name).
-    static QString defaultDirectory();
-    // RFC 3339 with the local offset and milliseconds: 2026-12-09T09:00:01.250+01:00.
-    static QString rfc3339(qint64 timeMs);
+    // KESTROVAR_HISTORY when set (--history sets it too), otherwise kestrovar-link/history in the
+    // user's data folder (the same folder for every program, whatever its application name).
+    static QString defaultLocation();
+    // Whether a location names a PostgreSQL server rather than a folder.
+    static bool isServer(const QString& location);
 
-    const QString& directory() const { return directory_; }
+    const QString& location() const { return location_; }
+    // The location for messages: a URI without its password.
+    QString shownLocation() const;
 
     struct Appended {
         QString id;     // empty when nothing was kept
@@ -66,20 +88,23 @@ class HistoryStore {
     };
     Appended append(const HistoryEntry& entry);
 
-    // Every record, newest first. The index is trusted for what a record is; each .cal is checked
-    // for being there (find() compares its bytes).
-    std::vector<HistoryRecord> records() const;
-    // One record by its id, its .cal read and compared with the index: a changed file is damaged.
-    std::optional<HistoryRecord> find(const QString& id) const;
-    // The .cal file's bytes of a record, as stored.
+    // Every record (or one unit's), newest first, each checked against its own hash; the whole
+    // listing also against the chain. `error` tells why nothing could be read.
+    std::vector<HistoryRecord> records(const QString& unit = {}, QString* error = nullptr) const;
+    std::optional<HistoryRecord> find(const QString& id, QString* error = nullptr) const;
+    // A record as the .cal file Save Settings to File writes, when its record is intact.
     std::optional<QByteArray> calibrationFile(const QString& id) const;
-    // Writes the index anew from the .cal files, keeping what intact index lines add to their names.
-    bool rebuildIndex(QString* error);
-
-    QString indexPath() const;
+    // Walks the chain oldest first; empty when every record is intact. False when the history could
+    // not be read at all.
+    bool check(std::vector<HistoryProblem>* problems, QString* error) const;
 
   private:
-    QString directory_;
+    class Database;
+    Database* open(QString* error) const;
+
+    QString location_;
+    mutable std::unique_ptr<Database> db_;
+    mutable bool reopen_ = false;  // a statement failed: the next use connects again
 };
 
 }  // namespace kv

@@ -5,6 +5,7 @@
 
 #include "core/frame_feed.h"
 #include "core/temperature_unit.h"
+#include "core/time_text.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -16,9 +17,6 @@ class QIODevice;
 
 namespace kv {
 
-// Local time with milliseconds and the offset from UTC: 2026-12-09T09:15:02.125+01:00. UTC itself
-// is written "+00:00", never "Z".
-QString rfc3339Local(qint64 msSinceEpoch);
 // The shortest text that reads back to the same float; "." always, no exponent below 1e21
 // unless it is shorter. Non-finite values give "nan", "inf" and "-inf".
 QString shortestFloatText(float value);

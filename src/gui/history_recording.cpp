@@ -6,7 +6,9 @@
 #include "gui/main_window.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 
 namespace kv {
 
@@ -22,9 +24,32 @@ void Form1::buildHistoryMenu() {
     if (!Tools->actions().isEmpty()) {
         Tools->addSeparator();
     }
+    UnitUnderCalibration = Tools->addAction(QStringLiteral("Unit Under Calibration…"));
+    UnitUnderCalibration->setObjectName(QStringLiteral("UnitUnderCalibration"));
+    connect(UnitUnderCalibration, &QAction::triggered, this, [this] { UnitUnderCalibration_Click(); });
     CalibrationHistory = Tools->addAction(QStringLiteral("Calibration History…"));
     CalibrationHistory->setObjectName(QStringLiteral("CalibrationHistory"));
     connect(CalibrationHistory, &QAction::triggered, this, [this] { CalibrationHistory_Click(); });
+    unitCorner = new QLabel(menuBar());
+    unitCorner->setObjectName(QStringLiteral("unitCorner"));
+    unitCorner->setContentsMargins(0, 0, 8, 0);
+    menuBar()->setCornerWidget(unitCorner, Qt::TopRightCorner);
+    unitCorner->hide();
+}
+
+void Form1::UnitUnderCalibration_Click() {
+    const std::optional<QString> tag =
+        platform_.inputText(this, QStringLiteral("Unit Under Calibration"),
+                            QStringLiteral("Tag of the unit under calibration (empty for none):"), unitTag_);
+    if (tag) {
+        setUnitTag(tag->trimmed());
+    }
+}
+
+void Form1::setUnitTag(const QString& tag) {
+    unitTag_ = tag;
+    unitCorner->setText(tag.isEmpty() ? QString() : QStringLiteral("Unit: %1").arg(tag));
+    unitCorner->setVisible(!tag.isEmpty());
 }
 
 void Form1::CalibrationHistory_Click() {
@@ -37,8 +62,8 @@ void Form1::CalibrationHistory_Click() {
     frmHistory->activateWindow();
 }
 
-void Form1::setHistoryDirectory(const QString& directory) {
-    history_ = HistoryStore(directory);
+void Form1::setHistoryDirectory(const QString& location) {
+    history_ = HistoryStore(location);
     if (frmHistory) {
         frmHistory->reload();
     }
@@ -65,6 +90,7 @@ HistoryEntry Form1::historyEntry(const QString& operation, const QString& result
     const AdapterInfo adapter = platform_.portAdapter(MSComm1->CommPort());
     entry.adapterName = adapter.stableName;
     entry.adapterSerial = adapter.serialNumber;
+    entry.unit = unitTag_;
     entry.values = values;
     return entry;
 }

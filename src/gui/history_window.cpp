@@ -3,6 +3,7 @@
 #include "gui/main_window.h"
 
 #include <QAbstractTableModel>
+#include <QComboBox>
 #include <QDateTime>
 #include <QDir>
 #include <QGridLayout>
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -41,7 +43,7 @@ class HistoryModel : public QAbstractTableModel {
   public:
     using QAbstractTableModel::QAbstractTableModel;
 
-    enum Column { Time, Operation, Result, Port, SameAs, Columns };
+    enum Column { Time, Operation, Result, Unit, Operator, Port, SameAs, Columns };
 
     void setRecords(std::vector<HistoryRecord> records) {
         beginResetModel();
@@ -65,7 +67,8 @@ class HistoryModel : public QAbstractTableModel {
         if (orientation != Qt::Horizontal || role != Qt::DisplayRole) {
             return {};
         }
-        static const char* const titles[] = {"Time", "Operation", "Result", "Port and adapter", "Same as"};
+        static const char* const titles[] = {"Time",     "Operation",        "Result", "Unit",
+                                             "Operator", "Port and adapter", "Same as"};
         return section >= 0 && section < Columns ? QString::fromLatin1(titles[section]) : QVariant();
     }
 
@@ -87,6 +90,12 @@ class HistoryModel : public QAbstractTableModel {
                 return record.entry.operation;
             case Result:
                 return record.damaged ? QStringLiteral("damaged") : record.entry.result;
+            case Unit:
+                return record.entry.unit;
+            case Operator:
+                return record.entry.operatorName.isEmpty()
+                           ? QString()
+                           : QStringLiteral("%1@%2").arg(record.entry.operatorName, record.entry.host);
             case Port:
                 return portAndAdapter(record.entry);
             case SameAs: {
@@ -116,18 +125,23 @@ HistoryWindow::HistoryWindow(Form1& editor) : QWidget(&editor, Qt::Window), edit
     table->setObjectName(QStringLiteral("records"));
     table->setModel(model_);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->verticalHeader()->setVisible(false);
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
     table->horizontalHeader()->setStretchLastSection(true);
     const int charWidth = table->fontMetrics().horizontalAdvance(u'0');
-    const int widths[] = {18, 13, 11, 26};
-    for (int c = 0; c < 4; ++c) {
+    const int widths[] = {18, 13, 11, 10, 14, 26};
+    for (int c = 0; c < 6; ++c) {
         table->setColumnWidth(c, widths[c] * charWidth);
     }
     connect(table->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this] { showSelected(); });
+    connect(table->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { updateMarks(); });
+    unitFilter = new QComboBox(this);
+    unitFilter->setObjectName(QStringLiteral("unitFilter"));
+    unitFilter->addItem(QStringLiteral("All units"));
+    connect(unitFilter, &QComboBox::currentIndexChanged, this, [this] { applyFilter(); });
 
     // The values in the editor's shape: the column axis above the table, the row axis beside it.
     auto* values = new QGridLayout;
@@ -181,8 +195,15 @@ HistoryWindow::HistoryWindow(Form1& editor) : QWidget(&editor, Qt::Window), edit
     side->addWidget(note);
     side->addStretch();
     side->addLayout(buttons);
+    auto* filter = new QHBoxLayout;
+    filter->addWidget(new QLabel(QStringLiteral("Unit:"), this));
+    filter->addWidget(unitFilter);
+    filter->addStretch();
+    auto* listing = new QVBoxLayout;
+    listing->addLayout(filter);
+    listing->addWidget(table, 1);
     auto* layout = new QHBoxLayout(this);
-    layout->addWidget(table, 1);
+    layout->addLayout(listing, 1);
     layout->addLayout(side);
     resize(1260, 420);
 
@@ -209,17 +230,75 @@ const HistoryRecord* HistoryWindow::selected() const {
     return &records()[std::size_t(current)];
 }
 
+const HistoryRecord* HistoryWindow::comparedWith() const {
+    const QModelIndexList rows = table->selectionModel()->selectedRows();
+    if (rows.size() != 2) {
+        return nullptr;
+    }
+    const int current = table->currentIndex().row();
+    const int other = rows[0].row() == current ? rows[1].row() : rows[0].row();
+    return other >= 0 && std::size_t(other) < records().size() && other != current
+               ? &records()[std::size_t(other)]
+               : nullptr;
+}
+
 void HistoryWindow::reload() {
+    QString error;
+    all_ = editor_.historyStore().records({}, &error);
+    QStringList units;
+    for (const HistoryRecord& record : all_) {
+        if (!record.entry.unit.isEmpty() && !units.contains(record.entry.unit)) {
+            units << record.entry.unit;
+        }
+    }
+    units.sort();
+    const QString shown = unitFilter->currentIndex() > 0 ? unitFilter->currentText() : QString();
+    {
+        const QSignalBlocker quiet(unitFilter);
+        unitFilter->clear();
+        unitFilter->addItem(QStringLiteral("All units"));
+        unitFilter->addItems(units);
+        unitFilter->setCurrentIndex(std::max(0, int(units.indexOf(shown)) + 1));
+    }
+    applyFilter();
+    if (!error.isEmpty()) {
+        note->setText(QStringLiteral("The history cannot be read: %1.").arg(error));
+    }
+}
+
+void HistoryWindow::showUnit(const QString& unit) {
+    unitFilter->setCurrentIndex(unit.isEmpty() ? 0 : std::max(0, unitFilter->findText(unit)));
+}
+
+void HistoryWindow::applyFilter() {
     const HistoryRecord* before = selected();
     const QString keep = before ? before->id : QString();
-    model_->setRecords(editor_.historyStore().records());
+    const QString unit = unitFilter->currentIndex() > 0 ? unitFilter->currentText() : QString();
+    std::vector<HistoryRecord> shown;
+    if (unit.isEmpty()) {
+        shown = all_;
+    } else {
+        for (const HistoryRecord& record : all_) {
+            if (record.entry.unit == unit) {
+                shown.push_back(record);
+            }
+        }
+    }
+    model_->setRecords(std::move(shown));
     const int again = model_->rowOf(keep);
     select(again >= 0 ? again : 0);
 }
 
-void HistoryWindow::select(int rowIndex) {
+void HistoryWindow::select(int rowIndex, int alsoRow) {
+    if (alsoRow >= 0 && alsoRow < model_->rowCount()) {
+        table->selectionModel()->select(model_->index(alsoRow, 0),
+                                        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
     if (rowIndex >= 0 && rowIndex < model_->rowCount()) {
-        table->setCurrentIndex(model_->index(rowIndex, 0));
+        table->selectionModel()->setCurrentIndex(
+            model_->index(rowIndex, 0),
+            (alsoRow >= 0 ? QItemSelectionModel::Select : QItemSelectionModel::ClearAndSelect) |
+                QItemSelectionModel::Rows);
         table->scrollTo(model_->index(rowIndex, 0));
     }
     showSelected();
@@ -248,31 +327,39 @@ void HistoryWindow::showSelected() {
 
 void HistoryWindow::updateMarks() {
     const HistoryRecord* record = selected();
-    auto mark = [record](QLineEdit* shown, const QLineEdit* inEditor, const QColor& normal,
+    // Two records selected: the one shown against the other; otherwise against the editor.
+    const HistoryRecord* other = comparedWith();
+    const CalibrationTexts editor = editor_.editorTexts();
+    const CalibrationTexts& against = other ? other->entry.values : editor;
+    auto mark = [record](QLineEdit* shown, const QString& compared, const QColor& normal,
                          const QColor& differing) {
-        Form1::setBackColor(shown, record && shown->text() != inEditor->text() ? differing : normal);
+        Form1::setBackColor(shown, record && shown->text() != compared ? differing : normal);
     };
     const QColor axisNormal = colorFromBgr(kAxisNormal);
     const QColor axisDiffering = colorFromBgr(kAxisDiffering);
     const QColor cellNormal = editor_.windowBackground();
     const QColor cellDiffering = colorFromBgr(kCellDiffering);
     for (int i = 0; i < 5; ++i)
-        mark(col[i], editor_.Col[i], axisNormal, axisDiffering);
+        mark(col[i], against.col[i], axisNormal, axisDiffering);
     for (int j = 0; j < 6; ++j)
-        mark(row[j], editor_.Row[j], axisNormal, axisDiffering);
+        mark(row[j], against.row[j], axisNormal, axisDiffering);
     for (int k = 0; k < 30; ++k)
-        mark(matrix[k], editor_.Matrix[k], cellNormal, cellDiffering);
-    mark(delay, editor_.Text7, cellNormal, cellDiffering);
-    mark(active, editor_.Text8, cellNormal, cellDiffering);
+        mark(matrix[k], against.matrix[k], cellNormal, cellDiffering);
+    mark(delay, against.delay, cellNormal, cellDiffering);
+    mark(active, against.active, cellNormal, cellDiffering);
+    if (record && !record->damaged) {
+        note->setText(other ? QStringLiteral("Marked: what differs from the record of %1 (%2).")
+                                  .arg(localTime(other->entry.timeMs), other->entry.operation)
+                            : QString());
+    }
 }
 
 std::optional<QByteArray> HistoryWindow::usableFile(const HistoryRecord& record) {
-    // The listing saw the file there; what it holds is checked now, as it is about to be used.
+    // The listing found the record intact; it is read and checked again now, as it is about to be used.
     std::optional<QByteArray> content = editor_.historyStore().calibrationFile(record.id);
     if (!content || *content != calibrationFileContent(record.entry.values)) {
         editor_.platform().messageBox(
-            this, QStringLiteral("This record is damaged: its .cal file %1.")
-                      .arg(content ? QStringLiteral("has been changed") : QStringLiteral("cannot be read")));
+            this, QStringLiteral("This record is damaged or can no longer be read from the history."));
         return std::nullopt;
     }
     return content;

@@ -1,6 +1,8 @@
-// The Calibration History window: the records of the history, newest first, and the values of the
-// selected one in the shape of the editor, with the cells that differ from the editor marked. A
-// record goes back into the editor as a loaded file does, or out to a .cal file anywhere.
+// The Calibration History window: the records of the history, newest first (all, or one unit's),
+// and the values of the selected one in the shape of the editor, with the cells that differ from the
+// editor marked, or from the other record when two are selected. A record goes back into the editor
+// as a loaded file does, or out to a .cal file anywhere. Records that are not as they were kept are
+// listed as damaged.
 #pragma once
 
 #include "core/history_store.h"
@@ -11,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -29,9 +32,14 @@ class HistoryWindow : public QWidget {
     // Reads the history again; the selected record stays selected, otherwise the newest is.
     void reload();
     const std::vector<HistoryRecord>& records() const;
-    // Selects the record in row `row` of the table (0 is the newest).
-    void select(int row);
+    // Selects the record in row `row` of the table (0 is the newest); `alsoRow` adds a second one
+    // to compare with.
+    void select(int row, int alsoRow = -1);
     const HistoryRecord* selected() const;
+    // The other selected record the marks compare with; none when one record is selected.
+    const HistoryRecord* comparedWith() const;
+    // Shows only the records of one unit; empty for all.
+    void showUnit(const QString& unit);
 
     void LoadIntoEditor_Click();
     void Export_Click();
@@ -42,18 +50,21 @@ class HistoryWindow : public QWidget {
     std::array<QLineEdit*, 30> matrix{};
     QLineEdit* delay{};
     QLineEdit* active{};
-    QLabel* note{};  // what is wrong with a damaged record
+    QComboBox* unitFilter{};  // "All units", then each unit's tag
+    QLabel* note{};           // what is wrong with a damaged record; what the marks compare with
     QPushButton* loadIntoEditor{};
     QPushButton* exportRecord{};
 
   private:
     void showSelected();
     void updateMarks();
+    void applyFilter();
     // The selected record's .cal, when it still holds the record's values; otherwise a message.
     std::optional<QByteArray> usableFile(const HistoryRecord& record);
 
     Form1& editor_;
     HistoryModel* model_{};
+    std::vector<HistoryRecord> all_;  // every record; the model holds those the filter lets through
 };
 
 }  // namespace kv

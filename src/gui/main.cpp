@@ -31,6 +31,11 @@ std::optional<int> parseOptions(const QStringList& arguments, Options& options) 
     parser.addOption({QStringLiteral("port"),
                       QStringLiteral("Use PATH as port N (1 to 16); repeatable. Overrides KESTROVAR_PORTS."),
                       QStringLiteral("N=PATH")});
+    parser.addOption(
+        {QStringLiteral("history"),
+         QStringLiteral("Keep the calibration history in LOCATION: a folder, or a postgresql:// URI. "
+                        "Overrides KESTROVAR_HISTORY."),
+         QStringLiteral("LOCATION")});
     parser.addOption({QStringLiteral("simulate"),
                       QStringLiteral("Run against the built-in simulated device, as port Com 1.")});
     if (!parser.parse(arguments)) {
@@ -42,8 +47,10 @@ std::optional<int> parseOptions(const QStringList& arguments, Options& options) 
         QString help = parser.helpText();
         help.replace(QStringLiteral("<executable_name>"), QStringLiteral("kestrovar-link"));
         std::fputs(qPrintable(help), stdout);
-        std::fputs("\nEnvironment:\n  KESTROVAR_PORTS   port paths, for example 1=/dev/pts/4,3=/dev/ttyS0\n",
-                   stdout);
+        std::fputs(
+            "\nEnvironment:\n  KESTROVAR_PORTS   port paths, for example 1=/dev/pts/4,3=/dev/ttyS0\n"
+            "  KESTROVAR_HISTORY where the calibration history is kept (see --history)\n",
+            stdout);
         return 0;
     }
     if (parser.isSet(QStringLiteral("version"))) {
@@ -60,6 +67,14 @@ std::optional<int> parseOptions(const QStringList& arguments, Options& options) 
         return 2;
     }
     options.simulate = parser.isSet(QStringLiteral("simulate"));
+    if (parser.isSet(QStringLiteral("history"))) {
+        const QString location = parser.value(QStringLiteral("history")).trimmed();
+        if (location.isEmpty()) {
+            std::fprintf(stderr, "kestrovar-link: --history needs a LOCATION\n");
+            return 2;
+        }
+        qputenv("KESTROVAR_HISTORY", location.toLocal8Bit());
+    }
     return std::nullopt;
 }
 

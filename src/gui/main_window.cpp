@@ -387,7 +387,12 @@ void Form1::connectHandlers() {
     }
     // "No COM Ports Available" has no handler, but Qt would toggle a check mark; it is not checkable.
 
-    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+    connect(Command1, &QPushButton::clicked, this, [this] {
+        if (Command1->text() == disconnectCaption()) {
+            setUnitTag({});  // the user ends the unit; the transfers' own toggles keep it
+        }
+        Command1_Click();
+    });
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     connect(Command5, &QPushButton::clicked, this, [this] { Command5_Click(); });
     connect(Command6, &QPushButton::clicked, this, [this] { Command6_Click(); });

@@ -149,7 +149,11 @@ class Form1 : public QMainWindow {
     // ---- calibration history -----------------------------------------------------------------
     void CalibrationHistory_Click();  // Tools > Calibration History...
     HistoryStore& historyStore() { return history_; }
-    void setHistoryDirectory(const QString& directory);
+    void setHistoryDirectory(const QString& location);  // a folder or a postgresql:// URI
+    // Tools > Unit Under Calibration...: the tag every record carries until the link goes down.
+    void UnitUnderCalibration_Click();
+    void setUnitTag(const QString& tag);
+    const QString& unitTag() const { return unitTag_; }
     // The device copies as texts: what the last settings image or save left in the device.
     CalibrationTexts deviceTexts() const;
     // Called once an exchange is over, after its own message: records what it carried and, when a
@@ -216,6 +220,8 @@ class Form1 : public QMainWindow {
     QMenu* Help{};
     QAction* About{};
     QAction* CalibrationHistory{};
+    QAction* UnitUnderCalibration{};
+    QLabel* unitCorner{};  // the unit's tag in the menu bar's corner, hidden while none is set
 
     // The device session runs the exchanges with the device; the window's serial control, poll
     // timer and watchdog are its own.
@@ -280,7 +286,8 @@ class Form1 : public QMainWindow {
     bool ended_ = false;                  // File > Exit or the close box has run its shut-down
     bool watchdogMessageOpen_ = false;    // "Connection to KestroVar Failed" is on screen
     TransferLock transferLock_;
-    HistoryStore history_{HistoryStore::defaultDirectory()};
+    HistoryStore history_{HistoryStore::defaultLocation()};
+    QString unitTag_;
 };
 
 }  // namespace kv

@@ -30,6 +30,9 @@ class Platform : public virtual SystemPlatform {
     // The chosen path, or nothing when the user cancelled.
     virtual std::optional<QString> fileDialog(QWidget* parent, FileDialogKind kind,
                                               const FileDialogOptions& options) = 0;
+    // A modal one-line question; the text entered, or nothing when the user cancelled.
+    virtual std::optional<QString> inputText(QWidget* parent, const QString& title, const QString& label,
+                                             const QString& text) = 0;
 };
 
 }  // namespace kv

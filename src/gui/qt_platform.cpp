@@ -3,6 +3,8 @@
 #include "gui/about_dialog.h"
 
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 
 namespace kv {
@@ -22,6 +24,13 @@ QStringList qtFileFilters(const QString& filter) {
 void QtPlatform::messageBox(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, applicationTitle(), text, QMessageBox::Ok, parent);
     box.exec();
+}
+
+std::optional<QString> QtPlatform::inputText(QWidget* parent, const QString& title, const QString& label,
+                                             const QString& text) {
+    bool ok = false;
+    const QString entered = QInputDialog::getText(parent, title, label, QLineEdit::Normal, text, &ok);
+    return ok ? std::optional<QString>(entered) : std::nullopt;
 }
 
 std::optional<QString> QtPlatform::fileDialog(QWidget* parent, FileDialogKind kind,

@@ -13,6 +13,8 @@ class QtPlatform : public Platform, public QtSystemPlatform {
     explicit QtPlatform(PortMap ports) : QtSystemPlatform(std::move(ports)) {}
 
     void messageBox(QWidget* parent, const QString& text) override;
+    std::optional<QString> inputText(QWidget* parent, const QString& title, const QString& label,
+                                     const QString& text) override;
     std::optional<QString> fileDialog(QWidget* parent, FileDialogKind kind,
                                       const FileDialogOptions& options) override;
 };

@@ -31,6 +31,7 @@ void Form1::Command1_Click() {
 void Form1::linkLost() {
     // A poll request could not be written: the port has gone away and the session has stopped.
     // Down without a message, and the menu shows what is left.
+    setUnitTag({});
     Command1->setText(connectCaption());
     Command11->setVisible(false);
     Timer3->setEnabled(true);
@@ -49,6 +50,7 @@ void Form1::Timer4_Timer() {
         return;
     }
     watchdogMessageOpen_ = true;
+    setUnitTag({});  // the link is lost: the next unit's records must not carry this one's tag
     platform_.messageBox(this, QStringLiteral("Connection to KestroVar Failed"));
     watchdogMessageOpen_ = false;
     // While the message was open the poll may already have taken the link down; toggling then

@@ -160,6 +160,19 @@ class VirtualPlatform : public Platform {
     void messageBox(QWidget* parent, const QString& text) override;
     std::optional<QString> fileDialog(QWidget* parent, FileDialogKind kind,
                                       const FileDialogOptions& options) override;
+    // The next of inputAnswers (nothing: cancelled), its label kept in inputLabels.
+    std::optional<QString> inputText(QWidget*, const QString&, const QString& label,
+                                     const QString&) override {
+        inputLabels << label;
+        if (inputAnswers.empty()) {
+            return std::nullopt;
+        }
+        std::optional<QString> answer = inputAnswers.front();
+        inputAnswers.pop_front();
+        return answer;
+    }
+    std::deque<std::optional<QString>> inputAnswers;
+    QStringList inputLabels;
     bool portExists(int port) override;
     QString portSystemName(int port) const override;
     std::optional<PortStatus> portProblem(int port) override;

@@ -8,7 +8,10 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTableView>
 #include <QTemporaryDir>
 
@@ -159,17 +162,35 @@ TEST(History, EveryLoadAndSaveLeavesItsRecordsAfterItsOwnMessage) {
     }
 }
 
+// Changes a record behind the programs' backs, as one who may drop the database's triggers can.
+void rewrite(const QString& folder, const QString& id) {
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "rewrite");
+        db.setDatabaseName(folder + "/history.db");
+        ASSERT_TRUE(db.open());
+        QSqlQuery query(db);
+        ASSERT_TRUE(query.exec("DROP TRIGGER IF EXISTS calibration_records_no_update"));
+        ASSERT_TRUE(query.exec("UPDATE calibration_records SET result = 'verified' WHERE id = '" + id + "'"));
+    }
+    QSqlDatabase::removeDatabase("rewrite");
+}
+
 TEST(History, TheWindowShowsMarksLoadsIntoTheEditorAndExports) {
     Recorded r;
     Form1& w = *r.w;
+    // The unit's tag, shown in the menu bar's corner, goes with every record until the link is down.
+    r.h.platform.inputAnswers.push_back(" KV-0042 ");
+    w.UnitUnderCalibration->trigger();
+    EXPECT_EQ(w.unitCorner->text(), "Unit: KV-0042");
+    EXPECT_EQ(w.menuBar()->cornerWidget(), w.unitCorner);
     w.Command2_Click();  // as found
     r.h.clock().advanceBy(100);
     storeWronglyAfterTheWrite(r);
     putInEditor(w, edited("Yes"));
     w.Command5_Click();  // "Save to KestroVar Failed": the editor shows the 98 read back
 
-    ASSERT_EQ(w.Tools->actions().back()->text(), "Calibration History…");
-    w.Tools->actions().back()->trigger();
+    ASSERT_EQ(w.CalibrationHistory->text(), "Calibration History…");
+    w.CalibrationHistory->trigger();
     ASSERT_TRUE(w.frmHistory);
     HistoryWindow& history = *w.frmHistory;
     EXPECT_TRUE(history.isVisible());
@@ -179,7 +200,8 @@ TEST(History, TheWindowShowsMarksLoadsIntoTheEditorAndExports) {
     EXPECT_EQ(table.index(0, 1).data().toString(), "save-read-back");
     EXPECT_EQ(table.index(1, 1).data().toString(), "save-sent");
     EXPECT_EQ(table.index(1, 2).data().toString(), "failed");
-    EXPECT_EQ(table.index(1, 3).data().toString(), "/dev/ttyUSB0");
+    EXPECT_EQ(table.index(1, 3).data().toString(), "KV-0042");
+    EXPECT_EQ(table.index(1, 5).data().toString(), "/dev/ttyUSB0");
     EXPECT_EQ(table.index(2, 1).data().toString(), "load");
 
     // What the user meant to write: the newest "save-sent". Only the cell the device got wrong
@@ -217,28 +239,41 @@ TEST(History, TheWindowShowsMarksLoadsIntoTheEditorAndExports) {
     EXPECT_EQ(w.Matrix[7]->text(), "98");
     EXPECT_TRUE(history.loadIntoEditor->isEnabled());
     ASSERT_EQ(table.rowCount(), 4);
-    EXPECT_EQ(table.index(0, 4).data().toString(), table.index(1, 0).data().toString() + " save-read-back");
+    EXPECT_EQ(table.index(0, 6).data().toString(), table.index(1, 0).data().toString() + " save-read-back");
     EXPECT_EQ(history.selected()->entry.operation, "save-sent");  // the selection stayed
 
-    // A record whose file is gone is listed as damaged and cannot be used.
-    ASSERT_TRUE(QFile::remove(r.dir.filePath(history.records()[1].id + ".cal")));
+    // One unit's records; two records selected are marked against each other.
+    history.showUnit("KV-0042");
+    EXPECT_EQ(table.rowCount(), 4);
+    history.showUnit("");
+    history.select(1, 2);
+    EXPECT_EQ(history.comparedWith(), &history.records()[2]);
+    EXPECT_EQ(Form1::backColor(history.matrix[7]), colorFromBgr(kCellDiffering));  // 98 against 99
+    EXPECT_EQ(Form1::backColor(history.matrix[8]), w.windowBackground());
+    EXPECT_TRUE(history.note->text().startsWith("Marked: what differs from the record of "));
+
+    // A record rewritten in the database is listed as damaged and cannot be used.
+    rewrite(r.dir.path(), history.records()[1].id);
     history.reload();
     EXPECT_EQ(table.index(1, 2).data().toString(), "damaged");
     history.select(1);
     EXPECT_FALSE(history.loadIntoEditor->isEnabled());
     EXPECT_FALSE(history.exportRecord->isEnabled());
-    EXPECT_EQ(history.note->text(), "This record is damaged: its .cal file is missing.");
+    EXPECT_EQ(history.note->text(), "This record is damaged: it has been changed since it was kept.");
 
-    // A file changed since the listing is found out when it is to be used, and not loaded.
+    // A record rewritten since the listing is found out when it is to be used, and not loaded.
     history.select(0);
-    QFile changed(r.dir.filePath(history.records()[0].id + ".cal"));
-    ASSERT_TRUE(changed.open(QIODevice::WriteOnly));
-    changed.write("1,2,3,4,5\r\n");
-    changed.close();
+    rewrite(r.dir.path(), history.records()[0].id);
     const QString before = w.Col[0]->text();
     history.LoadIntoEditor_Click();
-    EXPECT_EQ(r.h.platform.messageTexts().back(), "This record is damaged: its .cal file has been changed.");
+    EXPECT_EQ(r.h.platform.messageTexts().back(),
+              "This record is damaged or can no longer be read from the history.");
     EXPECT_EQ(w.Col[0]->text(), before);
+
+    // The user's disconnect ends the unit: its tag leaves the corner and the next records.
+    w.Command1->click();
+    EXPECT_FALSE(w.unitCorner->isVisibleTo(&w));
+    EXPECT_EQ(w.unitTag(), "");
 }
 
 }  // namespace
