@@ -186,6 +186,8 @@ CertificatePdf certificatePdf(const Certificate& c, const QString& layout) {
     document.setDefaultTextOption(wrap);
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPointSizeF(9);
+    // Any letter spacing turns the ligatures off, so that "fi" in an id copies and searches as two letters.
+    font.setLetterSpacing(QFont::AbsoluteSpacing, 0.1);
     document.setDefaultFont(font);
     document.setHtml(certificateHtml(c, layout));
 

@@ -19,6 +19,12 @@ int fail(int status, const QString& problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Qt's own notices (a missing runtime folder, font fallbacks) are not for the person printing.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+        if (type == QtCriticalMsg || type == QtFatalMsg) {
+            std::fputs(qPrintable(message + u'\n'), stderr);
+        }
+    });
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }

@@ -19,6 +19,7 @@ std::unique_ptr<Command> makeMonitorCommand();
 std::unique_ptr<Command> makePauseCommand(bool pause);
 std::unique_ptr<Command> makeHistoryCommand();
 std::unique_ptr<Command> makeRestoreCommand();
+std::unique_ptr<Command> makeCertificateCommand();
 
 // Keeps a record of a calibration exchange in the history; its id, or empty (and said once) when
 // the history cannot be written. The exchange's outcome does not depend on it.
