@@ -170,10 +170,14 @@ HistoryWindow::HistoryWindow(Form1& editor) : QWidget(&editor, Qt::Window), edit
     exportRecord->setObjectName(QStringLiteral("exportRecord"));
     connect(loadIntoEditor, &QPushButton::clicked, this, [this] { LoadIntoEditor_Click(); });
     connect(exportRecord, &QPushButton::clicked, this, [this] { Export_Click(); });
+    certificate = new QPushButton(QStringLiteral("Certificate…"), this);
+    certificate->setObjectName(QStringLiteral("certificate"));
+    connect(certificate, &QPushButton::clicked, this, [this] { Certificate_Click(); });
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(loadIntoEditor);
     buttons->addWidget(exportRecord);
+    buttons->addWidget(certificate);
     buttons->addStretch();
     auto* side = new QVBoxLayout;
     side->addLayout(values);
@@ -241,6 +245,7 @@ void HistoryWindow::showSelected() {
                       : QString());
     loadIntoEditor->setEnabled(usable);
     exportRecord->setEnabled(usable);
+    certificate->setEnabled(record != nullptr);  // a refusal says why
     updateMarks();
 }
 

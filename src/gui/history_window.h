@@ -35,6 +35,7 @@ class HistoryWindow : public QWidget {
 
     void LoadIntoEditor_Click();
     void Export_Click();
+    void Certificate_Click();  // in certificate_window.cpp
 
     QTableView* table{};
     std::array<QLineEdit*, 5> col{};
@@ -45,6 +46,7 @@ class HistoryWindow : public QWidget {
     QLabel* note{};  // what is wrong with a damaged record
     QPushButton* loadIntoEditor{};
     QPushButton* exportRecord{};
+    QPushButton* certificate{};
 
   private:
     void showSelected();

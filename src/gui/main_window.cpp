@@ -2,6 +2,7 @@
 
 #include "gui/about_dialog.h"
 #include "gui/artwork.h"
+#include "gui/certificate_window.h"
 #include "gui/serial_link.h"
 #include "gui/trend_tools.h"
 #include "protocol/device_protocol.h"
@@ -112,6 +113,7 @@ Form1::Form1(Platform& platform, QWidget* parent) : QMainWindow(parent), platfor
 
     connectHandlers();
     buildHistoryMenu();  // after every other Tools item
+    buildCertificateMenu(*this);
     Form_Load();
     Timer3->setEnabled(true);
 }
