@@ -197,8 +197,7 @@ CertificatePdf certificatePdf(const Certificate& c, const QString& layout) {
     const qreal width = writer.width();
     const qreal footHeight = footMetrics.height() * 2.5;
     const qreal bodyHeight = writer.height() - footHeight;
-    document.setPageSize(QSizeF(width, bodyHeight));
-    document.setTextWidth(width);
+    document.setPageSize(QSizeF(width, bodyHeight));  // (setTextWidth would undo the pages)
 
     const int pages = document.pageCount();
     const QString footer = footerOf(layout);

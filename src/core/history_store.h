@@ -38,9 +38,9 @@ struct HistoryEntry {
     QString adapterName;    // the adapter's stable name (such as /dev/serial/by-id/...), when known
     QString adapterSerial;  // the adapter's serial number, when known
     CalibrationTexts values;
-    QString unit;          // the unit's tag, when one was given
-    QString operatorName;  // who did the work
-    QString host;          // the machine it was done on
+    QString unit{};          // the unit's tag, when one was given
+    QString operatorName{};  // who did the work
+    QString host{};          // the machine it was done on
 };
 
 struct HistoryRecord {
