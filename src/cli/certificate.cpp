@@ -47,11 +47,11 @@ class CertificateCommand : public Command {
                            {QStringLiteral("--unit"), QStringLiteral("-o"), QStringLiteral("--lab-name"),
                             QStringLiteral("--lab-address"), QStringLiteral("--page-size")});
         const auto unit = args.value(QStringLiteral("--unit"));
-        if (const int status = checkArguments(context, *this, args, unit ? 0 : 1, QStringLiteral("ID"))) {
-            return status;
-        }
         if (unit && !args.positional.isEmpty()) {
             return usageError(context, *this, QStringLiteral("give a record ID or --unit TAG, not both"));
+        }
+        if (const int status = checkArguments(context, *this, args, unit ? 0 : 1, QStringLiteral("ID"))) {
+            return status;
         }
         const auto output = args.value(QStringLiteral("-o"));
         const bool json = args.has(QStringLiteral("--json"));
