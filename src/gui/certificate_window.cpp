@@ -16,6 +16,9 @@
 namespace kv {
 
 void buildCertificateMenu(Form1& form) {
+    if (!form.Tools->actions().isEmpty()) {
+        form.Tools->addSeparator();
+    }
     QAction* details = form.Tools->addAction(QStringLiteral("Laboratory Details…"));
     details->setObjectName(QStringLiteral("LaboratoryDetails"));
     QObject::connect(details, &QAction::triggered, &form, [&form] {

@@ -112,8 +112,8 @@ Form1::Form1(Platform& platform, QWidget* parent) : QMainWindow(parent), platfor
     MSComm1 = &session->serial();
 
     connectHandlers();
-    buildHistoryMenu();  // after every other Tools item
     buildCertificateMenu(*this);
+    buildHistoryMenu();  // after every other Tools item
     Form_Load();
     Timer3->setEnabled(true);
 }
