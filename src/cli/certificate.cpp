@@ -81,8 +81,9 @@ class CertificateCommand : public Command {
 
         const HistoryStore store(HistoryStore::defaultDirectory());
         const std::vector<HistoryRecord> records = store.records();
-        const CertificateRecords found = unit ? latestCertificateRecords(records, *unit)
-                                              : certificateRecords(records, args.positional.first());
+        const CertificateRecords found =
+            rereadCertificateRecords(store, unit ? latestCertificateRecords(records, *unit)
+                                                 : certificateRecords(records, args.positional.first()));
         if (!found.refusal.isEmpty()) {
             context.say(QStringLiteral("no certificate: %1").arg(found.refusal));
             return found.unknownRecord ? exitNoInput : exitBadFile;

@@ -123,6 +123,22 @@ CertificateRecords latestCertificateRecords(const std::vector<HistoryRecord>& re
     return none;
 }
 
+CertificateRecords rereadCertificateRecords(const HistoryStore& store, CertificateRecords found) {
+    if (!found.refusal.isEmpty()) {
+        return found;
+    }
+    for (std::optional<HistoryRecord>* record : {&found.asLeft, &found.asFound}) {
+        const QString id = (*record)->id;
+        *record = store.find(id);
+        if (!*record || (*record)->damaged) {
+            found.refusal = QStringLiteral("record %1 is damaged: %2")
+                                .arg(id, *record ? (*record)->damage : QStringLiteral("it is gone"));
+            return found;
+        }
+    }
+    return found;
+}
+
 LabDetails readLabDetails() {
     QSettings settings = labSettings();
     return {settings.value(QStringLiteral("laboratory/name")).toString(),

@@ -30,6 +30,9 @@ struct CertificateRecords {
 CertificateRecords certificateRecords(const std::vector<HistoryRecord>& records, const QString& asLeftId);
 // The latest verified as-left of the unit tagged `unit`, and its as-found.
 CertificateRecords latestCertificateRecords(const std::vector<HistoryRecord>& records, const QString& unit);
+// The records chosen, read again from the store with their files compared (a listing trusts the
+// index): a record changed or removed since is refused.
+CertificateRecords rereadCertificateRecords(const HistoryStore& store, CertificateRecords found);
 
 // The laboratory's details, kept once per installation in certificate.ini (organisation
 // kestrovar-link), which the window and kestrovar-cli both read; a system-wide file is read when the

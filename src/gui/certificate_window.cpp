@@ -43,13 +43,14 @@ void buildCertificateMenu(Form1& form) {
                                                       "verified calibration yet."));
             return;
         }
-        saveCertificate(&form, form.platform(), records, newest->id);
+        saveCertificate(&form, form.platform(), form.historyStore(), newest->id);
     });
 }
 
-void saveCertificate(QWidget* parent, Platform& platform, const std::vector<HistoryRecord>& records,
+void saveCertificate(QWidget* parent, Platform& platform, const HistoryStore& store,
                      const QString& asLeftId) {
-    const CertificateRecords found = certificateRecords(records, asLeftId);
+    const CertificateRecords found =
+        rereadCertificateRecords(store, certificateRecords(store.records(), asLeftId));
     if (!found.refusal.isEmpty()) {
         platform.messageBox(parent, QStringLiteral("No certificate: %1.").arg(found.refusal));
         return;
@@ -86,7 +87,7 @@ void saveCertificate(QWidget* parent, Platform& platform, const std::vector<Hist
 
 void HistoryWindow::Certificate_Click() {
     if (const HistoryRecord* record = selected()) {
-        saveCertificate(this, editor_.platform(), records(), record->id);
+        saveCertificate(this, editor_.platform(), editor_.historyStore(), record->id);
     }
 }
 

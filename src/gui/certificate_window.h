@@ -21,8 +21,7 @@ void buildCertificateMenu(Form1& form);
 
 // Makes the certificate of record `asLeftId`, asks where to save it and saves it; a refusal or a
 // failure is said in a message box.
-void saveCertificate(QWidget* parent, Platform& platform, const std::vector<HistoryRecord>& records,
-                     const QString& asLeftId);
+void saveCertificate(QWidget* parent, Platform& platform, const HistoryStore& store, const QString& asLeftId);
 
 class LabDetailsDialog : public QDialog {
     Q_OBJECT

@@ -82,3 +82,8 @@ cli(73 certificate ${first} -o ${WORK}/no-such-folder/first.pdf)
 cli(0 certificate ${first} --json)
 expect("${out}" "\"number\": \"${firstNumber}\"")
 expect("${out}" "\"changed\": [\n        \"Table row 1, column 1\"\n    ]")
+# A record whose file was changed after it was kept gets no certificate.
+string(REGEX MATCH "\"as_found\": \"([^\"]+)\"" found "${out}")
+file(APPEND ${WORK}/history/${CMAKE_MATCH_1}.cal "1")
+cli(65 certificate ${first} -o changed.pdf)
+expect("${err}" "record ${CMAKE_MATCH_1} is damaged: its .cal file has been changed")
