@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
     QString problem;
     const std::optional<kv::Certificate> certificate = kv::certificateFromJson(input.readAll(), &problem);
     if (!certificate) {
-        return fail(65, problem);
+        return fail(65, QStringLiteral("the standard input holds no certificate: %1").arg(problem));
     }
     const QString layout = kv::certificateLayout(kv::readLabDetails(), &problem);
     if (!problem.isEmpty()) {

@@ -53,6 +53,9 @@ class CertificateCommand : public Command {
         if (const int status = checkArguments(context, *this, args, unit ? 0 : 1, QStringLiteral("ID"))) {
             return status;
         }
+        if (!unit && args.positional.first().isEmpty()) {
+            return usageError(context, *this, QStringLiteral("the record ID is empty"));
+        }
         const auto output = args.value(QStringLiteral("-o"));
         const bool json = args.has(QStringLiteral("--json"));
         if (!json && (!output || output->isEmpty())) {
@@ -129,6 +132,11 @@ class CertificateCommand : public Command {
                             ? QStringLiteral("the certificate could not be drawn; nothing was written")
                             : why);
             return exitCantWrite;
+        }
+        // A lab's layout that could not be read is said; the built-in one was used.
+        for (const QString& line :
+             QString::fromLocal8Bit(drawing.readAllStandardError()).split(u'\n', Qt::SkipEmptyParts)) {
+            context.say(line);
         }
         const int pages = QString::fromLatin1(drawing.readAllStandardOutput()).trimmed().toInt();
         context.say(QStringLiteral("certificate %1 of record %2 written to %3 (%4 %5)")
