@@ -105,7 +105,8 @@ TEST(Certificate, FindsTheAsFoundOfAVerifiedAsLeftOrSaysWhyNot) {
     EXPECT_EQ(certificateNumber(sameMs), "KV-20261209-081500000S-2");
 }
 
-// pdftotext's words of page `page`, as "xMin xMax word", and the page's width.
+// What pdftotext reads: the text as laid out, the pages, their width and the right edge of the
+// rightmost word (points).
 struct PdfText {
     QString text;
     double pageWidth = 0;
@@ -119,15 +120,14 @@ PdfText readPdf(const QByteArray& pdf) {
     file.open(QIODevice::WriteOnly);
     file.write(pdf);
     file.close();
-    PdfText read;
-    QProcess text;
-    text.start("pdftotext", {"-layout", file.fileName(), "-"});
-    text.waitForFinished(20000);
-    read.text = QString::fromUtf8(text.readAllStandardOutput());
-    QProcess boxes;
-    boxes.start("pdftotext", {"-bbox", file.fileName(), "-"});
-    boxes.waitForFinished(20000);
-    const QString html = QString::fromUtf8(boxes.readAllStandardOutput());
+    auto pdftotext = [&](const char* option) {
+        QProcess process;
+        process.start("pdftotext", {option, file.fileName(), "-"});
+        process.waitForFinished(20000);
+        return QString::fromUtf8(process.readAllStandardOutput());
+    };
+    PdfText read{pdftotext("-layout")};
+    const QString html = pdftotext("-bbox");
     static const QRegularExpression page("<page width=\"([0-9.]+)\""), word("xMax=\"([0-9.]+)\"");
     for (auto it = page.globalMatch(html); it.hasNext(); ++read.pages)
         read.pageWidth = it.next().captured(1).toDouble();
@@ -181,30 +181,16 @@ TEST(Certificate, ThePdfSaysEveryFieldAndNoRecordTextBreaksOrEntersTheLayout) {
         EXPECT_LT(read.rightmost, read.pageWidth - 20) << "a word runs off the page";
         const QString flat = QString(read.text).remove(QRegularExpression("\\s+"));
         EXPECT_TRUE(flat.contains("Unit" + QString(row.unit).remove(' '))) << read.text.toStdString();
-        for (const char* field : {"Calibration Certificate",
-                                  "No. KV-20261209-080500000W",
-                                  "Northfield Instruments",
-                                  "12 Mill Lane",
-                                  "Northfield NF3 2QT",
-                                  "Date of the work 2026-12-09",
-                                  "Date of issue 2026-12-10",
-                                  "Operator jsmith",
-                                  "Machine bench-3",
-                                  "written to the unit with KestroVar Link 1.0.0 and verified",
-                                  "Startup time delay min 2.5 2.5",
-                                  "Humidity correction active Yes No *",
-                                  "MCT axis °F As found 10 20 70",
-                                  "°F As left 10 20 72 * 120",
-                                  "100 0 1 2",
-                                  "100 33 * 1 2",
-                                  "The results relate only to the unit named in this certificate.",
-                                  "Authorised by:",
-
-                                  "End of certificate KV-20261209-080500000W",
-                                  "20261209T080000.000Z_write-as-found_received (as found)",
-                                  "20261209T080500.000Z_write-read-back_verified (as left)"}) {
+        // clang-format off
+        for (const char* field : {"Calibration Certificate", "No. KV-20261209-080500000W", "Northfield Instruments",
+                 "12 Mill Lane", "Northfield NF3 2QT", "Date of the work 2026-12-09", "Date of issue 2026-12-10",
+                 "Operator jsmith", "Machine bench-3", "written to the unit with KestroVar Link 1.0.0 and verified",
+                 "Startup time delay min 2.5 2.5", "Humidity correction active Yes No *", "MCT axis °F As found 10 20 70",
+                 "°F As left 10 20 72 * 120", "100 0 1 2", "100 33 * 1 2", "Authorised by:",
+                 "The results relate only to the unit named in this certificate.", "End of certificate KV-20261209-080500000W",
+                 "20261209T080000.000Z_write-as-found_received (as found)", "20261209T080500.000Z_write-read-back_verified (as left)"})
             EXPECT_TRUE(read.text.simplified().contains(QString::fromUtf8(field))) << field;
-        }
+        // clang-format on
     }
 }
 
