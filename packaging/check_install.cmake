@@ -1,5 +1,5 @@
 # Installs the component "application" into PREFIX and checks that exactly the expected files arrive:
-# the three programs, their man pages, the menu entry, one icon per size, the copyright and the
+# the four programs, their man pages, the menu entry, one icon per size, the copyright and the
 # changelog, the SQL for a lab's database, and nothing else (no tests, no libraries).
 #   cmake -DBUILD_DIR=... -DPREFIX=... -DICON_SIZES=16,22,... -P check_install.cmake
 cmake_minimum_required(VERSION 3.25)
@@ -13,9 +13,11 @@ if(NOT result EQUAL 0)
 endif()
 
 set(expected
+    bin/kestrovar-certificate
     bin/kestrovar-cli
     bin/kestrovar-link
     bin/kestrovar-sim
+    share/man/man1/kestrovar-certificate.1.gz
     share/man/man1/kestrovar-cli.1.gz
     share/man/man1/kestrovar-link.1.gz
     share/man/man1/kestrovar-sim.1.gz

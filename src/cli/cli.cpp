@@ -42,6 +42,7 @@ std::vector<std::unique_ptr<Command>> allCommands() {
     commands.push_back(makePauseCommand(false));
     commands.push_back(makeHistoryCommand());
     commands.push_back(makeRestoreCommand());
+    commands.push_back(makeCertificateCommand());
     return commands;
 }
 

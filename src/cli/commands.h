@@ -19,6 +19,7 @@ std::unique_ptr<Command> makeMonitorCommand();
 std::unique_ptr<Command> makePauseCommand(bool pause);
 std::unique_ptr<Command> makeHistoryCommand();
 std::unique_ptr<Command> makeRestoreCommand();
+std::unique_ptr<Command> makeCertificateCommand();
 
 // The operations the command line records beside the window's; the results are the history's own
 // (kHistoryReceived, kHistoryVerified, ...). A write or restore records OPERATION-as-found,

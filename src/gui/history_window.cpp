@@ -185,10 +185,14 @@ HistoryWindow::HistoryWindow(Form1& editor) : QWidget(&editor, Qt::Window), edit
     connect(loadIntoEditor, &QPushButton::clicked, this, [this] { LoadIntoEditor_Click(); });
     connect(&editor_, &Form1::transferChanged, this, [this] { showSelected(); });
     connect(exportRecord, &QPushButton::clicked, this, [this] { Export_Click(); });
+    certificate = new QPushButton(QStringLiteral("Certificate…"), this);
+    certificate->setObjectName(QStringLiteral("certificate"));
+    connect(certificate, &QPushButton::clicked, this, [this] { Certificate_Click(); });
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(loadIntoEditor);
     buttons->addWidget(exportRecord);
+    buttons->addWidget(certificate);
     buttons->addStretch();
     auto* side = new QVBoxLayout;
     side->addLayout(values);
@@ -322,6 +326,7 @@ void HistoryWindow::showSelected() {
     // A Load or Save writes the editor and compares it with what came back: nothing else may.
     loadIntoEditor->setEnabled(usable && !editor_.transferring());
     exportRecord->setEnabled(usable);
+    certificate->setEnabled(record != nullptr);  // a refusal says why
     updateMarks();
 }
 

@@ -43,6 +43,7 @@ class HistoryWindow : public QWidget {
 
     void LoadIntoEditor_Click();
     void Export_Click();
+    void Certificate_Click();  // in certificate_window.cpp
 
     QTableView* table{};
     std::array<QLineEdit*, 5> col{};
@@ -54,6 +55,7 @@ class HistoryWindow : public QWidget {
     QLabel* note{};           // what is wrong with a damaged record; what the marks compare with
     QPushButton* loadIntoEditor{};
     QPushButton* exportRecord{};
+    QPushButton* certificate{};
 
   private:
     void showSelected();

@@ -2,6 +2,7 @@
 
 #include "gui/about_dialog.h"
 #include "gui/artwork.h"
+#include "gui/certificate_window.h"
 #include "gui/correction_map_window.h"
 #include "gui/serial_link.h"
 #include "gui/trend_tools.h"
@@ -112,6 +113,7 @@ Form1::Form1(Platform& platform, QWidget* parent) : QMainWindow(parent), platfor
     MSComm1 = &session->serial();
 
     connectHandlers();
+    buildCertificateMenu(*this);
     buildHistoryMenu();  // after every other Tools item
     Form_Load();
     Timer3->setEnabled(true);

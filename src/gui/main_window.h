@@ -9,6 +9,7 @@
 //   gui/settings_transfer.cpp load from / save to the device
 //   gui/file_operations.cpp   .cal files
 //   gui/history_recording.cpp the calibration history: recording exchanges, Tools > Calibration History
+//   gui/certificate_window.cpp Tools > Laboratory Details… and Calibration Certificate…
 // The rules they apply without the window are in core/, the bytes on the wire in protocol/.
 #pragma once
 

@@ -1,5 +1,7 @@
 // The calibration history from the window: the records each Load and Save leaves, a history folder
 // that cannot be written, and the Calibration History window against the simulated device.
+#include "core/certificate.h"
+#include "gui/certificate_window.h"
 #include "gui/history_window.h"
 #include "support/scripted_device.h"
 #include "support/window_harness.h"
@@ -12,6 +14,7 @@
 #include <QPushButton>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QSettings>
 #include <QTableView>
 #include <QTemporaryDir>
 
@@ -274,6 +277,52 @@ TEST(History, TheWindowShowsMarksLoadsIntoTheEditorAndExports) {
     w.Command1->click();
     EXPECT_FALSE(w.unitCorner->isVisibleTo(&w));
     EXPECT_EQ(w.unitTag(), "");
+}
+
+TEST(History, CertificateOfTheSelectedRecordOrWhyNot) {
+    static QTemporaryDir settings;  // the laboratory's details of this test run, not the user's
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+    Recorded r;
+    Form1& w = *r.w;
+    w.Command2_Click();  // as found
+    r.h.clock().advanceBy(100);
+    putInEditor(w, edited("Yes"));
+    w.Command5_Click();  // verified
+    w.CalibrationHistory_Click();
+    HistoryWindow& history = *w.frmHistory;
+
+    history.select(0);  // the verified read-back, before the lab's name is set
+    history.certificate->click();
+    EXPECT_EQ(
+        r.h.platform.messageTexts().back(),
+        "The laboratory's name is not set yet: Tools > Laboratory Details… sets it for every certificate.");
+    QAction* details = w.Tools->findChild<QAction*>("LaboratoryDetails");
+    ASSERT_TRUE(details);
+    details->trigger();
+    auto* dialog = w.findChild<LabDetailsDialog*>();
+    ASSERT_TRUE(dialog);
+    dialog->name->setText("Northfield Instruments");
+    dialog->save();
+    EXPECT_EQ(readLabDetails().name, "Northfield Instruments");
+
+    r.h.platform.dialogAnswers.push_back("/home/tech/certificate.pdf");
+    history.certificate->click();
+    EXPECT_TRUE(r.h.platform.files["/home/tech/certificate.pdf"].startsWith("%PDF-"));
+    EXPECT_EQ(r.h.platform.messageTexts().back(),
+              "Certificate " + certificateNumber(history.records()[0]) + " saved");
+
+    history.select(2);  // the load
+    history.certificate->click();
+    EXPECT_EQ(
+        r.h.platform.messageTexts().back(),
+        "No certificate: record " + history.records()[2].id +
+            " has no verified read-back: it is a load record with the result \"received\"; a certificate is "
+            "made from the read-back that verified a write.");
+    r.h.platform.dialogAnswers.push_back("/home/tech/latest.pdf");
+    w.Tools->findChild<QAction*>("CalibrationCertificate")->trigger();
+    EXPECT_TRUE(r.h.platform.files["/home/tech/latest.pdf"].startsWith("%PDF-"));
+    EXPECT_EQ(r.h.platform.messageTexts().back(),
+              "Certificate " + certificateNumber(history.records()[0]) + " saved");
 }
 
 }  // namespace
