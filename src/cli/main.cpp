@@ -6,6 +6,7 @@
 #include "simulator/pty_device.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QSocketNotifier>
 
@@ -141,7 +142,8 @@ int onSeveralPorts(const QStringList& givenPorts, const QStringList& units, cons
     const QString duplicate = kv::cli::duplicatePortProblem(targets, [&](const kv::cli::PortTarget& target) {
         const Choice& choice = choices[std::size_t(&target - targets.data())];
         const QString path = choice.ports.systemName(choice.port.number);
-        return path.isEmpty() ? QString() : kv::devicePath(path);
+        // "/dev/ttyUSB0/" is no other device than "/dev/ttyUSB0".
+        return path.isEmpty() ? QString() : kv::devicePath(QDir::cleanPath(path));
     });
     if (!duplicate.isEmpty()) {
         return usage(duplicate);
