@@ -254,7 +254,9 @@ int main(int argc, char** argv) {
         }
     }
     const QStringList commandLine = words.mid(at);
-    const bool several = givenPorts.size() > 1;
+    // A command's --help is said once, not once a port.
+    const bool several = givenPorts.size() > 1 && !commandLine.contains(QStringLiteral("--help")) &&
+                         !commandLine.contains(QStringLiteral("-h"));
     if (several && (commandLine.isEmpty() || !kv::cli::runsOnSeveralPorts(commandLine.first()))) {
         return usage(QStringLiteral("--port may be given more than once only for write, verify and restore"));
     }

@@ -48,6 +48,8 @@ QString exitPhrase(int status) {
             return QStringLiteral("no answer");
         case exitCantWrite:
             return QStringLiteral("output cannot be written");
+        case exitIoError:
+            return QStringLiteral("standard output cannot be written");
         case exitPortBusy:
             return QStringLiteral("in use by another program");
         case exitNoPermission:
