@@ -284,35 +284,31 @@ TEST(Cli, SeveralPortsPrefixTheirLinesAndSumUp) {
         int exit;
         QByteArray err;  // exact
     };
+    // clang-format off
     const Several cases[] = {
-        {"two good",
-         {{"/dev/a", good}, {"/dev/b", good}},
-         0,
+        {"two good", {{"/dev/a", good}, {"/dev/b", good}}, 0,
          "/dev/a: kestrovar-cli: unit.cal written to /dev/a and verified\n"
          "/dev/b: kestrovar-cli: unit.cal written to /dev/b and verified\n"
          "2 of 2 verified\n"},
-        {"one of three silent",
-         {{"/dev/a", good}, {"/dev/b", silent}, {"/dev/c", good}},
-         69,
+        {"one of three silent", {{"/dev/a", good}, {"/dev/b", silent}, {"/dev/c", good}}, 69,
          "/dev/a: kestrovar-cli: unit.cal written to /dev/a and verified\n"
          "/dev/b: kestrovar-cli: no answer from the KestroVar on /dev/b; nothing was written\n"
          "/dev/c: kestrovar-cli: unit.cal written to /dev/c and verified\n"
          "2 of 3 verified; /dev/b: no answer\n"},
-        {"the first failure in the order given decides",
-         {{"/dev/a", refusesReadBack}, {"/dev/b", silent}, {"/dev/c", good}},
-         1,
+        {"the first failure in the order given decides", {{"/dev/a", refusesReadBack}, {"/dev/b", silent}, {"/dev/c", good}}, 1,
          "/dev/a: kestrovar-cli: the calibration was sent to /dev/a, but no read-back came: not verified\n"
          "/dev/b: kestrovar-cli: no answer from the KestroVar on /dev/b; nothing was written\n"
          "/dev/c: kestrovar-cli: unit.cal written to /dev/c and verified\n"
          "1 of 3 verified; /dev/a: not verified; /dev/b: no answer\n"},
     };
+    // clang-format on
     for (const Several& c : cases) {
         SCOPED_TRACE(c.name);
         QByteArray out, err;
         cli::SeveralPorts run;
         run.concurrent = false;
         for (const auto& [given, unit] : c.ports)
-            run.targets.push_back({QString::fromUtf8(given), QStringLiteral("unit-%1").arg(given)});
+            run.targets.push_back({QString::fromUtf8(given), {}});
         run.out = [&out](const QByteArray& b) { out += b; };
         run.err = [&err](const QByteArray& b) { err += b; };
         run.work = [&](const cli::PortTarget& target, const auto& portOut, const auto& portErr) {
@@ -336,7 +332,6 @@ TEST(Cli, SeveralPortsPrefixTheirLinesAndSumUp) {
             context.port = 1;
             context.portPath = target.given;
             context.portGivenAsPath = true;
-            context.unit = target.unit;
             context.out = portOut;
             context.err = portErr;
             return cli::runCli(context, {"write", "unit.cal"});
