@@ -13,6 +13,7 @@ Starts kestrovar-sim processes, each a simulated unit on its own pseudo-terminal
 
 import argparse
 import os
+import shutil
 import statistics
 import subprocess
 import sys
@@ -113,6 +114,7 @@ def main():
             proc.terminate()
         for proc, _ in sims:
             proc.wait(10)
+        shutil.rmtree(work, ignore_errors=True)
     print("| What | Measured | Goal | |")
     print("|---|---|---|---|")
     for row in rows:
