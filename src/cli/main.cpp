@@ -1,16 +1,19 @@
 // kestrovar-cli: QtCore only, no window system needed.
 #include "cli/cli.h"
+#include "cli/multi_port.h"
 #include "core/port_map.h"
 #include "core/qt_system.h"
 #include "simulator/pty_device.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QSocketNotifier>
 
 #include "core/version.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -107,11 +110,99 @@ PortChoice choosePort(const QString& value, kv::PortMap& ports) {
 // Ctrl+C and SIGTERM end a long command at its next chance: the handler only writes a byte that
 // the event loop reads.
 int signalPipe[2] = {-1, -1};
+// Read by the ports' threads, whose waits the pipe does not wake: they see it at their next event.
+std::atomic<bool> signalled{false};
 void onSignal(int) {
+    signalled.store(true);
     const char byte = 1;
     [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
 }
 #endif
+
+// write, verify or restore on every port at once. Each port gets its own platform, with its own
+// port map (a path stands in for Com 1 on each), and its own context, in a thread of its own.
+int onSeveralPorts(const QStringList& givenPorts, const QStringList& units, const kv::PortMap& ports,
+                   bool quiet, const QStringList& commandLine, const bool& stop) {
+    struct Choice {
+        kv::PortMap ports;
+        PortChoice port;
+    };
+    std::vector<Choice> choices;
+    std::vector<kv::cli::PortTarget> targets;
+    for (qsizetype i = 0; i < givenPorts.size(); ++i) {
+        Choice choice{ports, {}};
+        choice.port = choosePort(givenPorts[i], choice.ports);
+        if (!choice.port.number) {
+            return usage(QStringLiteral("--port takes N (1 to 16), a device path, or N=PATH, not \"%1\"")
+                             .arg(givenPorts[i]));
+        }
+        choices.push_back(std::move(choice));
+        targets.push_back({givenPorts[i], units.value(i)});
+    }
+    const QString duplicate = kv::cli::duplicatePortProblem(targets, [&](const kv::cli::PortTarget& target) {
+        const Choice& choice = choices[std::size_t(&target - targets.data())];
+        const QString path = choice.ports.systemName(choice.port.number);
+        // "/dev/ttyUSB0/" is no other device than "/dev/ttyUSB0".
+        return path.isEmpty() ? QString() : kv::devicePath(QDir::cleanPath(path));
+    });
+    if (!duplicate.isEmpty()) {
+        return usage(duplicate);
+    }
+
+    // Lines reach stdout under the runner's lock; the first failure to write them is kept for all.
+    std::atomic<bool> outFailed{false};
+    QString outError;
+    kv::cli::SeveralPorts run;
+    run.targets = targets;
+    run.quiet = quiet;
+    run.verb = commandLine.first() == QStringLiteral("restore") ? QStringLiteral("restored")
+                                                                : QStringLiteral("verified");
+    run.out = [&](const QByteArray& bytes) {
+        if (!outFailed.load()) {
+            if (const auto error = writeOut(bytes)) {
+                outError = *error;
+                outFailed.store(true);
+            }
+        }
+    };
+    run.err = writeErr;
+    run.work = [&](const kv::cli::PortTarget& target, const std::function<void(const QByteArray&)>& out,
+                   const std::function<void(const QByteArray&)>& err) {
+        const Choice& choice = choices[std::size_t(&target - run.targets.data())];
+        kv::QtSystemPlatform platform(choice.ports);
+        kv::cli::Context context(platform);
+        context.port = choice.port.number;
+        context.portPath = choice.ports.systemName(choice.port.number);
+        context.portGivenAsPath = choice.port.byPath;
+        context.quiet = quiet;
+        context.unit = target.unit;
+        context.out = [&](const QByteArray& bytes) {
+            if (context.outputError.isEmpty()) {
+                out(bytes);
+                if (outFailed.load()) {
+                    context.outputError = outError;
+                }
+            }
+        };
+        context.err = err;
+        context.stopRequested = [&stop] {
+#ifdef Q_OS_UNIX
+            return stop || signalled.load();
+#else
+            return stop;
+#endif
+        };
+        return kv::cli::runCli(context, commandLine);
+    };
+    const int status = kv::cli::runOnSeveralPorts(run);
+    if (!outFailed.load() && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
+        writeErr(QStringLiteral("%1: standard output could not be written: %2\n")
+                     .arg(QLatin1String(kProgram), QString::fromLocal8Bit(std::strerror(errno ? errno : EIO)))
+                     .toUtf8());
+        return status == kv::cli::exitOk || status == kv::cli::exitDiffers ? kv::cli::exitIoError : status;
+    }
+    return status;
+}
 
 }  // namespace
 
@@ -122,9 +213,10 @@ int main(int argc, char** argv) {
     }
     // The global options come before the command.
     std::optional<QString> port;
+    QStringList givenPorts;  // every --port, in order
+    QStringList units;       // every --unit, in order
     bool simulate = false;
     bool quiet = false;
-    QString unit;
     QString history;
     qsizetype at = 0;
     for (; at < words.size() && words[at].startsWith(u'-'); ++at) {
@@ -143,21 +235,42 @@ int main(int argc, char** argv) {
             if (++at == words.size()) {
                 return usage(QStringLiteral("--port needs N or PATH"));
             }
-            port = words[at];
+            givenPorts << words[at];
         } else if (word.startsWith(QStringLiteral("--port="))) {
-            port = word.mid(7);
+            givenPorts << word.mid(7);
         } else if (word == QStringLiteral("--history") || word == QStringLiteral("--unit")) {
             if (++at == words.size() || words[at].trimmed().isEmpty()) {
                 return usage(QStringLiteral("%1 needs %2")
                                  .arg(word, word == QStringLiteral("--unit") ? QStringLiteral("a TAG")
                                                                              : QStringLiteral("a LOCATION")));
             }
-            (word == QStringLiteral("--unit") ? unit : history) = words[at].trimmed();
+            if (word == QStringLiteral("--unit")) {
+                units << words[at].trimmed();
+            } else {
+                history = words[at].trimmed();
+            }
         } else {
             return usage(QStringLiteral("unknown option %1").arg(word));
         }
     }
     const QStringList commandLine = words.mid(at);
+    // A command's --help is said once, not once a port.
+    const bool several = givenPorts.size() > 1 && !commandLine.contains(QStringLiteral("--help")) &&
+                         !commandLine.contains(QStringLiteral("-h"));
+    if (several && (commandLine.isEmpty() || !kv::cli::runsOnSeveralPorts(commandLine.first()))) {
+        return usage(QStringLiteral("--port may be given more than once only for write, verify and restore"));
+    }
+    if (several && simulate) {
+        return usage(QStringLiteral("--simulate is one device; it does not go with several --port"));
+    }
+    if (units.size() > std::max<qsizetype>(1, givenPorts.size()) ||
+        (several && !units.isEmpty() && units.size() != givenPorts.size())) {
+        return usage(QStringLiteral("--unit is given once, or once for each --port in the same order"));
+    }
+    if (!givenPorts.isEmpty()) {
+        port = givenPorts.first();
+    }
+    const QString unit = units.value(0);
     if (!history.isEmpty()) {
         qputenv("KESTROVAR_HISTORY", history.toLocal8Bit());  // the option wins over the variable
     }
@@ -173,7 +286,7 @@ int main(int argc, char** argv) {
     }
     int number = 0;
     bool byPath = false;
-    if (port) {
+    if (port && !several) {
         // An empty value is a mistake (an unset variable), never a wish for the remembered port.
         const PortChoice choice = choosePort(*port, ports);
         if (!choice.number) {
@@ -222,6 +335,10 @@ int main(int argc, char** argv) {
         std::signal(SIGTERM, onSignal);
     }
 #endif
+
+    if (several) {
+        return onSeveralPorts(givenPorts, units, ports, quiet, commandLine, stop);
+    }
 
     kv::QtSystemPlatform platform(ports);
     kv::cli::Context context(platform);

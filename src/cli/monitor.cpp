@@ -13,6 +13,8 @@ namespace {
 
 // How often a recording's file is looked for between frames.
 constexpr int kFileCheckMs = 1000;
+// How often --reconnect tries the port again while the link is down.
+constexpr int kReconnectMs = 1000;
 
 // The line of the plain output: the time and the texts of the window's boxes, in frame order;
 // in °C the temperatures as the CSV writes them, with the window's one decimal.
@@ -38,6 +40,7 @@ class MonitorCommand : public Command {
     QString help() const override {
         return QStringLiteral(
             "Usage: kestrovar-cli monitor [--count N] [--interval MS] [--csv [FILE]] [--json] [--celsius]\n"
+            "                            [--reconnect]\n"
             "Polls the device and writes a line per monitoring frame: its local time (RFC 3339,\n"
             "milliseconds, offset) and the readings as the window shows them.\n"
             "  --count N      stop after N frames (default: until Ctrl+C or SIGTERM)\n"
@@ -52,19 +55,24 @@ class MonitorCommand : public Command {
             "  --json         one JSON object a line, with the same keys\n"
             "  --celsius      temperatures in \u00B0C, (F - 32) x 5 / 9: the columns and keys\n"
             "                 input_temp_c, dew_point_c, modified_temp_c, output_temp_c\n"
+            "  --reconnect    survive a lost link: say so with the time, try the port again every\n"
+            "                 second, quietly, say when frames come again, and go on; the output\n"
+            "                 has no rows for the gap. It ends only at --count, a signal or a\n"
+            "                 file that cannot be written\n"
             "With no frame for 1200 ms (or the interval and half a second, if longer) it says so and\n"
             "ends with status 69; everything written until then is kept.\n");
     }
 
     int execute(Context& context, const QStringList& words) override {
-        const Arguments args = parseArguments(words, {QStringLiteral("--json"), QStringLiteral("--celsius")},
-                                              {QStringLiteral("--count"), QStringLiteral("--interval")},
-                                              {QStringLiteral("--csv")});
+        const Arguments args = parseArguments(
+            words, {QStringLiteral("--json"), QStringLiteral("--celsius"), QStringLiteral("--reconnect")},
+            {QStringLiteral("--count"), QStringLiteral("--interval")}, {QStringLiteral("--csv")});
         if (const int status = checkArguments(context, *this, args)) {
             return status;
         }
         const bool csv = args.has(QStringLiteral("--csv")) || args.value(QStringLiteral("--csv"));
         const bool json = args.has(QStringLiteral("--json"));
+        const bool reconnect = args.has(QStringLiteral("--reconnect"));
         const TemperatureUnit unit =
             args.has(QStringLiteral("--celsius")) ? TemperatureUnit::Celsius : TemperatureUnit::Fahrenheit;
         if (csv && json) {
@@ -104,21 +112,27 @@ class MonitorCommand : public Command {
         }
 
         int failure = exitOk;
-        const std::unique_ptr<DeviceSession> opened = openSession(context, kMonitoringFrameSize, &failure);
-        if (!opened) {
+        std::unique_ptr<DeviceSession> session = openSession(context, kMonitoringFrameSize, &failure);
+        if (!session) {
             return failure;
         }
 
-        DeviceSession& session = *opened;
         if (csv && !path) {
             context.out(readingsCsvHeader(unit));
         }
         int frames = 0;
         bool silent = false;
         bool lost = false;
-        QObject::connect(&session.feed(), &FrameFeed::frameReceived, &session, [&](const FeedFrame& frame) {
+        bool down = false;  // --reconnect: the link was lost and no frame has come since
+        auto onFrame = [&](const FeedFrame& frame) {
             if ((count && frames >= count) || !writeError.isEmpty()) {
                 return;
+            }
+            if (down) {
+                down = false;
+                context.say(QStringLiteral("%1: %2 is back; %3 frames before the gap")
+                                .arg(rfc3339Local(context.platform.nowMs()), context.portName())
+                                .arg(frames));
             }
             ++frames;
             if (!path) {
@@ -129,7 +143,7 @@ class MonitorCommand : public Command {
                        !recorder.record(frame, &writeError)) {
                 --frames;  // not kept
             }
-        });
+        };
         // Between frames, too, so that a long interval does not hide a removed file for long.
         const std::unique_ptr<IntervalTimer> fileCheck = context.platform.createTimer();
         fileCheck->setInterval(kFileCheckMs);
@@ -139,20 +153,59 @@ class MonitorCommand : public Command {
             }
         };
         fileCheck->setEnabled(path.has_value());
-        QObject::connect(&session, &DeviceSession::watchdogExpired, &session, [&] { silent = true; });
-        QObject::connect(&session, &DeviceSession::pollFailed, &session, [&] { lost = true; });
         const int watchdogMs = std::max(kWatchdogMs, interval + 500);
-        if (!session.startMonitoring(interval, watchdogMs)) {
+        auto start = [&](DeviceSession& s) {
+            silent = false;
+            lost = false;
+            QObject::connect(&s.feed(), &FrameFeed::frameReceived, &s, onFrame);
+            QObject::connect(&s, &DeviceSession::watchdogExpired, &s, [&] { silent = true; });
+            QObject::connect(&s, &DeviceSession::pollFailed, &s, [&] { lost = true; });
+            return s.startMonitoring(interval, watchdogMs);
+        };
+        if (!start(*session)) {
             return portFailure(context);
         }
-        auto finished = [&] {
-            return silent || lost || !writeError.isEmpty() || !context.outputError.isEmpty() ||
-                   (count && frames >= count) || context.stopRequested();
+        auto ended = [&] {
+            return !writeError.isEmpty() || !context.outputError.isEmpty() || (count && frames >= count) ||
+                   context.stopRequested();
         };
-        while (!finished()) {
-            context.platform.waitUntil(finished, 60000);
+        auto finished = [&] { return silent || lost || ended(); };
+        for (;;) {
+            while (!finished()) {
+                context.platform.waitUntil(finished, 60000);
+            }
+            if (!reconnect || ended()) {
+                break;
+            }
+            // The link is lost: said once, then the port is tried again every second until frames come.
+            session->stopMonitoring();
+            session.reset();
+            if (!down) {
+                down = true;
+                context.say(QStringLiteral("%1: %2 lost: %3; trying again every second")
+                                .arg(rfc3339Local(context.platform.nowMs()), context.portName(),
+                                     lost ? QStringLiteral("the port went away")
+                                          : QStringLiteral("no frame for %1 ms").arg(watchdogMs)));
+            }
+            while (!session && !ended()) {
+                context.platform.waitUntil(ended, kReconnectMs);
+                if (ended()) {
+                    break;
+                }
+                auto again = std::make_unique<DeviceSession>(context.platform);
+                again->serial().setCommPort(context.port);
+                again->expect(kMonitoringFrameSize);
+                if (again->open() && start(*again)) {
+                    session = std::move(again);
+                }
+            }
+            if (!session) {
+                break;
+            }
         }
-        session.stopMonitoring();  // the port is closed before anything more is said
+        if (session) {
+            session->stopMonitoring();  // the port is closed before anything more is said
+        }
         fileCheck->setEnabled(false);
         recorder.stop();
         if (!writeError.isEmpty()) {
@@ -163,6 +216,9 @@ class MonitorCommand : public Command {
         }
         if (!context.outputError.isEmpty()) {
             return exitIoError;  // runCli says why
+        }
+        if (reconnect) {
+            return exitOk;  // ended by --count or a signal
         }
         if (lost) {
             context.say(QStringLiteral("%1 went away after %2 frames").arg(context.portName()).arg(frames));

@@ -53,3 +53,37 @@ foreach(case "69;--port;3=${WORK}/no-port;read" "74;--simulate;read")
         message(FATAL_ERROR "kestrovar-cli ${case}: exit ${rc}, expected ${expected}\n${err}")
     endif()
 endforeach()
+
+# Two simulated units written at once, each line naming its port, each record its unit.
+set(sims "")
+set(paths "")
+foreach(n 1 2)
+    execute_process(COMMAND sh -c "'${SIM}' </dev/null >'${WORK}/sim${n}.txt' 2>&1 & echo $!" OUTPUT_VARIABLE pid)
+    string(STRIP "${pid}" pid)
+    list(APPEND sims ${pid})
+    foreach(try RANGE 50)
+        file(STRINGS ${WORK}/sim${n}.txt path LIMIT_COUNT 1)
+        if(path MATCHES "^/dev/")
+            break()
+        endif()
+        execute_process(COMMAND sleep 0.1)
+    endforeach()
+    list(APPEND paths ${path})
+endforeach()
+list(GET paths 0 p1)
+list(GET paths 1 p2)
+execute_process(COMMAND ${CLI} --port ${p1} --port ${p2} --unit line-1 --unit line-2 write changed.cal --force
+                WORKING_DIRECTORY ${WORK} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 20)
+execute_process(COMMAND ${CLI} --port ${p1} --port ${p1}/ verify changed.cal WORKING_DIRECTORY ${WORK}
+                RESULT_VARIABLE twice ERROR_VARIABLE twiceErr)
+execute_process(COMMAND ${CLI} history --limit 4 WORKING_DIRECTORY ${WORK} OUTPUT_VARIABLE history)
+execute_process(COMMAND kill ${sims})
+if(NOT rc EQUAL 0 OR NOT err MATCHES "${p1}: kestrovar-cli: changed.cal written to ${p1} and verified\n"
+   OR NOT err MATCHES "${p2}: kestrovar-cli: changed.cal written to ${p2} and verified\n"
+   OR NOT err MATCHES "\n2 of 2 verified\n$" OR NOT out MATCHES "^${p1}: as-found: |\n${p1}: as-found: "
+   OR NOT history MATCHES "${p2}  unit line-2" OR NOT history MATCHES "${p1}  unit line-1")
+    message(FATAL_ERROR "write on two ports: exit ${rc}\n${out}\n${err}\n${history}")
+endif()
+if(NOT twice EQUAL 64 OR NOT twiceErr MATCHES "same device")
+    message(FATAL_ERROR "the same port twice: exit ${twice}\n${twiceErr}")
+endif()

@@ -1,6 +1,7 @@
 // kestrovar-cli's commands against the scripted device in virtual time: what a script sees on
 // stdout and stderr, its exit status, and the bytes that went to the device.
 #include "cli/cli.h"
+#include "cli/multi_port.h"
 #include "core/calibration_file.h"
 #include "core/calibration_text.h"
 #include "support/scripted_device.h"
@@ -153,6 +154,29 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
         m.setSettings(c);
     };
     const QByteArray asFound = "as-found: 20261209T08";
+    // n exact rows, and the return said after `before` frames.
+    auto rowsExact = [](int n, int before) {
+        return [n, before](const CliRun& r) {
+            EXPECT_TRUE(r.err.contains(
+                QStringLiteral("(/dev/ttyUSB0) is back; %1 frames before the gap\n").arg(before).toUtf8()))
+                << r.err.toStdString();
+            const QList<QByteArray> rows = r.out.split('\n');
+            EXPECT_EQ(rows.size(), n + 2)
+                << r.out.toStdString();  // the header, n rows, nothing after the last
+            for (const QByteArray& row : rows.mid(1, n))
+                EXPECT_TRUE(QRegularExpression(QStringLiteral("^2026-12-09T[^,]+(,[-0-9.]+){6},[01]\r$"))
+                                .match(QString::fromUtf8(row))
+                                .hasMatch())
+                    << row.toStdString();
+        };
+    };
+    auto vanishesAt3Returns3sLater = [&platform](sim::DeviceModel&, int heard) {
+        if (heard == 3) {
+            platform->serial->vanish();
+            platform->clock.schedule(platform->clock.now() + 3000,
+                                     [&platform] { platform->presentPorts.insert(1); });
+        }
+    };
     // clang-format off
     const Case cases[] = {
         {"read prints the .cal", {"read"}, {}, {}, {}, 0, "", factoryFile(), false, bytes({2})},
@@ -206,6 +230,10 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
          true, bytes({1})},
         {"monitor a device that goes quiet", {"monitor"}, {}, silentAfter(3), {}, 69,
          "no frame from the KestroVar on Com 1 (/dev/ttyUSB0) for 1200 ms; 2 frames received", "", true, "*"},
+        {"monitor --reconnect across a silent gap", {"monitor", "--reconnect", "--count", "4", "--csv"}, {}, silentAfter(3), {}, 0,
+         "(/dev/ttyUSB0) lost: no frame for 1200 ms; trying again every second\n", "", true, "*", false, rowsExact(4, 2)},
+        {"monitor --reconnect across an adapter pulled and put back", {"monitor", "--reconnect", "--count", "4", "--csv"}, {},
+         vanishesAt3Returns3sLater, noted, 0, ":04.968", "", true, "*", false, rowsExact(4, 2)},
         {"pause an active correction", {"pause"}, {}, {}, {}, 0, "humidity correction paused", "", false, bytes({2, 1, 4, 1})},
         {"pause a paused correction", {"pause"}, {}, {}, paused, 0, "already paused", "", false, bytes({2, 1})},
         {"resume with the switch at No", {"resume"}, {}, {}, switchedOff, 1,
@@ -248,6 +276,97 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
             c.after(r);
         }
     }
+}
+
+// write on several ports, one after the other in virtual time, a platform and a device each.
+TEST(Cli, SeveralPortsPrefixTheirLinesAndSumUp) {
+    const QTemporaryDir history;
+    qputenv("KESTROVAR_HISTORY", history.path().toUtf8());
+    enum Unit { good, silent, refusesReadBack };
+    struct Several {
+        const char* name;
+        std::vector<std::pair<const char*, Unit>> ports;
+        int exit;
+        QByteArray err;  // exact
+    };
+    // clang-format off
+    const Several cases[] = {
+        {"two good", {{"/dev/a", good}, {"/dev/b", good}}, 0,
+         "/dev/a: kestrovar-cli: unit.cal written to /dev/a and verified\n"
+         "/dev/b: kestrovar-cli: unit.cal written to /dev/b and verified\n"
+         "2 of 2 verified\n"},
+        {"one of three silent", {{"/dev/a", good}, {"/dev/b", silent}, {"/dev/c", good}}, 69,
+         "/dev/a: kestrovar-cli: unit.cal written to /dev/a and verified\n"
+         "/dev/b: kestrovar-cli: no answer from the KestroVar on /dev/b; nothing was written\n"
+         "/dev/c: kestrovar-cli: unit.cal written to /dev/c and verified\n"
+         "2 of 3 verified; /dev/b: no answer\n"},
+        {"the first failure in the order given decides", {{"/dev/a", refusesReadBack}, {"/dev/b", silent}, {"/dev/c", good}}, 1,
+         "/dev/a: kestrovar-cli: the calibration was sent to /dev/a, but no read-back came: not verified\n"
+         "/dev/b: kestrovar-cli: no answer from the KestroVar on /dev/b; nothing was written\n"
+         "/dev/c: kestrovar-cli: unit.cal written to /dev/c and verified\n"
+         "1 of 3 verified; /dev/a: not verified; /dev/b: no answer\n"},
+    };
+    // clang-format on
+    for (const Several& c : cases) {
+        SCOPED_TRACE(c.name);
+        QByteArray out, err;
+        cli::SeveralPorts run;
+        run.concurrent = false;
+        for (const auto& [given, unit] : c.ports)
+            run.targets.push_back({QString::fromUtf8(given), {}});
+        run.out = [&out](const QByteArray& b) { out += b; };
+        run.err = [&err](const QByteArray& b) { err += b; };
+        run.work = [&](const cli::PortTarget& target, const auto& portOut, const auto& portErr) {
+            const Unit unit = c.ports[std::size_t(&target - run.targets.data())].second;
+            VirtualPlatform platform;
+            platform.presentPorts = {1};
+            platform.files[QStringLiteral("unit.cal")] = changedFile();
+            std::optional<ScriptedDevice> device;
+            int heard = 0;
+            platform.onSerialCreated = [&](FakeSerial& serial) {
+                device.emplace(platform);
+                device->model.setSilent(unit == silent);
+                auto hear = serial.deviceReceives;
+                serial.deviceReceives = [&, hear](std::uint8_t byte) {
+                    if (++heard == 45 && unit == refusesReadBack)
+                        device->model.setSilent(true);
+                    hear(byte);
+                };
+            };
+            cli::Context context(platform);
+            context.port = 1;
+            context.portPath = target.given;
+            context.portGivenAsPath = true;
+            context.out = portOut;
+            context.err = portErr;
+            return cli::runCli(context, {"write", "unit.cal"});
+        };
+        EXPECT_EQ(cli::runOnSeveralPorts(run), c.exit);
+        EXPECT_EQ(err, c.err) << err.toStdString();
+        QByteArray expected;  // each written port's id, on a line that names the port
+        for (const auto& [given, unit] : c.ports)
+            if (unit != silent)
+                expected += QByteArray(given) + ": as-found: 20261209T080000";
+        EXPECT_EQ(
+            QString::fromUtf8(out).remove(QRegularExpression(QStringLiteral("\\.\\d+Z\\S+\n"))).toUtf8(),
+            expected)
+            << out.toStdString();
+    }
+
+    // The same device twice, by the same path or by two, is refused before anything is opened.
+    const std::map<QString, QString> devices = {{"/dev/serial/by-id/usb-A", "/dev/ttyUSB0"},
+                                                {"/dev/ttyUSB0", "/dev/ttyUSB0"}};
+    auto deviceOf = [&devices](const cli::PortTarget& t) {
+        return devices.count(t.given) ? devices.at(t.given) : QString();
+    };
+    const std::pair<std::vector<cli::PortTarget>, QString> duplicates[] = {
+        {{{"/dev/ttyUSB0", {}}, {"/dev/ttyUSB1", {}}}, ""},
+        {{{"/dev/ttyUSB1", {}}, {"/dev/ttyUSB1", {}}}, "--port /dev/ttyUSB1 is given twice"},
+        {{{"/dev/serial/by-id/usb-A", {}}, {"/dev/ttyUSB1", {}}, {"/dev/ttyUSB0", {}}},
+         "--port /dev/serial/by-id/usb-A and --port /dev/ttyUSB0 are the same device (/dev/ttyUSB0)"},
+    };
+    for (const auto& [targets, problem] : duplicates)
+        EXPECT_EQ(cli::duplicatePortProblem(targets, deviceOf), problem);
 }
 
 TEST(Cli, WriteKeepsTheDevicesPauses) {
