@@ -220,10 +220,17 @@ struct Rows {
     }
 };
 
+// libcrypto's SHA-256 uses the processor's SHA instructions; a listing hashes every record. Null
+// when OpenSSL's configuration offers no SHA-256: then no record can be proved intact or kept.
+const EVP_MD* sha256Digest() {
+    static EVP_MD* const sha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    return sha256;
+}
+const QString kNoSha256 = QStringLiteral("OpenSSL offers no SHA-256 (see OPENSSL_CONF)");
+
 QString recordHash(const QString& id, const HistoryEntry& e, const QByteArray& cal, const QString& prevHash) {
     // Each field with its length in front, so no two different records give the same bytes.
-    // libcrypto's SHA-256 uses the processor's SHA instructions; a listing hashes every record.
-    static EVP_MD* const sha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    const EVP_MD* const sha256 = sha256Digest();
     thread_local const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
                                                                                        &EVP_MD_CTX_free);
     thread_local std::string content;
@@ -450,6 +457,9 @@ HistoryStore::Database* HistoryStore::open(QString* error) const {
         qint64 seq = 0;
         for (FolderRecord& record : imported) {
             const QString hash = recordHash(record.id, record.entry, record.cal, previous);
+            if (hash.isEmpty()) {
+                return failed(QStringLiteral("could not take in the records of the folder"), kNoSha256);
+            }
             QSqlQuery insert(db);
             const HistoryEntry& e = record.entry;
             if (!database->run(
@@ -544,7 +554,7 @@ HistoryStore::Appended HistoryStore::append(const HistoryEntry& given) {
     const QByteArray cal = calibrationFileContent(entry.values);
     const QString hash = recordHash(id, entry, cal, previous);
     if (hash.isEmpty()) {
-        return failed(QStringLiteral("SHA-256 is not available"));
+        return failed(kNoSha256);
     }
     QSqlQuery insert(db);
     if (!database->run(
@@ -647,6 +657,9 @@ std::vector<HistoryRecord> HistoryStore::records(const QString& unit, QString* e
     Database* database = open(&problem);
     if (!database) {
         return failed(problem);
+    }
+    if (!sha256Digest()) {
+        return failed(QStringLiteral("the history %1 cannot be checked: %2").arg(shownLocation(), kNoSha256));
     }
     const bool stamps = database->dialect.stampsUser;
     QSqlQuery query(database->db());
@@ -751,6 +764,10 @@ bool HistoryStore::check(std::vector<HistoryProblem>* problems, QString* error) 
     Database* database = open(&problem);
     if (!database) {
         *error = problem;
+        return false;
+    }
+    if (!sha256Digest()) {
+        *error = QStringLiteral("the history %1 cannot be checked: %2").arg(shownLocation(), kNoSha256);
         return false;
     }
     QSqlQuery query(database->db());
