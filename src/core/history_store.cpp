@@ -4,7 +4,6 @@
 #include "core/history_schema.h"
 
 #include <QAtomicInt>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
@@ -17,7 +16,11 @@
 #include <QUrl>
 #include <QVariant>
 
+#include <openssl/evp.h>
+
 #include <algorithm>
+#include <charconv>
+#include <string>
 #include <utility>
 
 #ifdef Q_OS_UNIX
@@ -43,6 +46,9 @@ struct Dialect {
     QString beginAppend;      // begins a transaction in which appends take turns
     QString takeTurn;         // then waits for the other writers; empty when beginAppend already did
     bool stampsUser = false;  // the server records its own user on every row
+    // A text column as a listing reads it: SQLite hands out its UTF-8 bytes as they are, without
+    // making UTF-16 of them first.
+    QString listedText = QStringLiteral("%1");
 };
 
 const Dialect& sqliteDialect() {
@@ -66,7 +72,8 @@ const Dialect& sqliteDialect() {
                        "('history_meta', 'calibration_records')"),
         QStringLiteral("BEGIN IMMEDIATE"),
         QString(),
-        false};
+        false,
+        QStringLiteral("CAST(%1 AS BLOB)")};
     return dialect;
 }
 
@@ -213,24 +220,46 @@ struct Rows {
     }
 };
 
+// libcrypto's SHA-256 uses the processor's SHA instructions; a listing hashes every record. Null
+// when OpenSSL's configuration offers no SHA-256: then no record can be proved intact or kept.
+const EVP_MD* sha256Digest() {
+    static EVP_MD* const sha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    return sha256;
+}
+const QString kNoSha256 = QStringLiteral("OpenSSL offers no SHA-256 (see OPENSSL_CONF)");
+
 QString recordHash(const QString& id, const HistoryEntry& e, const QByteArray& cal, const QString& prevHash) {
     // Each field with its length in front, so no two different records give the same bytes.
-    QByteArray content;
-    content.reserve(cal.size() + 512);
-    auto add = [&content](const QByteArray& field) {
-        content += QByteArray::number(field.size());
+    const EVP_MD* const sha256 = sha256Digest();
+    thread_local const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
+                                                                                       &EVP_MD_CTX_free);
+    thread_local std::string content;
+    content.clear();
+    auto add = [](const char* data, std::size_t size) {
+        char length[24];
+        const auto end = std::to_chars(length, length + sizeof length, size).ptr;
+        content.append(length, end);
         content += ':';
-        content += field;
+        content.append(data, size);
     };
-    add(id.toUtf8());
-    add(QByteArray::number(e.timeMs));
+    auto addBytes = [&add](const QByteArray& bytes) { add(bytes.constData(), std::size_t(bytes.size())); };
+    addBytes(id.toUtf8());
+    char time[24];
+    add(time, std::size_t(std::to_chars(time, time + sizeof time, e.timeMs).ptr - time));
     for (const QString* text : {&e.operation, &e.result, &e.program, &e.portPath, &e.adapterName,
                                 &e.adapterSerial, &e.unit, &e.operatorName, &e.host}) {
-        add(text->toUtf8());
+        addBytes(text->toUtf8());
     }
-    add(cal);
-    add(prevHash.toLatin1());
-    return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
+    addBytes(cal);
+    addBytes(prevHash.toLatin1());
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (!sha256 || !context || !EVP_DigestInit_ex2(context.get(), sha256, nullptr) ||
+        !EVP_DigestUpdate(context.get(), content.data(), content.size()) ||
+        !EVP_DigestFinal_ex(context.get(), digest, &size)) {
+        return {};  // matches no stored hash: the record counts as damaged rather than as intact
+    }
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(digest), int(size)).toHex());
 }
 
 const QString kChanged = QStringLiteral("has been changed since it was kept");
@@ -428,6 +457,9 @@ HistoryStore::Database* HistoryStore::open(QString* error) const {
         qint64 seq = 0;
         for (FolderRecord& record : imported) {
             const QString hash = recordHash(record.id, record.entry, record.cal, previous);
+            if (hash.isEmpty()) {
+                return failed(QStringLiteral("could not take in the records of the folder"), kNoSha256);
+            }
             QSqlQuery insert(db);
             const HistoryEntry& e = record.entry;
             if (!database->run(
@@ -521,6 +553,9 @@ HistoryStore::Appended HistoryStore::append(const HistoryEntry& given) {
     }
     const QByteArray cal = calibrationFileContent(entry.values);
     const QString hash = recordHash(id, entry, cal, previous);
+    if (hash.isEmpty()) {
+        return failed(kNoSha256);
+    }
     QSqlQuery insert(db);
     if (!database->run(
             insert,
@@ -539,6 +574,12 @@ HistoryStore::Appended HistoryStore::append(const HistoryEntry& given) {
 
 namespace {
 
+// A text as read: UTF-8 bytes (see Dialect::listedText) or already a text.
+QString textOf(const QVariant& value) {
+    return value.typeId() == QMetaType::QByteArray ? QString::fromUtf8(value.toByteArray())
+                                                   : value.toString();
+}
+
 // Reads rows oldest first; each record's texts are made from its .cal bytes.
 bool readRows(QSqlQuery& query, bool stampsUser, std::size_t expected, Rows* rows) {
     CalTextReader reader;
@@ -548,19 +589,19 @@ bool readRows(QSqlQuery& query, bool stampsUser, std::size_t expected, Rows* row
         HistoryRecord& r = rows->records.emplace_back();
         Link& link = rows->links.emplace_back();
         link.seq = query.value(0).toLongLong();
-        r.id = query.value(1).toString();
+        r.id = textOf(query.value(1));
         HistoryEntry& e = r.entry;
         e.timeMs = query.value(2).toLongLong();
         QString* texts[] = {&e.operation,     &e.result, &e.program,      &e.portPath, &e.adapterName,
                             &e.adapterSerial, &e.unit,   &e.operatorName, &e.host};
         for (int i = 0; i < 9; ++i) {
-            *texts[i] = query.value(3 + i).toString();
+            *texts[i] = textOf(query.value(3 + i));
         }
         link.cal = query.value(12).toByteArray();
-        link.prevHash = query.value(13).toString();
-        link.hash = query.value(14).toString();
+        link.prevHash = textOf(query.value(13));
+        link.hash = textOf(query.value(14));
         if (stampsUser) {
-            r.databaseUser = query.value(15).toString();
+            r.databaseUser = textOf(query.value(15));
         }
         bool exact = false;
         e.values = reader.read(link.cal, &exact);
@@ -582,11 +623,20 @@ std::size_t recordCount(const QSqlDatabase& db) {
     return 0;
 }
 
-QString selectRows(bool stampsUser, const QString& where) {
-    return QStringLiteral(
-               "SELECT seq, id, time_ms, operation, result, program, port, adapter, adapter_serial, unit, "
-               "operator, host, cal, prev_hash, hash%1 FROM calibration_records%2 ORDER BY seq DESC")
-        .arg(stampsUser ? QStringLiteral(", db_user") : QString(), where);
+QString selectRows(const Dialect& dialect, const QString& where) {
+    QStringList columns{QStringLiteral("seq"), dialect.listedText.arg(QStringLiteral("id")),
+                        QStringLiteral("time_ms")};
+    for (const char* text : {"operation", "result", "program", "port", "adapter", "adapter_serial", "unit",
+                             "operator", "host"}) {
+        columns << dialect.listedText.arg(QLatin1String(text));
+    }
+    columns << QStringLiteral("cal") << dialect.listedText.arg(QStringLiteral("prev_hash"))
+            << dialect.listedText.arg(QStringLiteral("hash"));
+    if (dialect.stampsUser) {
+        columns << QStringLiteral("db_user");
+    }
+    return QStringLiteral("SELECT %1 FROM calibration_records%2 ORDER BY seq DESC")
+        .arg(columns.join(QStringLiteral(", ")), where);
 }
 
 }  // namespace
@@ -608,14 +658,18 @@ std::vector<HistoryRecord> HistoryStore::records(const QString& unit, QString* e
     if (!database) {
         return failed(problem);
     }
+    if (!sha256Digest()) {
+        return failed(QStringLiteral("the history %1 cannot be checked: %2").arg(shownLocation(), kNoSha256));
+    }
     const bool stamps = database->dialect.stampsUser;
     QSqlQuery query(database->db());
     Rows rows;
     const std::size_t expected = unit.isEmpty() ? recordCount(database->db()) : 64;
     const bool ok =
         unit.isEmpty()
-            ? database->run(query, selectRows(stamps, {}), {}, &problem)
-            : database->run(query, selectRows(stamps, QStringLiteral(" WHERE unit = ?")), {unit}, &problem);
+            ? database->run(query, selectRows(database->dialect, {}), {}, &problem)
+            : database->run(query, selectRows(database->dialect, QStringLiteral(" WHERE unit = ?")), {unit},
+                            &problem);
     if (!ok || !readRows(query, stamps, expected, &rows)) {
         reopen_ = true;
         return failed(QStringLiteral("the history %1 cannot be read: %2")
@@ -712,10 +766,14 @@ bool HistoryStore::check(std::vector<HistoryProblem>* problems, QString* error) 
         *error = problem;
         return false;
     }
+    if (!sha256Digest()) {
+        *error = QStringLiteral("the history %1 cannot be checked: %2").arg(shownLocation(), kNoSha256);
+        return false;
+    }
     QSqlQuery query(database->db());
     Rows rows;
     const std::size_t expected = recordCount(database->db());
-    if (!database->run(query, selectRows(database->dialect.stampsUser, {}), {}, &problem) ||
+    if (!database->run(query, selectRows(database->dialect, {}), {}, &problem) ||
         !readRows(query, database->dialect.stampsUser, expected, &rows)) {
         reopen_ = true;
         *error = QStringLiteral("the history %1 cannot be read: %2").arg(shownLocation(), problem);

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSet>
 #include <QSignalBlocker>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -45,21 +46,22 @@ class HistoryModel : public QAbstractTableModel {
 
     enum Column { Time, Operation, Result, Unit, Operator, Port, SameAs, Columns };
 
-    void setRecords(std::vector<HistoryRecord> records) {
+    // Shared with the window, which keeps every record: showing all of them copies none.
+    void setRecords(std::shared_ptr<const std::vector<HistoryRecord>> records) {
         beginResetModel();
-        records_ = std::move(records);
+        shared_ = std::move(records);
         rowOf_.clear();
-        rowOf_.reserve(qsizetype(records_.size()));
-        for (std::size_t i = 0; i < records_.size(); ++i) {
-            rowOf_.insert(records_[i].id, int(i));
+        rowOf_.reserve(qsizetype(list().size()));
+        for (std::size_t i = 0; i < list().size(); ++i) {
+            rowOf_.insert(list()[i].id, int(i));
         }
         endResetModel();
     }
-    const std::vector<HistoryRecord>& records() const { return records_; }
+    const std::vector<HistoryRecord>& records() const { return list(); }
     int rowOf(const QString& id) const { return rowOf_.value(id, -1); }
 
     int rowCount(const QModelIndex& parent = {}) const override {
-        return parent.isValid() ? 0 : int(records_.size());
+        return parent.isValid() ? 0 : int(list().size());
     }
     int columnCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : Columns; }
 
@@ -73,10 +75,10 @@ class HistoryModel : public QAbstractTableModel {
     }
 
     QVariant data(const QModelIndex& index, int role) const override {
-        if (!index.isValid() || std::size_t(index.row()) >= records_.size()) {
+        if (!index.isValid() || std::size_t(index.row()) >= list().size()) {
             return {};
         }
-        const HistoryRecord& record = records_[std::size_t(index.row())];
+        const HistoryRecord& record = list()[std::size_t(index.row())];
         if (role == Qt::ToolTipRole) {
             return record.damaged ? QStringLiteral("Damaged: %1").arg(record.damage) : record.id;
         }
@@ -103,7 +105,7 @@ class HistoryModel : public QAbstractTableModel {
                 if (row < 0) {
                     return QString();
                 }
-                const HistoryEntry& earliest = records_[std::size_t(row)].entry;
+                const HistoryEntry& earliest = list()[std::size_t(row)].entry;
                 return QStringLiteral("%1 %2").arg(localTime(earliest.timeMs), earliest.operation);
             }
             default:
@@ -112,7 +114,10 @@ class HistoryModel : public QAbstractTableModel {
     }
 
   private:
-    std::vector<HistoryRecord> records_;
+    const std::vector<HistoryRecord>& list() const { return *shared_; }
+
+    std::shared_ptr<const std::vector<HistoryRecord>> shared_ =
+        std::make_shared<std::vector<HistoryRecord>>();
     QHash<QString, int> rowOf_;
 };
 
@@ -248,10 +253,12 @@ const HistoryRecord* HistoryWindow::comparedWith() const {
 
 void HistoryWindow::reload() {
     QString error;
-    all_ = editor_.historyStore().records({}, &error);
+    all_ = std::make_shared<const std::vector<HistoryRecord>>(editor_.historyStore().records({}, &error));
+    QSet<QString> seen;
     QStringList units;
-    for (const HistoryRecord& record : all_) {
-        if (!record.entry.unit.isEmpty() && !units.contains(record.entry.unit)) {
+    for (const HistoryRecord& record : *all_) {
+        if (!record.entry.unit.isEmpty() && !seen.contains(record.entry.unit)) {
+            seen.insert(record.entry.unit);
             units << record.entry.unit;
         }
     }
@@ -278,17 +285,17 @@ void HistoryWindow::applyFilter() {
     const HistoryRecord* before = selected();
     const QString keep = before ? before->id : QString();
     const QString unit = unitFilter->currentIndex() > 0 ? unitFilter->currentText() : QString();
-    std::vector<HistoryRecord> shown;
     if (unit.isEmpty()) {
-        shown = all_;
+        model_->setRecords(all_);
     } else {
-        for (const HistoryRecord& record : all_) {
+        auto shown = std::make_shared<std::vector<HistoryRecord>>();
+        for (const HistoryRecord& record : *all_) {
             if (record.entry.unit == unit) {
-                shown.push_back(record);
+                shown->push_back(record);
             }
         }
+        model_->setRecords(std::move(shown));
     }
-    model_->setRecords(std::move(shown));
     const int again = model_->rowOf(keep);
     select(again >= 0 ? again : 0);
 }

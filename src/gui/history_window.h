@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <array>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -66,7 +67,8 @@ class HistoryWindow : public QWidget {
 
     Form1& editor_;
     HistoryModel* model_{};
-    std::vector<HistoryRecord> all_;  // every record; the model holds those the filter lets through
+    // Every record; the model holds those the filter lets through.
+    std::shared_ptr<const std::vector<HistoryRecord>> all_ = std::make_shared<std::vector<HistoryRecord>>();
 };
 
 }  // namespace kv
