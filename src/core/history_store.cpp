@@ -134,17 +134,17 @@ ServerAddress serverAddress(const QString& uri) {
     // host[:port][,host[:port]...], a host in brackets for IPv6
     QStringList hosts;
     QStringList ports;
-    for (const QString& spec : rest.split(u',', Qt::SkipEmptyParts)) {
-        QString host = spec;
+    for (const QString& hostPort : rest.split(u',', Qt::SkipEmptyParts)) {
+        QString host = hostPort;
         QString port;
-        const qsizetype close = spec.indexOf(u']');
-        const qsizetype colon = spec.lastIndexOf(u':');
-        if (spec.startsWith(u'[') && close > 0) {
-            host = spec.mid(1, close - 1);
-            port = spec.mid(close + 1).startsWith(u':') ? spec.mid(close + 2) : QString();
+        const qsizetype close = hostPort.indexOf(u']');
+        const qsizetype colon = hostPort.lastIndexOf(u':');
+        if (hostPort.startsWith(u'[') && close > 0) {
+            host = hostPort.mid(1, close - 1);
+            port = hostPort.mid(close + 1).startsWith(u':') ? hostPort.mid(close + 2) : QString();
         } else if (colon >= 0) {
-            host = spec.left(colon);
-            port = spec.mid(colon + 1);
+            host = hostPort.left(colon);
+            port = hostPort.mid(colon + 1);
         }
         hosts << decoded(host);
         ports << port;
