@@ -6,7 +6,7 @@
 // and prints a Markdown table: one row per measure, the median of the repeats.
 // Usage: kv_bench_certificate [RECORDS [REPEATS]]; 1000 and 5 by default.
 #include "certificate/certificate_document.h"
-#include "core/certificate.h"
+#include "core/record/certificate.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -6,7 +6,7 @@
 //   map      a frame added: the readings beside the map set, the map with its ten-minute trail
 //            repainted
 // Usage: kv_bench_chart [RUNS]
-#include "core/frame_history.h"
+#include "core/readings/frame_history.h"
 #include "gui/chart_window.h"
 #include "gui/correction_map_window.h"
 #include "gui/qt_platform.h"

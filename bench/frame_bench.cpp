@@ -8,7 +8,7 @@
 // Prints "key value" lines: iterations, then median and 99th percentile in nanoseconds.
 #include "gui/main_window.h"
 #include "protocol/device_protocol.h"
-#include "core/readings.h"
+#include "core/readings/readings.h"
 #include "gui/qt_platform.h"
 
 #include <QApplication>

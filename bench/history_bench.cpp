@@ -7,7 +7,7 @@
 // and prints a Markdown table: one row per measure, the median of the repeats.
 // Usage: kv_bench_history [RECORDS [REPEATS [LOCATION [UNIT_ROWS]]]]; 10000, 5, a temporary SQLite
 // folder and 1000000 by default. LOCATION may be a postgresql:// URI of an empty database.
-#include "core/history_store.h"
+#include "core/record/history_store.h"
 #include "gui/history_window.h"
 #include "gui/main_window.h"
 #include "gui/qt_platform.h"

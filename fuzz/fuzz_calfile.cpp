@@ -1,7 +1,7 @@
 // Arbitrary file bytes through the .cal loader: the five lines, the split over the boxes with the
 // change rule after every write, and a save of the result that loads back unchanged.
-#include "core/calibration_file.h"
-#include "core/editing_rules.h"
+#include "core/calibration/calibration_file.h"
+#include "core/calibration/editing_rules.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,7 +1,7 @@
 // Arbitrary texts through the numeric test, the leading value, the commit and the buttons.
 // The first byte picks the box kind and a number of decimals; the rest is the text, then
 // optionally "\x01" and the left neighbour, "\x01" and the right neighbour (Latin-1).
-#include "core/editing_rules.h"
+#include "core/calibration/editing_rules.h"
 
 #include <QStringList>
 

@@ -8,8 +8,8 @@
 // The port names: each line of the input is applied as one assignment, the whole input also as a
 // KESTROVAR_PORTS value. An assignment is accepted only when its number is a whole number from 1 to
 // 16, and then exactly that port takes the path; a refused one changes no port.
-#include "core/port_map.h"
-#include "core/qt_system.h"
+#include "core/platform/port_map.h"
+#include "core/platform/qt_system.h"
 
 #include <QTemporaryDir>
 

@@ -1,6 +1,6 @@
 // The block codec on arbitrary bytes: decoding never fails, encoding gives the same bytes back,
 // and every reading has a text that is either a number with its unit or the no-reading mark.
-#include "core/readings.h"
+#include "core/readings/readings.h"
 #include "protocol/device_protocol.h"
 
 #include <cmath>

@@ -1,8 +1,8 @@
 // Arbitrary bytes as a recording of readings and as a .cal file that must hold every value: the
 // reader never fails to name the line it stopped at, every frame it reads writes back as a row that
 // reads back to the same frame, and a complete .cal file writes back to the same texts.
-#include "core/calibration_text.h"
-#include "core/readings_csv.h"
+#include "core/calibration/calibration_text.h"
+#include "core/readings/readings_csv.h"
 
 #include <QBuffer>
 

@@ -8,7 +8,7 @@
 //
 //   kv_soak [--seconds N] [--seed N]
 #include "gui/main_window.h"
-#include "core/editing_rules.h"
+#include "core/calibration/editing_rules.h"
 #include "gui/qt_platform.h"
 #include "simulator/pty_device.h"
 

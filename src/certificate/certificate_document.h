@@ -4,7 +4,7 @@
 // minimal platform will do), and kestrovar-cli reaches it through the kestrovar-certificate program.
 #pragma once
 
-#include "core/certificate.h"
+#include "core/record/certificate.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,7 +1,7 @@
 #include "cli/commands.h"
 
-#include "core/calibration_rules.h"
-#include "core/calibration_text.h"
+#include "core/calibration/calibration_rules.h"
+#include "core/calibration/calibration_text.h"
 
 namespace kv::cli {
 

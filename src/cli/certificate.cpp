@@ -1,6 +1,6 @@
-#include "core/certificate.h"
+#include "core/record/certificate.h"
 #include "cli/commands.h"
-#include "core/history_store.h"
+#include "core/record/history_store.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -2,8 +2,8 @@
 // reads the global options, picks the port and hands the rest of the command line to runCli.
 #pragma once
 
-#include "core/port_info.h"
-#include "core/system.h"
+#include "core/platform/port_info.h"
+#include "core/platform/system.h"
 
 #include <QByteArray>
 #include <QString>

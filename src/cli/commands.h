@@ -2,8 +2,8 @@
 #pragma once
 
 #include "cli/cli.h"
-#include "core/calibration_file.h"
-#include "core/device_session.h"
+#include "core/calibration/calibration_file.h"
+#include "core/device/device_session.h"
 #include "protocol/device_protocol.h"
 
 #include <map>

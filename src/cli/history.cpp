@@ -1,8 +1,8 @@
 #include "cli/commands.h"
-#include "core/calibration_text.h"
-#include "core/history_store.h"
+#include "core/calibration/calibration_text.h"
+#include "core/record/history_store.h"
 #include "core/version.h"
-#include "core/time_text.h"
+#include "core/readings/time_text.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

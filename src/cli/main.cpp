@@ -1,8 +1,8 @@
 // kestrovar-cli: QtCore only, no window system needed.
 #include "cli/cli.h"
 #include "cli/multi_port.h"
-#include "core/port_map.h"
-#include "core/qt_system.h"
+#include "core/platform/port_map.h"
+#include "core/platform/qt_system.h"
 #include "simulator/pty_device.h"
 
 #include <QCoreApplication>

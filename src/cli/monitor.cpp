@@ -1,8 +1,8 @@
 #include "cli/commands.h"
-#include "core/device_session.h"
-#include "core/readings.h"
-#include "core/readings_csv.h"
-#include "core/readings_recorder.h"
+#include "core/device/device_session.h"
+#include "core/readings/readings.h"
+#include "core/readings/readings_csv.h"
+#include "core/readings/readings_recorder.h"
 
 #include <algorithm>
 #include <memory>

@@ -1,5 +1,5 @@
 #include "cli/commands.h"
-#include "core/device_session.h"
+#include "core/device/device_session.h"
 
 namespace kv::cli {
 

@@ -1,5 +1,5 @@
 #include "cli/commands.h"
-#include "core/port_map.h"
+#include "core/platform/port_map.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,7 +1,7 @@
 #include "cli/commands.h"
-#include "core/calibration_text.h"
-#include "core/device_session.h"
-#include "core/history_store.h"
+#include "core/calibration/calibration_text.h"
+#include "core/device/device_session.h"
+#include "core/record/history_store.h"
 
 namespace kv::cli {
 

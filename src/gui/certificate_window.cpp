@@ -1,7 +1,7 @@
 #include "gui/certificate_window.h"
 
 #include "certificate/certificate_document.h"
-#include "core/certificate.h"
+#include "core/record/certificate.h"
 #include "gui/history_window.h"
 #include "gui/main_window.h"
 

@@ -3,7 +3,7 @@
 // calibration's) and the Calibration History window's Certificate… (the selected record's).
 #pragma once
 
-#include "core/history_store.h"
+#include "core/record/history_store.h"
 
 #include <QDialog>
 

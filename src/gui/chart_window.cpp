@@ -1,6 +1,6 @@
 #include "gui/chart_window.h"
 
-#include "core/readings_csv.h"
+#include "core/readings/readings_csv.h"
 #include "gui/platform.h"
 #include "gui/unit_switch.h"
 

@@ -3,8 +3,8 @@
 // shows whatever span the user zooms and pans to, always from min/max-reduced points.
 #pragma once
 
-#include "core/frame_history.h"
-#include "core/temperature_unit.h"
+#include "core/readings/frame_history.h"
+#include "core/readings/temperature_unit.h"
 
 #include <QWidget>
 

@@ -1,6 +1,6 @@
 #include "gui/correction_map_window.h"
 
-#include "core/readings.h"
+#include "core/readings/readings.h"
 #include "gui/main_window.h"
 #include "gui/trend_tools.h"
 #include "gui/unit_switch.h"

@@ -4,8 +4,8 @@
 // only when the table or a frame changes.
 #pragma once
 
-#include "core/correction_map.h"
-#include "core/frame_history.h"
+#include "core/calibration/correction_map.h"
+#include "core/readings/frame_history.h"
 
 #include <QPixmap>
 #include <QPointer>

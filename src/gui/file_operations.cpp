@@ -1,7 +1,7 @@
 // Save Settings to File and Load Settings from File: the .cal file behind the standard dialogs,
 // with the live link taken down around the operation and brought back at every end.
-#include "core/calibration_file.h"
-#include "core/calibration_rules.h"
+#include "core/calibration/calibration_file.h"
+#include "core/calibration/calibration_rules.h"
 #include "gui/main_window.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 // The calibration history from the main window: every Load and Save leaves its records once the
 // exchange is over, and Tools > Calibration History... shows them.
-#include "core/editing_rules.h"
+#include "core/calibration/editing_rules.h"
 #include "core/version.h"
 #include "gui/history_window.h"
 #include "gui/main_window.h"

@@ -5,7 +5,7 @@
 // listed as damaged.
 #pragma once
 
-#include "core/history_store.h"
+#include "core/record/history_store.h"
 
 #include <QWidget>
 

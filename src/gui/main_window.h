@@ -13,11 +13,11 @@
 // The rules they apply without the window are in core/, the bytes on the wire in protocol/.
 #pragma once
 
-#include "core/calibration_file.h"
-#include "core/device_session.h"
-#include "core/frame_feed.h"
-#include "core/history_store.h"
-#include "core/port_map.h"
+#include "core/calibration/calibration_file.h"
+#include "core/device/device_session.h"
+#include "core/readings/frame_feed.h"
+#include "core/record/history_store.h"
+#include "core/platform/port_map.h"
 #include "gui/platform.h"
 
 #include <QLineEdit>

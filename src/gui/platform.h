@@ -2,7 +2,7 @@
 // core/system.h. Production uses QtPlatform (gui/qt_platform.h), tests the virtual platform.
 #pragma once
 
-#include "core/system.h"
+#include "core/platform/system.h"
 
 #include <QString>
 

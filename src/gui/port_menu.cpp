@@ -1,5 +1,5 @@
-#include "core/port_info.h"
-#include "core/port_map.h"
+#include "core/platform/port_info.h"
+#include "core/platform/port_map.h"
 #include "gui/main_window.h"
 
 #include <QAction>

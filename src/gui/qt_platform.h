@@ -1,7 +1,7 @@
 // The production platform: the Qt system of core/qt_system.h with Qt's message boxes and file dialogs.
 #pragma once
 
-#include "core/qt_system.h"
+#include "core/platform/qt_system.h"
 #include "gui/platform.h"
 
 #include <QStringList>

@@ -1,5 +1,5 @@
-#include "core/editing_rules.h"
-#include "core/readings.h"
+#include "core/calibration/editing_rules.h"
+#include "core/readings/readings.h"
 #include "gui/main_window.h"
 #include "protocol/device_protocol.h"
 

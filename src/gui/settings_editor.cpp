@@ -1,4 +1,4 @@
-#include "core/editing_rules.h"
+#include "core/calibration/editing_rules.h"
 #include "gui/main_window.h"
 
 #include <span>

@@ -1,7 +1,7 @@
-#include "core/calibration_rules.h"
+#include "core/calibration/calibration_rules.h"
 
-#include "core/calibration_text.h"
-#include "core/editing_rules.h"
+#include "core/calibration/calibration_text.h"
+#include "core/calibration/editing_rules.h"
 #include "gui/main_window.h"
 #include "protocol/device_protocol.h"
 

@@ -1,6 +1,6 @@
 #include "gui/trend_tools.h"
 
-#include "core/readings_csv.h"
+#include "core/readings/readings_csv.h"
 #include "gui/chart_window.h"
 #include "gui/main_window.h"
 

@@ -3,8 +3,8 @@
 // window (and so loads the plotting library's code) only when it is first shown.
 #pragma once
 
-#include "core/frame_history.h"
-#include "core/readings_recorder.h"
+#include "core/readings/frame_history.h"
+#include "core/readings/readings_recorder.h"
 #include "gui/chart_window.h"
 
 #include <QObject>

@@ -1,7 +1,7 @@
 // °F / °C: the unit the chart and the correction map show temperatures in.
 #pragma once
 
-#include "core/temperature_unit.h"
+#include "core/readings/temperature_unit.h"
 
 #include <QWidget>
 

@@ -2,8 +2,8 @@
 // stdout and stderr, its exit status, and the bytes that went to the device.
 #include "cli/cli.h"
 #include "cli/multi_port.h"
-#include "core/calibration_file.h"
-#include "core/calibration_text.h"
+#include "core/calibration/calibration_file.h"
+#include "core/calibration/calibration_text.h"
 #include "support/scripted_device.h"
 
 #include <QDir>

@@ -1,5 +1,5 @@
 // The .cal file: the bytes a save writes, the lines a load reads and how a line spreads over boxes.
-#include "core/calibration_file.h"
+#include "core/calibration/calibration_file.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Calibration certificates: which records one is made from, and the PDF as pdftotext reads it.
-#include "core/certificate.h"
+#include "core/record/certificate.h"
 #include "certificate/certificate_document.h"
 
 #include <QProcess>

@@ -2,7 +2,7 @@
 // records the database refuses to rewrite and check() finds rewritten, several processes writing at
 // once or killed mid-record, and a server that cannot be reached or goes away. The PostgreSQL cases
 // run when KV_TEST_POSTGRES is set: ctest runs them under pg_virtualenv, on a server of their own.
-#include "core/history_store.h"
+#include "core/record/history_store.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

@@ -1,5 +1,5 @@
 // The texts of the monitoring boxes.
-#include "core/readings.h"
+#include "core/readings/readings.h"
 #include "protocol/device_protocol.h"
 
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "core/port_map.h"
+#include "core/platform/port_map.h"
 
 #include <gtest/gtest.h>
 

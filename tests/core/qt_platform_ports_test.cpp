@@ -1,7 +1,7 @@
 // The production port probe on real device files, as an ordinary user: a port is present exactly
 // when it opens and no running program holds its lock, and a device that is there but refuses this
 // user or is held by another program is explained from that same probe.
-#include "core/qt_system.h"
+#include "core/platform/qt_system.h"
 
 #include <QDir>
 #include <QFile>

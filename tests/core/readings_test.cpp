@@ -1,9 +1,9 @@
 // The readings kept for the chart and written to CSV: the 48-hour history, its min/max
 // reduction, the CSV rows read back under a comma-decimal locale, and a recording that fails.
-#include "core/correction_map.h"
-#include "core/frame_history.h"
-#include "core/readings_csv.h"
-#include "core/readings_recorder.h"
+#include "core/calibration/correction_map.h"
+#include "core/readings/frame_history.h"
+#include "core/readings/readings_csv.h"
+#include "core/readings/readings_recorder.h"
 
 #include <QBuffer>
 #include <QDir>

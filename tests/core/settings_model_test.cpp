@@ -1,7 +1,7 @@
 // The number rules of the calibration editor: what the boxes accept, what a commit leaves in them,
 // what the buttons write and which bytes a save sends.
-#include "core/calibration_rules.h"
-#include "core/editing_rules.h"
+#include "core/calibration/calibration_rules.h"
+#include "core/calibration/editing_rules.h"
 
 #include <QLocale>
 

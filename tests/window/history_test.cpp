@@ -1,6 +1,6 @@
 // The calibration history from the window: the records each Load and Save leaves, a history folder
 // that cannot be written, and the Calibration History window against the simulated device.
-#include "core/certificate.h"
+#include "core/record/certificate.h"
 #include "gui/certificate_window.h"
 #include "gui/history_window.h"
 #include "support/scripted_device.h"

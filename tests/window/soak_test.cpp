@@ -3,7 +3,7 @@
 // technician in between who loads, edits, saves, pauses the correction, disconnects and reconnects,
 // and takes a while to press OK. Between any two events the window must be in one of its two resting
 // states, nothing may hang, and memory must stay flat.
-#include "core/calibration_rules.h"
+#include "core/calibration/calibration_rules.h"
 #include "protocol/device_protocol.h"
 #include "support/scripted_device.h"
 #include "support/window_harness.h"

@@ -1,6 +1,6 @@
 // Tools > Trend Chart, Record Readings to CSV… and Open Recording… on the live window, in
 // virtual time against the simulated device.
-#include "core/readings_csv.h"
+#include "core/readings/readings_csv.h"
 #include "gui/chart_window.h"
 #include "gui/plot_library.h"
 #include "gui/correction_map_window.h"
