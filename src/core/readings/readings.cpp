@@ -1,4 +1,4 @@
-#include "core/readings.h"
+#include "core/readings/readings.h"
 
 #include "protocol/device_protocol.h"
 
