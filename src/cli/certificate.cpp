@@ -47,6 +47,10 @@ class CertificateCommand : public Command {
                            {QStringLiteral("--unit"), QStringLiteral("-o"), QStringLiteral("--lab-name"),
                             QStringLiteral("--lab-address"), QStringLiteral("--page-size")});
         const auto unit = args.value(QStringLiteral("--unit"));
+        if (unit && holdsControlCharacter(*unit)) {
+            return usageError(context, *this,
+                              QStringLiteral("--unit takes a TAG without control characters"));
+        }
         if (unit && !args.positional.isEmpty()) {
             return usageError(context, *this, QStringLiteral("give a record ID or --unit TAG, not both"));
         }
@@ -83,7 +87,13 @@ class CertificateCommand : public Command {
         }
 
         const HistoryStore store(HistoryStore::defaultLocation());
-        const std::vector<HistoryRecord> records = store.records();
+        QString error = store.absence();
+        const std::vector<HistoryRecord> records =
+            error.isEmpty() ? store.records({}, &error) : std::vector<HistoryRecord>{};
+        if (!error.isEmpty()) {
+            context.say(QStringLiteral("no certificate: %1").arg(error));  // the history's own reason
+            return exitNoInput;
+        }
         const CertificateRecords found =
             rereadCertificateRecords(store, unit ? latestCertificateRecords(records, *unit)
                                                  : certificateRecords(records, args.positional.first()));
