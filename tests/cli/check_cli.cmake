@@ -104,6 +104,20 @@ execute_process(COMMAND ${CLI} --port ${p1} --port ${p2} --unit line-1 --unit li
 execute_process(COMMAND ${CLI} --port ${p1} --port ${p1}/ verify changed.cal WORKING_DIRECTORY ${WORK}
                 RESULT_VARIABLE twice ERROR_VARIABLE twiceErr)
 execute_process(COMMAND ${CLI} history --limit 4 WORKING_DIRECTORY ${WORK} OUTPUT_VARIABLE history)
+# Untagged units on the same two ports: each port's certificate takes the as-found of its own run.
+execute_process(COMMAND ${CLI} --port ${p1} --port ${p2} write unit.cal --force WORKING_DIRECTORY ${WORK}
+                RESULT_VARIABLE untaggedRc OUTPUT_VARIABLE untagged)
+execute_process(COMMAND ${CLI} history --limit 6 WORKING_DIRECTORY ${WORK} OUTPUT_VARIABLE untaggedHistory)
+string(REGEX MATCH "${p1}: as-found: ([^\n]+)" found1 "${untagged}")
+set(found1 "${CMAKE_MATCH_1}")
+string(REGEX MATCH "([^\n ]+_write-read-back_verified[^\n]*)  [^\n]*  ${p1}" left1 "${untaggedHistory}")
+string(REGEX MATCH "^[^ ]+" left1 "${left1}")
+execute_process(COMMAND ${CLI} certificate ${left1} --json --lab-name L WORKING_DIRECTORY ${WORK}
+                RESULT_VARIABLE certRc OUTPUT_VARIABLE cert ERROR_VARIABLE certErr)
+if(NOT untaggedRc EQUAL 0 OR NOT certRc EQUAL 0 OR found1 STREQUAL ""
+   OR NOT cert MATCHES "\"as_found\": \"${found1}\"")
+    message(FATAL_ERROR "two untagged units: ${untaggedRc} ${certRc}\n${untagged}\n${untaggedHistory}\n${cert}${certErr}")
+endif()
 execute_process(COMMAND kill ${sims})
 if(NOT rc EQUAL 0 OR NOT err MATCHES "${p1}: kestrovar-cli: changed.cal written to ${p1} and verified\n"
    OR NOT err MATCHES "${p2}: kestrovar-cli: changed.cal written to ${p2} and verified\n"

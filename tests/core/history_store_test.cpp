@@ -391,6 +391,16 @@ TEST(HistoryStore, ReadingWhereThereIsNoHistoryMakesNoneAndSaysSo) {
             EXPECT_FALSE(store.shownLocation().contains("S3cret"));
         }
     }
+    // A line break in a unit's tag or an operator's name is refused before anything is made.
+    HistoryEntry tagged = entry(1796803200000, "load", "received", 1, "KV-1\nKV-2");
+    EXPECT_TRUE(HistoryStore(dir.filePath("kept"))
+                    .append(tagged)
+                    .error.endsWith("its unit tag holds a control character"));
+    tagged.unit = "KV-1";
+    tagged.operatorName = "alice\u2028bob";
+    EXPECT_TRUE(HistoryStore(dir.filePath("kept"))
+                    .append(tagged)
+                    .error.endsWith("its operator's name holds a control character"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"file"});
     if (kPostgres) {
         EXPECT_TRUE(sql("postgresql:///kv_none", {"SELECT 1 FROM history_meta"}).contains("does not exist"));

@@ -475,10 +475,11 @@ HistoryStore::Database* HistoryStore::open(QString* error, bool forWriting) cons
         db.setPassword(address.password);
     } else if (readOnly) {
         // Without its -shm file, SQLite reads a WAL database only where it may make one; on a
-        // read-only folder or mount the file is read as it stands.
+        // read-only folder or mount the file is read as it stands, and read again at each use.
         const QString file = folder + u'/' + kDatabaseFile;
         const bool standing =
             !QFileInfo(folder).isWritable() && !QFileInfo::exists(file + QStringLiteral("-shm"));
+        reopen_ = standing;
         db.setDatabaseName(standing ? QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded) +
                                           QStringLiteral("?immutable=1")
                                     : file);
