@@ -29,9 +29,11 @@ class CertificateCommand : public Command {
             "Usage: kestrovar-cli certificate (ID | --unit TAG) -o FILE.pdf [--json] [--lab-name NAME]\n"
             "                                 [--lab-address TEXT] [--page-size A4|Letter]\n"
             "Makes the calibration certificate of the history record ID, a read-back that verified a\n"
-            "write, with the settings found before it (the unit's latest Load, read or as-found read)\n"
-            "beside the settings left, each changed value marked. With --unit, the certificate of that\n"
-            "unit's latest verified calibration. Any other record is refused, with the reason.\n"
+            "write, with the settings found before it beside the settings left, each changed value\n"
+            "marked: the read its own write or restore made first, or for a Save the unit's latest\n"
+            "Load or read, always on the same machine, port and adapter. With --unit, the certificate\n"
+            "of that unit's latest verified calibration, latest in the order the records were kept.\n"
+            "Any other record is refused, with the reason.\n"
             "  -o FILE.pdf         write the certificate as a PDF\n"
             "  --json              write its content as JSON on stdout\n"
             "  --lab-name NAME     the laboratory's name; by default the one set in KestroVar Link's\n"
@@ -47,6 +49,10 @@ class CertificateCommand : public Command {
                            {QStringLiteral("--unit"), QStringLiteral("-o"), QStringLiteral("--lab-name"),
                             QStringLiteral("--lab-address"), QStringLiteral("--page-size")});
         const auto unit = args.value(QStringLiteral("--unit"));
+        if (unit && holdsControlCharacter(*unit)) {
+            return usageError(context, *this,
+                              QStringLiteral("--unit takes a TAG without control characters"));
+        }
         if (unit && !args.positional.isEmpty()) {
             return usageError(context, *this, QStringLiteral("give a record ID or --unit TAG, not both"));
         }
@@ -83,7 +89,13 @@ class CertificateCommand : public Command {
         }
 
         const HistoryStore store(HistoryStore::defaultLocation());
-        const std::vector<HistoryRecord> records = store.records();
+        QString error = store.absence();
+        const std::vector<HistoryRecord> records =
+            error.isEmpty() ? store.records({}, &error) : std::vector<HistoryRecord>{};
+        if (!error.isEmpty()) {
+            context.say(QStringLiteral("no certificate: %1").arg(error));  // the history's own reason
+            return exitNoInput;
+        }
         const CertificateRecords found =
             rereadCertificateRecords(store, unit ? latestCertificateRecords(records, *unit)
                                                  : certificateRecords(records, args.positional.first()));

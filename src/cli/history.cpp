@@ -1,8 +1,8 @@
 #include "cli/commands.h"
 #include "core/calibration/calibration_text.h"
+#include "core/readings/time_text.h"
 #include "core/record/history_store.h"
 #include "core/version.h"
-#include "core/readings/time_text.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -75,10 +75,16 @@ class HistoryCommand : public Command {
             }
         }
         const QString unit = args.value(QStringLiteral("--unit")).value_or(QString()).trimmed();
-        if (args.value(QStringLiteral("--unit")) && unit.isEmpty()) {
-            return usageError(context, *this, QStringLiteral("--unit takes a TAG"));
+        if (args.value(QStringLiteral("--unit")) && (unit.isEmpty() || holdsControlCharacter(unit))) {
+            return usageError(context, *this,
+                              QStringLiteral("--unit takes a TAG without control characters"));
         }
         const HistoryStore store(HistoryStore::defaultLocation());
+        // Nothing is made where there is no history, and none is called intact or empty.
+        if (const QString absent = store.absence(); !absent.isEmpty()) {
+            context.say(absent);
+            return exitNoInput;
+        }
         QString error;
         if (args.has(QStringLiteral("--check"))) {
             std::vector<HistoryProblem> problems;

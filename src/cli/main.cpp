@@ -3,6 +3,7 @@
 #include "cli/multi_port.h"
 #include "core/platform/port_map.h"
 #include "core/platform/qt_system.h"
+#include "core/record/history_store.h"
 #include "simulator/pty_device.h"
 
 #include <QCoreApplication>
@@ -245,6 +246,9 @@ int main(int argc, char** argv) {
                                                                              : QStringLiteral("a LOCATION")));
             }
             if (word == QStringLiteral("--unit")) {
+                if (kv::holdsControlCharacter(words[at])) {
+                    return usage(QStringLiteral("--unit takes a TAG without control characters"));
+                }
                 units << words[at].trimmed();
             } else {
                 history = words[at].trimmed();
@@ -273,6 +277,13 @@ int main(int argc, char** argv) {
     const QString unit = units.value(0);
     if (!history.isEmpty()) {
         qputenv("KESTROVAR_HISTORY", history.toLocal8Bit());  // the option wins over the variable
+    }
+    if (const QString chosen = qEnvironmentVariable("KESTROVAR_HISTORY"); !chosen.isEmpty()) {
+        if (const QString problem = kv::HistoryStore::locationProblem(chosen); !problem.isEmpty()) {
+            return usage(QStringLiteral("%1: %2").arg(
+                history.isEmpty() ? QStringLiteral("KESTROVAR_HISTORY") : QStringLiteral("--history"),
+                problem));
+        }
     }
 
     QCoreApplication app(argc, argv);

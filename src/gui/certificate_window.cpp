@@ -29,28 +29,34 @@ void buildCertificateMenu(Form1& form) {
     QAction* latest = form.Tools->addAction(QStringLiteral("Calibration Certificate…"));
     latest->setObjectName(QStringLiteral("CalibrationCertificate"));
     QObject::connect(latest, &QAction::triggered, &form, [&form] {
-        const std::vector<HistoryRecord> records = form.historyStore().records();
-        const HistoryRecord* newest = nullptr;
-        for (const HistoryRecord& r : records) {
-            if (!r.damaged && isVerifiedAsLeft(r.entry) &&
-                (!newest || r.entry.timeMs > newest->entry.timeMs)) {
-                newest = &r;
-            }
+        QString error;
+        const std::vector<HistoryRecord> records = form.historyStore().records({}, &error);
+        if (!error.isEmpty()) {
+            form.platform().messageBox(&form, QStringLiteral("No certificate: %1.").arg(error));
+            return;
         }
-        if (!newest) {
+        // The latest kept, whatever the bench's clock said when it was kept.
+        const HistoryRecord* latest = latestVerifiedAsLeft(records, std::nullopt);
+        if (!latest) {
             form.platform().messageBox(&form,
                                        QStringLiteral("No certificate: the calibration history holds no "
                                                       "verified calibration yet."));
             return;
         }
-        saveCertificate(&form, form.platform(), form.historyStore(), newest->id);
+        saveCertificate(&form, form.platform(), form.historyStore(), latest->id);
     });
 }
 
 void saveCertificate(QWidget* parent, Platform& platform, const HistoryStore& store,
                      const QString& asLeftId) {
-    const CertificateRecords found =
-        rereadCertificateRecords(store, certificateRecords(store.records(), asLeftId));
+    QString readError;
+    const std::vector<HistoryRecord> records = store.records({}, &readError);
+    if (!readError.isEmpty()) {
+        // The history's own reason, not a record called missing.
+        platform.messageBox(parent, QStringLiteral("No certificate: %1.").arg(readError));
+        return;
+    }
+    const CertificateRecords found = rereadCertificateRecords(store, certificateRecords(records, asLeftId));
     if (!found.refusal.isEmpty()) {
         platform.messageBox(parent, QStringLiteral("No certificate: %1.").arg(found.refusal));
         return;

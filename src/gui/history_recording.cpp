@@ -41,6 +41,11 @@ void Form1::UnitUnderCalibration_Click() {
     const std::optional<QString> tag =
         platform_.inputText(this, QStringLiteral("Unit Under Calibration"),
                             QStringLiteral("Tag of the unit under calibration (empty for none):"), unitTag_);
+    if (tag && holdsControlCharacter(*tag)) {
+        platform_.messageBox(this, QStringLiteral("The unit tag was not changed: a tag cannot hold control "
+                                                  "characters such as a line break."));
+        return;
+    }
     if (tag) {
         setUnitTag(tag->trimmed());
     }

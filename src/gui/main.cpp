@@ -75,6 +75,14 @@ std::optional<int> parseOptions(const QStringList& arguments, Options& options) 
         }
         qputenv("KESTROVAR_HISTORY", location.toLocal8Bit());
     }
+    if (const QString chosen = qEnvironmentVariable("KESTROVAR_HISTORY"); !chosen.isEmpty()) {
+        if (const QString problem = kv::HistoryStore::locationProblem(chosen); !problem.isEmpty()) {
+            std::fprintf(stderr, "kestrovar-link: %s: %s\n",
+                         parser.isSet(QStringLiteral("history")) ? "--history" : "KESTROVAR_HISTORY",
+                         qPrintable(problem));
+            return 2;
+        }
+    }
     return std::nullopt;
 }
 

@@ -81,3 +81,8 @@ cli(73 certificate ${first} -o ${WORK}/no-such-folder/first.pdf)
 cli(0 certificate ${first} --json)
 expect("${out}" "\"number\": \"${firstNumber}\"")
 expect("${out}" "\"changed\": [\n        \"Table row 1, column 1\"\n    ]")
+# A history that cannot be read says its own reason, not that the record is missing.
+file(WRITE ${WORK}/bad/history.db "not SQL")
+set(ENV{KESTROVAR_HISTORY} ${WORK}/bad)
+cli(66 certificate --unit= --json)
+expect("${err}" "no certificate: the history database \"${WORK}/bad\" cannot be read: file is not a database")

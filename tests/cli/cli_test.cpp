@@ -178,7 +178,15 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
         }
     };
     // clang-format off
+    const QByteArray none =
+        ("there is no calibration history in \"" + QDir::toNativeSeparators(history.path()) + "\"\n").toUtf8();
+    const QByteArray noCertificate = "no certificate: " + none;
     const Case cases[] = {
+        // Before any record is kept: no history is neither intact nor empty, and none is made.
+        {"history --check where none was kept", {"history", "--check"}, {}, {}, {}, 66, none.constData(), "", false, ""},
+        {"certificate where no history was kept", {"certificate", "--unit", "U", "--json", "--lab-name", "L"}, {}, {}, {}, 66,
+         noCertificate.constData(), "", false, ""},
+        {"history --unit with a line break", {"history", "--unit", "a\nb"}, {}, {}, {}, 64, "--unit takes a TAG without control characters", "", false, ""},
         {"read prints the .cal", {"read"}, {}, {}, {}, 0, "", factoryFile(), false, bytes({2})},
         {"read as JSON", {"read", "--json"}, {}, {}, {}, 0, "", "{\"col\":[10,20,70,120,170],\"row\":[100,75,65", true, bytes({2})},
         {"read from a silent device", {"read"}, {}, {}, [](VirtualPlatform&, sim::DeviceModel& m) { m.setSilent(true); },

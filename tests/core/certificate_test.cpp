@@ -25,9 +25,11 @@ CalibrationTexts values(int firstCell) {
 }
 
 HistoryRecord record(const char* id, int minute, const char* operation, const char* result, const char* unit,
-                     bool damaged = false) {
+                     bool damaged = false, const char* port = "/dev/ttyUSB0") {
     HistoryRecord r;
     r.id = id;
+    r.entry.portPath = port;
+    r.entry.host = "bench-1";
     r.entry.timeMs = 1796803200000 + minute * 60000;  // 2026-12-09 08:00 UTC onwards
     r.entry.operation = operation;
     r.entry.result = result;
@@ -44,7 +46,7 @@ TEST(Certificate, FindsTheAsFoundOfAVerifiedAsLeftOrSaysWhyNot) {
         record("S1", 2, "save-sent", "verified", "A"),
         record("B1", 3, "save-read-back", "verified", "A"),
         record("F2", 4, "write-as-found", "received", "A"),
-        record("R2", 5, "read", "received", "B"),  // the latest as-found before W2, but of another unit
+        record("R2", 5, "read", "received", "B", false, "/dev/ttyUSB3"),  // another unit, another port
         record("W2", 6, "write-read-back", "verified", "A"),
         record("X3", 7, "write-read-back", "failed", "A"),
         record("Q5", 8, "restore-as-found", "received", "B"),
@@ -55,8 +57,37 @@ TEST(Certificate, FindsTheAsFoundOfAVerifiedAsLeftOrSaysWhyNot) {
         record("D8", 13, "save-read-back", "verified", "A", true),
         record("L9", 14, "load", "received", "D"),
         record("B9", 15, "save-read-back", "verified", "D"),
+        // The bench's clock set back an hour between two calibrations of unit E: kept order wins.
+        record("LE1", 70, "load", "received", "E"),
+        record("LX", 70, "load", "received", "X"),  // on the same port, but another unit
+        record("BE1", 71, "save-read-back", "verified", "E"),
+        record("LE2", 10, "load", "received", "E"),
+        record("BE2", 11, "save-read-back", "verified", "E"),
+        // Two untagged units written in one command, on two ports, their records interleaved.
+        record("P1f", 20, "write-as-found", "received", "", false, "/dev/ttyUSB1"),
+        record("P2f", 20, "write-as-found", "received", "", false, "/dev/ttyUSB2"),
+        record("P2s", 21, "write-sent", "verified", "", false, "/dev/ttyUSB2"),
+        record("P2b", 21, "write-read-back", "verified", "", false, "/dev/ttyUSB2"),
+        record("P1s", 21, "write-sent", "verified", "", false, "/dev/ttyUSB1"),
+        record("P1b", 21, "write-read-back", "verified", "", false, "/dev/ttyUSB1"),
+        // A write whose only read before it is of another unit.
+        record("HF", 40, "write-as-found", "received", "H2"),
+        record("HS", 41, "write-sent", "verified", "H"),
+        record("HB", 41, "write-read-back", "verified", "H"),
+        // A load of unit G at another bench's port of the same name, then a failed write whose read
+        // is not before its own sent record.
+        record("LG", 30, "load", "received", "G"),
+        record("BG", 31, "save-read-back", "verified", "G"),
+        record("GF", 32, "write-as-found", "received", "G"),
+        record("GS1", 33, "write-sent", "failed", "G"),
+        record("GB1", 33, "write-read-back", "failed", "G"),
+        record("GS2", 34, "write-sent", "verified", "G"),
+        record("GB2", 34, "write-read-back", "verified", "G"),
     };
-    std::reverse(history.begin(), history.end());  // the store lists newest first
+    for (std::size_t i = 0; i < history.size(); ++i)
+        history[i].seq = qint64(i) + 1;
+    history[history.size() - 7].entry.host = "bench-2";  // LG
+    std::reverse(history.begin(), history.end());        // the store lists newest first
     struct Row {
         const char* asLeft;
         const char* unit;     // --unit instead of an id
@@ -72,13 +103,20 @@ TEST(Certificate, FindsTheAsFoundOfAVerifiedAsLeftOrSaysWhyNot) {
         {"X3", nullptr, nullptr, "record X3 has no verified read-back: it is a write-read-back record with the result \"failed\"", false},
         {"S1", nullptr, nullptr, "record S1 has no verified read-back: it is a save-sent record", false},
         {"L1", nullptr, nullptr, "record L1 has no verified read-back", false},
-        {"V6", nullptr, nullptr, "record V6 has no as-found record: the history holds no Load, read or as-found read of unit B between it and the calibration before it", false},
+        {"V6", nullptr, nullptr, "record V6 has no as-found record of its own write: the write's first read on /dev/ttyUSB0 of bench-1 is not in the history", false},
         {"W7", nullptr, nullptr, "record W7 has no as-found record", false},
         {"D8", nullptr, nullptr, "record D8 is damaged", false},
         {"Z", nullptr, nullptr, "no record Z in the history", true},
         {nullptr, "D", "L9", "", false},
         {nullptr, "B", nullptr, "record V6 has no as-found record", false},
         {nullptr, "C", nullptr, "the history holds no verified calibration of unit C", true},
+        {nullptr, "E", "LE2", "", false},
+        {"BE1", nullptr, "LE1", "", false},
+        {"P1b", nullptr, "P1f", "", false},
+        {"P2b", nullptr, "P2f", "", false},
+        {"BG", nullptr, nullptr, "record BG has no as-found record: the history holds no Load, read or as-found read of unit G on /dev/ttyUSB0 of bench-1 between", false},
+        {"GB2", nullptr, nullptr, "record GB2 has no as-found record of its own write", false},
+        {"HB", nullptr, nullptr, "record HB has no as-found record of its own write", false},
     };
     // clang-format on
     for (const Row& row : rows) {
@@ -93,7 +131,9 @@ TEST(Certificate, FindsTheAsFoundOfAVerifiedAsLeftOrSaysWhyNot) {
             EXPECT_EQ(found.asFound->id, row.asFound);
         }
     }
-    // The number: the same for the same record, different for every other as-left.
+    // The number: the same for the same record, different for every other as-left (the first 15,
+    // each of its own minute).
+    history.erase(history.begin(), history.end() - 15);
     std::set<QString> numbers;
     for (const HistoryRecord& r : history)
         numbers.insert(certificateNumber(r));

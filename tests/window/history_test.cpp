@@ -7,14 +7,15 @@
 #include "support/window_harness.h"
 
 #include <QAbstractItemModel>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QSettings>
 #include <QTableView>
 #include <QTemporaryDir>
 
@@ -185,6 +186,12 @@ TEST(History, TheWindowShowsMarksLoadsIntoTheEditorAndExports) {
     r.h.platform.inputAnswers.push_back(" KV-0042 ");
     w.UnitUnderCalibration->trigger();
     EXPECT_EQ(w.unitCorner->text(), "Unit: KV-0042");
+    r.h.platform.inputAnswers.push_back("KV-0042\nKV-0043");  // a line break would split the listing
+    w.UnitUnderCalibration->trigger();
+    EXPECT_EQ(r.h.platform.messageTexts().back(),
+              "The unit tag was not changed: a tag cannot hold control "
+              "characters such as a line break.");
+    EXPECT_EQ(w.unitTag(), "KV-0042");
     EXPECT_EQ(w.menuBar()->cornerWidget(), w.unitCorner);
     w.Command2_Click();  // as found
     r.h.clock().advanceBy(100);
@@ -323,6 +330,17 @@ TEST(History, CertificateOfTheSelectedRecordOrWhyNot) {
     EXPECT_TRUE(r.h.platform.files["/home/tech/latest.pdf"].startsWith("%PDF-"));
     EXPECT_EQ(r.h.platform.messageTexts().back(),
               "Certificate " + certificateNumber(history.records()[0]) + " saved");
+
+    // A history that cannot be read says its own reason, not that there is no record.
+    QFile bad(r.dir.filePath("bad/history.db"));
+    ASSERT_TRUE(QDir(r.dir.path()).mkdir("bad") && bad.open(QIODevice::WriteOnly) &&
+                bad.write("not SQL") == 7);
+    bad.close();
+    w.setHistoryDirectory(r.dir.filePath("bad"));
+    w.Tools->findChild<QAction*>("CalibrationCertificate")->trigger();
+    EXPECT_EQ(r.h.platform.messageTexts().back(), "No certificate: the history database \"" +
+                                                      QDir::toNativeSeparators(r.dir.filePath("bad")) +
+                                                      "\" cannot be read: file is not a database.");
 }
 
 }  // namespace

@@ -29,7 +29,8 @@ std::array<QString, 43> fields(const CalibrationTexts& t) {
     return f;
 }
 
-// Records sorted oldest first; ids break ties of time so the order is the same every time.
+// Records in the order they were kept, oldest first: a bench's clock set back does not make an older
+// calibration the latest.
 std::vector<const HistoryRecord*> oldestFirst(const std::vector<HistoryRecord>& records) {
     std::vector<const HistoryRecord*> sorted;
     sorted.reserve(records.size());
@@ -37,9 +38,23 @@ std::vector<const HistoryRecord*> oldestFirst(const std::vector<HistoryRecord>& 
         sorted.push_back(&r);
     }
     std::sort(sorted.begin(), sorted.end(), [](const HistoryRecord* a, const HistoryRecord* b) {
-        return a->entry.timeMs != b->entry.timeMs ? a->entry.timeMs < b->entry.timeMs : a->id < b->id;
+        return a->seq != b->seq ? a->seq < b->seq : a->id < b->id;
     });
     return sorted;
+}
+
+// The same bench, port and adapter: a record of another device is never its as-found.
+bool samePlace(const HistoryEntry& a, const HistoryEntry& b) {
+    return a.host == b.host && a.portPath == b.portPath && a.adapterName == b.adapterName &&
+           a.adapterSerial == b.adapterSerial;
+}
+
+QString placeName(const HistoryEntry& e) {
+    QString place = e.portPath.isEmpty() ? QStringLiteral("no recorded port") : e.portPath;
+    if (!e.adapterName.isEmpty()) {
+        place += QStringLiteral(" (%1)").arg(e.adapterName);
+    }
+    return e.host.isEmpty() ? place : QStringLiteral("%1 of %2").arg(place, e.host);
 }
 
 QString unitName(const QString& unit) {
@@ -90,8 +105,34 @@ CertificateRecords certificateRecords(const std::vector<HistoryRecord>& records,
         return found;
     }
     found.asLeft = asLeft;
+    // A write or restore reads the unit first, then keeps what it sent and what it read back: its
+    // as-found is the record of that read, the one before its own sent record on the same port.
+    const QString run = asLeft.entry.operation.section(u'-', 0, 0);
+    const bool ownRun = run == QLatin1String("write") || run == QLatin1String("restore");
+    bool sentSeen = false;
     for (auto it = std::make_reverse_iterator(at); it != sorted.rend(); ++it) {
         const HistoryRecord& r = **it;
+        if (!samePlace(r.entry, asLeft.entry)) {
+            continue;
+        }
+        if (ownRun) {
+            if (r.entry.operation == run + QLatin1String("-sent") && !sentSeen) {
+                sentSeen = true;
+                continue;
+            }
+            if (r.entry.operation == run + QLatin1String("-as-found") && r.entry.unit == asLeft.entry.unit &&
+                !r.damaged) {
+                found.asFound = r;
+                return found;
+            }
+            found.refusal =
+                QStringLiteral(
+                    "record %1 has no as-found record of its own %2: the %2's first read on "
+                    "%3 is not in the history%4")
+                    .arg(asLeftId, run, placeName(asLeft.entry),
+                         r.damaged ? QStringLiteral(" (record %1 is damaged)").arg(r.id) : QString());
+            return found;
+        }
         if (r.entry.unit != asLeft.entry.unit || r.damaged) {
             continue;
         }
@@ -103,22 +144,37 @@ CertificateRecords certificateRecords(const std::vector<HistoryRecord>& records,
             return found;
         }
     }
-    found.refusal = QStringLiteral(
-                        "record %1 has no as-found record: the history holds no Load, read or "
-                        "as-found read %2 between it and the calibration before it")
-                        .arg(asLeftId, unitName(asLeft.entry.unit));
+    found.refusal = ownRun ? QStringLiteral(
+                                 "record %1 has no as-found record of its own %2: the %2's first read on "
+                                 "%3 is not in the history")
+                                 .arg(asLeftId, run, placeName(asLeft.entry))
+                           : QStringLiteral(
+                                 "record %1 has no as-found record: the history holds no Load, read or "
+                                 "as-found read %2 on %3 between it and the calibration before it")
+                                 .arg(asLeftId, unitName(asLeft.entry.unit), placeName(asLeft.entry));
     return found;
 }
 
-CertificateRecords latestCertificateRecords(const std::vector<HistoryRecord>& records, const QString& unit) {
-    const auto sorted = oldestFirst(records);
-    for (auto it = sorted.rbegin(); it != sorted.rend(); ++it) {
-        if ((*it)->entry.unit == unit && !(*it)->damaged && isVerifiedAsLeft((*it)->entry)) {
-            return certificateRecords(records, (*it)->id);
+const HistoryRecord* latestVerifiedAsLeft(const std::vector<HistoryRecord>& records,
+                                          const std::optional<QString>& unit) {
+    const HistoryRecord* latest = nullptr;
+    for (const HistoryRecord& r : records) {
+        if ((!unit || r.entry.unit == *unit) && !r.damaged && isVerifiedAsLeft(r.entry) &&
+            (!latest || r.seq > latest->seq)) {
+            latest = &r;
         }
     }
+    return latest;
+}
+
+CertificateRecords latestCertificateRecords(const std::vector<HistoryRecord>& records,
+                                            const std::optional<QString>& unit) {
+    if (const HistoryRecord* latest = latestVerifiedAsLeft(records, unit)) {
+        return certificateRecords(records, latest->id);
+    }
     CertificateRecords none;
-    none.refusal = QStringLiteral("the history holds no verified calibration %1").arg(unitName(unit));
+    none.refusal = unit ? QStringLiteral("the history holds no verified calibration %1").arg(unitName(*unit))
+                        : QStringLiteral("the history holds no verified calibration");
     none.unknownRecord = true;
     return none;
 }
@@ -129,7 +185,13 @@ CertificateRecords rereadCertificateRecords(const HistoryStore& store, Certifica
     }
     for (std::optional<HistoryRecord>* record : {&found.asLeft, &found.asFound}) {
         const QString id = (*record)->id;
-        *record = store.find(id);
+        QString error;
+        *record = store.find(id, &error);
+        if (!error.isEmpty()) {
+            found.refusal = error;  // the history's own reason, not a record called gone
+            found.unknownRecord = true;
+            return found;
+        }
         if (!*record || (*record)->damaged) {
             found.refusal = QStringLiteral("record %1 is damaged: %2")
                                 .arg(id, *record ? (*record)->damage : QStringLiteral("it is gone"));

@@ -1,8 +1,9 @@
 // The calibration certificate's content: which records a certificate is made from and what it says.
 // An as-left record is a read-back that verified what was written (by the window's Save, or by
-// kestrovar-cli's write or restore). Its as-found is the latest record of the same unit that shows what
-// the device held before: a Load, a read, or the read a write makes first, earlier than the as-left
-// and later than any earlier as-left of that unit. The page itself is drawn by kv_certificate.
+// kestrovar-cli's write or restore). Its as-found comes from the same unit on the same bench, port and
+// adapter, and "latest" and "before" mean the order in which records were kept, not their clock times.
+// A write or restore's as-found is the read that run made first; a Save's is the latest Load or read
+// after any earlier as-left of that unit. The page itself is drawn by kv_certificate.
 #pragma once
 
 #include "core/record/history_store.h"
@@ -22,14 +23,19 @@ bool isAsFound(const HistoryEntry& entry);
 struct CertificateRecords {
     std::optional<HistoryRecord> asFound;
     std::optional<HistoryRecord> asLeft;
-    QString refusal;             // why there is no certificate; empty when both records were found
-    bool unknownRecord = false;  // the refusal is that no such record exists
+    QString refusal;  // why there is no certificate; empty when both records were found
+    bool unknownRecord =
+        false;  // the refusal is that no such record exists, or the history could not be read
 };
 
 // The as-left record `asLeftId` and its as-found, out of all records (in any order).
 CertificateRecords certificateRecords(const std::vector<HistoryRecord>& records, const QString& asLeftId);
-// The latest verified as-left of the unit tagged `unit`, and its as-found.
-CertificateRecords latestCertificateRecords(const std::vector<HistoryRecord>& records, const QString& unit);
+// The verified as-left kept last (of the unit tagged `unit`, when one is given); null when none.
+const HistoryRecord* latestVerifiedAsLeft(const std::vector<HistoryRecord>& records,
+                                          const std::optional<QString>& unit);
+// The latest verified as-left kept (of the unit tagged `unit`, when one is given), and its as-found.
+CertificateRecords latestCertificateRecords(const std::vector<HistoryRecord>& records,
+                                            const std::optional<QString>& unit);
 // The records chosen, read again from the store with their files compared (a listing trusts the
 // index): a record changed or removed since is refused.
 CertificateRecords rereadCertificateRecords(const HistoryStore& store, CertificateRecords found);

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -94,8 +95,13 @@ const Dialect& postgresDialect() {
 // host, sslmode...) libpq takes from PGPASSWORD, ~/.pgpass, PGHOST, PGSSLMODE and the rest.
 struct ServerAddress {
     QStringList options;  // key='value', for QSqlDatabase::setConnectOptions
+    QString user;         // these the driver quotes itself
+    QString host;
+    QString database;
+    int port = -1;
     QString password;
-    QString shown;  // the URI without its password
+    QString shown;    // the URI without its password
+    QString problem;  // why the URI cannot be handed to the driver as it is
 };
 
 QString quotedOption(const QString& value) {
@@ -129,7 +135,7 @@ ServerAddress serverAddress(const QString& uri) {
             address.password = decoded(user.mid(colon + 1));
             user.truncate(colon);
         }
-        address.options << QStringLiteral("user=") + quotedOption(decoded(user));
+        address.user = decoded(user);
     }
     // host[:port][,host[:port]...], a host in brackets for IPv6
     QStringList hosts;
@@ -150,13 +156,17 @@ ServerAddress serverAddress(const QString& uri) {
         ports << port;
     }
     if (!hosts.isEmpty()) {
-        address.options << QStringLiteral("host=") + quotedOption(hosts.join(u','));
-        if (!ports.join(QString()).isEmpty()) {
+        address.host = hosts.join(u',');
+        bool number = false;
+        const int port = ports.join(u',').toInt(&number);
+        if (number && ports.size() == 1) {
+            address.port = port;
+        } else if (!ports.join(QString()).isEmpty()) {
             address.options << QStringLiteral("port=") + quotedOption(ports.join(u','));
         }
     }
     if (!path.isEmpty()) {
-        address.options << QStringLiteral("dbname=") + quotedOption(decoded(path));
+        address.database = decoded(path);
     }
     bool timeoutGiven = false;
     QStringList shownQuery;
@@ -169,6 +179,10 @@ ServerAddress serverAddress(const QString& uri) {
             continue;
         }
         timeoutGiven |= key == QStringLiteral("connect_timeout");
+        // Qt's driver makes every ';' of its connect options a space, quoted or not.
+        if ((key + value).contains(u';') && address.problem.isEmpty()) {
+            address.problem = QStringLiteral("a ';' in the URI's %1 cannot be handed to PostgreSQL").arg(key);
+        }
         address.options << key + u'=' + quotedOption(value);
         shownQuery << pair;
     }
@@ -347,7 +361,16 @@ class HistoryStore::Database {
 
     const Dialect& dialect;
     QString name;
+    bool writable = true;  // opened to keep records, not only to read them
 };
+
+bool holdsControlCharacter(const QString& text) {
+    return std::any_of(text.begin(), text.end(), [](QChar c) {
+        const QChar::Category category = c.category();
+        return category == QChar::Other_Control || category == QChar::Separator_Line ||
+               category == QChar::Separator_Paragraph;
+    });
+}
 
 HistoryStore::HistoryStore(QString location) : location_(std::move(location)) {}
 HistoryStore::HistoryStore(HistoryStore&&) noexcept = default;
@@ -364,28 +387,76 @@ QString HistoryStore::defaultLocation() {
 }
 
 bool HistoryStore::isServer(const QString& location) {
-    return location.startsWith(QStringLiteral("postgresql://")) ||
-           location.startsWith(QStringLiteral("postgres://"));
+    return location.startsWith(QStringLiteral("postgresql://"), Qt::CaseInsensitive) ||
+           location.startsWith(QStringLiteral("postgres://"), Qt::CaseInsensitive);
+}
+
+QString HistoryStore::locationProblem(const QString& location) {
+    if (location.trimmed().isEmpty()) {
+        return QStringLiteral("the history location is empty");
+    }
+    if (isServer(location)) {
+        return serverAddress(location).problem;
+    }
+    // "word://" is a URI, never a folder: a scheme mistyped would put the password in a folder's name.
+    static const QRegularExpression scheme(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]+)://"));
+    if (const QRegularExpressionMatch match = scheme.match(location); match.hasMatch()) {
+        return QStringLiteral(
+                   "the history location's scheme \"%1://\" is not known: a history is a folder "
+                   "or a postgresql:// (or postgres://) URI")
+            .arg(match.captured(1));
+    }
+    return {};
+}
+
+QString HistoryStore::absence() const {
+    if (isServer(location_) || !locationProblem(location_).isEmpty()) {
+        return {};  // a server is known only once reached
+    }
+    const QString folder = folderOf(location_);
+    const QFileInfo info(folder);
+    if (info.exists() && !info.isDir()) {
+        return QStringLiteral("there is no calibration history in \"%1\": it is a file, not a folder")
+            .arg(shownLocation());
+    }
+    if (!QFileInfo::exists(folder + u'/' + kDatabaseFile) && !holdsFolderHistory(folder)) {
+        return QStringLiteral("there is no calibration history in \"%1\"").arg(shownLocation());
+    }
+    return {};
 }
 
 QString HistoryStore::shownLocation() const {
-    return isServer(location_) ? serverAddress(location_).shown
-                               : QDir::toNativeSeparators(folderOf(location_));
+    if (isServer(location_)) {
+        return serverAddress(location_).shown;
+    }
+    if (!locationProblem(location_).isEmpty()) {
+        return QStringLiteral("(no valid location)");  // never a password written into a folder's name
+    }
+    return QDir::toNativeSeparators(folderOf(location_));
 }
 
-HistoryStore::Database* HistoryStore::open(QString* error) const {
+HistoryStore::Database* HistoryStore::open(QString* error, bool forWriting) const {
+    if (const QString problem = locationProblem(location_); !problem.isEmpty()) {
+        *error = problem;
+        return nullptr;
+    }
     // A folder removed under a running program: records would go into a file no one can find.
     const bool fileGone =
         db_ && !isServer(location_) && !QFileInfo::exists(folderOf(location_) + u'/' + kDatabaseFile);
-    if (db_ && !reopen_ && !fileGone && db_->db().isOpen()) {
+    if (db_ && !reopen_ && !fileGone && db_->db().isOpen() && (db_->writable || !forWriting)) {
         return db_.get();
     }
     db_.reset();
     reopen_ = false;
     const bool server = isServer(location_);
+    // A listing, a check or a certificate never writes: a history the user may only read is read.
+    // The first use of a folder history imports it, which writes.
+    const bool readOnly =
+        !forWriting && (server || QFileInfo::exists(folderOf(location_) + u'/' + kDatabaseFile));
     const Dialect& dialect = server ? postgresDialect() : sqliteDialect();
     const QString name = QStringLiteral("kv-history-%1").arg(connectionCount.fetchAndAddRelaxed(1));
     auto database = std::make_unique<Database>(dialect, name);
+    database->writable = !readOnly;
     QSqlDatabase db = QSqlDatabase::addDatabase(dialect.driver, name);
     if (!db.isValid()) {  // only the driver asked for is loaded
         *error = QStringLiteral("the Qt SQL driver %1 is not installed (Debian: %2)")
@@ -397,9 +468,26 @@ HistoryStore::Database* HistoryStore::open(QString* error) const {
     if (server) {
         const ServerAddress address = serverAddress(location_);
         db.setConnectOptions(address.options.join(u';'));
+        db.setUserName(address.user);
+        db.setHostName(address.host);
+        db.setDatabaseName(address.database);
+        db.setPort(address.port);
         db.setPassword(address.password);
+    } else if (readOnly) {
+        // Without its -shm file, SQLite reads a WAL database only where it may make one; on a
+        // read-only folder or mount the file is read as it stands, and read again at each use.
+        const QString file = folder + u'/' + kDatabaseFile;
+        const bool standing =
+            !QFileInfo(folder).isWritable() && !QFileInfo::exists(file + QStringLiteral("-shm"));
+        reopen_ = standing;
+        db.setDatabaseName(standing ? QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded) +
+                                          QStringLiteral("?immutable=1")
+                                    : file);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1%2")
+                                 .arg(kBusyTimeoutMs)
+                                 .arg(standing ? QStringLiteral(";QSQLITE_OPEN_URI") : QString()));
     } else {
-        if (location_.isEmpty() || !QDir().mkpath(folder)) {
+        if (!QDir().mkpath(folder)) {
             *error = QStringLiteral("the history folder \"%1\" could not be created").arg(shownLocation());
             return nullptr;
         }
@@ -413,7 +501,16 @@ HistoryStore::Database* HistoryStore::open(QString* error) const {
                               .arg(shownLocation(), sqlError(db.lastError()));
         return nullptr;
     }
-    if (!server) {
+    if (server && readOnly) {
+        QString problem;
+        if (!database->run(QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY"),
+                           &problem)) {
+            *error =
+                QStringLiteral("the history database %1 cannot be used: %2").arg(shownLocation(), problem);
+            return nullptr;
+        }
+    }
+    if (!server && !readOnly) {
         // Readers never wait for a writer, and a record is on the disk once its commit returns.
         QString problem;
         if (!database->run(QStringLiteral("PRAGMA journal_mode=WAL"), &problem) ||
@@ -433,12 +530,18 @@ HistoryStore::Database* HistoryStore::open(QString* error) const {
     };
     QString problem;
     QSqlQuery query(db);
-    if (!database->run(dialect.beginAppend, &problem) ||
-        (!dialect.takeTurn.isEmpty() && !database->run(dialect.takeTurn, &problem)) ||
+    if (!database->run(readOnly ? QStringLiteral("BEGIN") : dialect.beginAppend, &problem) ||
+        (!readOnly && !dialect.takeTurn.isEmpty() && !database->run(dialect.takeTurn, &problem)) ||
         !database->run(query, dialect.tableCount, {}, &problem) || !query.next()) {
         return failed(QStringLiteral("cannot be read"), problem);
     }
     const int tables = query.value(0).toInt();
+    if (tables == 0 && readOnly) {
+        database->run(QStringLiteral("ROLLBACK"), nullptr);
+        *error = QStringLiteral("there is no calibration history in %1: the database holds no records")
+                     .arg(server ? shownLocation() : u'"' + shownLocation() + u'"');
+        return nullptr;
+    }
     if (tables == 0) {
         std::vector<FolderRecord> imported;
         if (!server && holdsFolderHistory(folder)) {
@@ -509,8 +612,16 @@ HistoryStore::Appended HistoryStore::append(const HistoryEntry& given) {
     if (entry.host.isEmpty()) {
         entry.host = QSysInfo::machineHostName();
     }
+    for (const auto& [text, what] :
+         {std::pair{&entry.unit, "unit tag"}, std::pair{&entry.operatorName, "operator's name"}}) {
+        if (holdsControlCharacter(*text)) {
+            return {{},
+                    QStringLiteral("the record could not be kept in %1: its %2 holds a control character")
+                        .arg(shownLocation(), QLatin1String(what))};
+        }
+    }
     QString error;
-    Database* database = open(&error);
+    Database* database = open(&error, true);
     if (!database) {
         return {{}, error};
     }
@@ -589,6 +700,7 @@ bool readRows(QSqlQuery& query, bool stampsUser, std::size_t expected, Rows* row
         HistoryRecord& r = rows->records.emplace_back();
         Link& link = rows->links.emplace_back();
         link.seq = query.value(0).toLongLong();
+        r.seq = link.seq;
         r.id = textOf(query.value(1));
         HistoryEntry& e = r.entry;
         e.timeMs = query.value(2).toLongLong();
@@ -649,12 +761,11 @@ std::vector<HistoryRecord> HistoryStore::records(const QString& unit, QString* e
         }
         return std::vector<HistoryRecord>{};
     };
-    // Nothing kept yet is an empty history, not a reason to make a folder.
-    if (!isServer(location_) && !QFileInfo::exists(folderOf(location_) + u'/' + kDatabaseFile) &&
-        !holdsFolderHistory(folderOf(location_))) {
+    // Nothing kept yet is an empty history, not a reason to make a folder (absence() says so).
+    if (locationProblem(location_).isEmpty() && !absence().isEmpty()) {
         return {};
     }
-    Database* database = open(&problem);
+    Database* database = open(&problem, false);
     if (!database) {
         return failed(problem);
     }
@@ -756,12 +867,13 @@ std::optional<QByteArray> HistoryStore::calibrationFile(const QString& id) const
 
 bool HistoryStore::check(std::vector<HistoryProblem>* problems, QString* error) const {
     problems->clear();
-    if (!isServer(location_) && !QFileInfo::exists(folderOf(location_) + u'/' + kDatabaseFile) &&
-        !holdsFolderHistory(folderOf(location_))) {
-        return true;
+    // No history is not an intact one.
+    if (const QString absent = absence(); !absent.isEmpty()) {
+        *error = absent;
+        return false;
     }
     QString problem;
-    Database* database = open(&problem);
+    Database* database = open(&problem, false);
     if (!database) {
         *error = problem;
         return false;

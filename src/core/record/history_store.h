@@ -51,7 +51,8 @@ struct HistoryEntry {
 };
 
 struct HistoryRecord {
-    QString id;  // "20261209T080001.250Z_save-sent_verified"
+    QString id;      // "20261209T080001.250Z_save-sent_verified"
+    qint64 seq = 0;  // the order in which the records were kept, whatever the bench's clock said
     HistoryEntry entry;
     QString databaseUser;  // on PostgreSQL, the server's own record of who inserted the row
     bool damaged = false;
@@ -65,6 +66,10 @@ struct HistoryProblem {
     QString what;  // "has been changed", ...
 };
 
+// Whether a unit tag or an operator's name holds a control character (a line break, a tab...),
+// which would break the one-line listing and the certificate.
+bool holdsControlCharacter(const QString& text);
+
 class HistoryStore {
   public:
     // A folder or a postgresql:// (or postgres://) URI.
@@ -76,8 +81,14 @@ class HistoryStore {
     // KESTROVAR_HISTORY when set (--history sets it too), otherwise kestrovar-link/history in the
     // user's data folder (the same folder for every program, whatever its application name).
     static QString defaultLocation();
-    // Whether a location names a PostgreSQL server rather than a folder.
+    // Whether a location names a PostgreSQL server rather than a folder (the scheme in any case).
     static bool isServer(const QString& location);
+    // Why a location cannot be used at all (empty, or "word://" of a scheme not known, or a URI the
+    // driver would misread); empty when it can. Never shows a password.
+    static QString locationProblem(const QString& location);
+    // Why there is no history at a folder location (none made yet, or a file in its place); empty
+    // when there is one, or the location is a server.
+    QString absence() const;
 
     const QString& location() const { return location_; }
     // The location for messages: a URI without its password.
@@ -101,7 +112,8 @@ class HistoryStore {
 
   private:
     class Database;
-    Database* open(QString* error) const;
+    // Reads open the database read-only; a write reopens it for writing.
+    Database* open(QString* error, bool forWriting) const;
 
     QString location_;
     mutable std::unique_ptr<Database> db_;
