@@ -62,19 +62,29 @@ int usageError(Context& context, const Command& command, const QString& problem)
     return exitUsage;
 }
 
-int checkArguments(Context& context, const Command& command, const Arguments& args, int positionals,
-                   const QString& what) {
+int Command::execute(Context& context, const QStringList& words) {
+    if (words.contains(QStringLiteral("--help")) || words.contains(QStringLiteral("-h"))) {
+        context.out(help().toUtf8());
+        return exitOk;
+    }
+    if (info_.needsPort && context.port == 0) {
+        context.err(QStringLiteral("%1: no port: give --port N or PATH, or choose one in KestroVar Link\n")
+                        .arg(context.program)
+                        .toUtf8());
+        return exitUsage;
+    }
+    const Arguments args = parseArguments(words, info_.flags, info_.valued, info_.optionalValue);
+    const qsizetype operands = info_.operand.isEmpty() ? 0 : 1;
     if (!args.error.isEmpty()) {
-        return usageError(context, command, args.error);
+        return usageError(context, *this, args.error);
     }
-    if (args.positional.size() > positionals) {
-        return usageError(context, command,
-                          QStringLiteral("unexpected \"%1\"").arg(args.positional[positionals]));
+    if (args.positional.size() > operands) {
+        return usageError(context, *this, QStringLiteral("unexpected \"%1\"").arg(args.positional[operands]));
     }
-    if (args.positional.size() < positionals) {
-        return usageError(context, command, QStringLiteral("no %1 given").arg(what));
+    if (args.positional.size() < operands && info_.operandNeeded) {
+        return usageError(context, *this, QStringLiteral("no %1 given").arg(info_.operand));
     }
-    return exitOk;
+    return run(context, args);
 }
 
 std::unique_ptr<DeviceSession> openSession(Context& context, std::size_t blockSize, int* exitCode) {
@@ -86,6 +96,21 @@ std::unique_ptr<DeviceSession> openSession(Context& context, std::size_t blockSi
         return nullptr;
     }
     return session;
+}
+
+DeviceRead readDevice(Context& context, const QString& noAnswerTail) {
+    DeviceRead read;
+    read.session = openSession(context, kSettingsImageSize, &read.exitCode);
+    if (!read.session) {
+        return read;
+    }
+    read.calibration = read.session->readCalibration();
+    if (!read.calibration) {
+        context.say(QStringLiteral("no answer from the KestroVar on %1").arg(context.portName()) +
+                    noAnswerTail);
+        read.exitCode = exitNoDevice;
+    }
+    return read;
 }
 
 WantedCalibration wantedCalibration(Context& context, const QString& path) {

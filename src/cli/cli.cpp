@@ -94,20 +94,7 @@ int runCli(Context& context, const QStringList& commandLine) {
         if (command->name() != commandLine.first()) {
             continue;
         }
-        const QStringList arguments = commandLine.mid(1);
-        if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
-            context.out(command->help().toUtf8());
-            return outputChecked(context, exitOk);
-        }
-        if (command->needsPort() && context.port == 0) {
-            context.err(
-                QStringLiteral("%1: no port: give --port N or PATH, or choose one in KestroVar Link\n")
-                    .arg(context.program)
-                    .toUtf8());
-            return exitUsage;
-        }
-        const int status = command->execute(context, arguments);
-        return outputChecked(context, status);
+        return outputChecked(context, command->execute(context, commandLine.mid(1)));
     }
     context.err(QStringLiteral("%1: unknown command \"%2\"; %1 --help lists them\n")
                     .arg(context.program, commandLine.first())

@@ -10,8 +10,10 @@
 #include <QStringList>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 namespace kv::cli {
@@ -55,14 +57,49 @@ struct Context {
     QString portName() const;
 };
 
+// A command's own arguments: flags, options with a value ("-o FILE", "--count=3") and positionals.
+struct Arguments {
+    std::set<QString> flags = {};
+    std::map<QString, QString> values;
+    QStringList positional;
+    QString error;  // the first thing that is not understood
+
+    bool has(const QString& flag) const { return flags.count(flag) > 0; }
+    std::optional<QString> value(const QString& option) const;
+};
+
+// What a command is and what it takes on its command line.
+struct CommandInfo {
+    QString name = {};
+    QString summary = {};  // one line for the command list
+    QString help = {};     // the command's --help, usage line first
+    std::set<QString> flags = {};
+    std::set<QString> valued = {};         // options with a value: "-o FILE", "--count=3"
+    std::set<QString> optionalValue = {};  // take the next word as their value unless it starts with "-"
+    QString operand = {};                  // the one positional it takes ("FILE"), or none
+    bool operandNeeded = true;             // without it the command refuses to run
+    bool needsPort = true;
+};
+
+// A command of kestrovar-cli. The base does what every command does before its own work: its
+// --help, the arguments parsed and checked against what it takes (a usage error otherwise), the
+// port required; then run() does the command's own work.
 class Command {
   public:
+    explicit Command(CommandInfo info) : info_(std::move(info)) {}
     virtual ~Command() = default;
-    virtual QString name() const = 0;
-    virtual QString summary() const = 0;  // one line for the command list
-    virtual QString help() const = 0;     // the command's --help, usage line first
-    virtual bool needsPort() const { return true; }
-    virtual int execute(Context& context, const QStringList& arguments) = 0;
+    const QString& name() const { return info_.name; }
+    const QString& summary() const { return info_.summary; }
+    const QString& help() const { return info_.help; }
+    // The whole command: the common checks, then run(). Returns the exit status.
+    int execute(Context& context, const QStringList& words);
+
+  protected:
+    // The command's own work, with arguments that are understood and the port, where it needs one.
+    virtual int run(Context& context, const Arguments& args) = 0;
+
+  private:
+    CommandInfo info_;
 };
 
 std::vector<std::unique_ptr<Command>> allCommands();
