@@ -4,6 +4,9 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+#include <csignal>
+
 namespace kv::cli {
 
 void Context::say(const QString& line) const {
@@ -67,8 +70,13 @@ QString mainHelp() {
         "  -v, --version  the version\n"
         "\n"
         "Commands:\n");
-    for (const auto& command : allCommands()) {
-        text += QStringLiteral("  %1%2\n").arg(command->name().leftJustified(10), command->summary());
+    const std::vector<std::unique_ptr<Command>> commands = allCommands();
+    qsizetype width = 0;
+    for (const auto& command : commands) {
+        width = std::max(width, command->name().size());
+    }
+    for (const auto& command : commands) {
+        text += QStringLiteral("  %1  %2\n").arg(command->name().leftJustified(width), command->summary());
     }
     text += QStringLiteral(
         "\n"
@@ -116,6 +124,23 @@ PortCheck checkPort(SystemPlatform& platform, int port) {
     return check;
 }
 
+QString signalName(int signal) {
+    switch (signal) {
+        case SIGINT:
+            return QStringLiteral("SIGINT");
+        case SIGTERM:
+            return QStringLiteral("SIGTERM");
+        default:
+            return QStringLiteral("signal %1").arg(signal);
+    }
+}
+
+int stoppedBy(Context& context, int signal) {
+    context.say(QStringLiteral("stopped by %1; nothing was written to %2")
+                    .arg(signalName(signal), context.portName()));
+    return exitSignalled + signal;
+}
+
 int portFailure(Context& context) {
     const PortCheck check = checkPort(context.platform, context.port);
     switch (check.state) {
@@ -128,11 +153,13 @@ int portFailure(Context& context) {
         case PortState::Present:
             // It opened for the probe but not for the session: it went away or was taken meanwhile.
             context.say(QStringLiteral("%1 could not be opened").arg(context.portName()));
+            context.why = QStringLiteral("could not be opened");
             return exitNoDevice;
         case PortState::Absent:
             break;
     }
     context.say(QStringLiteral("%1 is not there").arg(context.portName()));
+    context.why = QStringLiteral("not there");
     return exitNoDevice;
 }
 

@@ -30,6 +30,7 @@ enum Exit : int {
     exitIoError = 74,    // standard output could not be written (a full disk, a closed pipe)
     exitPortBusy = 75,   // port in use by another program
     exitNoPermission = 77,
+    exitSignalled = 128,  // plus the signal's number: 130 stopped by Ctrl+C (SIGINT), 143 by SIGTERM
 };
 
 struct Context {
@@ -41,6 +42,9 @@ struct Context {
     bool portGivenAsPath = false;  // --port PATH: messages name the path alone
     bool quiet = false;
     bool historyProblemSaid = false;
+    // Why the command failed, in a few words, where its exit status alone does not tell ("not
+    // there", where 69 is also "no answer"); for the summary of several ports.
+    QString why;
     QString unit;  // --unit TAG: the unit under calibration, carried by every record
     QString program = QStringLiteral("kestrovar-cli");
     std::function<void(const QByteArray&)> out;  // data
@@ -48,8 +52,9 @@ struct Context {
     // exitIoError. Set by whoever provides `out`.
     QString outputError;
     std::function<void(const QByteArray&)> err;  // messages
-    // Ctrl+C or SIGTERM has come; a long command ends at the next chance.
-    std::function<bool()> stopRequested = [] { return false; };
+    // The signal, Ctrl+C (SIGINT) or SIGTERM, that asks the command to stop, or 0. A command stops at
+    // its next safe point: never part-way through a write.
+    std::function<int()> stopSignal = [] { return 0; };
 
     // One line on the standard error stream, unless --quiet.
     void say(const QString& line) const;
@@ -120,6 +125,10 @@ struct PortCheck {
     QString explanation;  // a sentence naming the path, for in use and no permission
 };
 PortCheck checkPort(SystemPlatform& platform, int port);
+// "SIGINT", "SIGTERM".
+QString signalName(int signal);
+// Says that the signal stopped the command before anything was written to the port; its status.
+int stoppedBy(Context& context, int signal);
 // Why the port could not be opened, said on stderr, and the exit status that goes with it.
 int portFailure(Context& context);
 // Reads a .cal that must hold every value and pass the save's refusals; says why not.

@@ -165,7 +165,7 @@ ends with status 69; everything written until then is kept.
         }
         auto ended = [&] {
             return !writeError.isEmpty() || !context.outputError.isEmpty() || (count && frames >= count) ||
-                   context.stopRequested();
+                   context.stopSignal() != 0;
         };
         auto finished = [&] { return silent || lost || ended(); };
         for (;;) {

@@ -6,25 +6,11 @@
 
 namespace kv::cli {
 
-int writeVerified(Context& context, const Calibration& wanted, const QString& source,
-                  const QString& operation, bool force) {
-    const DeviceRead read = readDevice(context, QStringLiteral("; nothing was written"));
-    if (!read.calibration) {
-        return read.exitCode;
-    }
-    DeviceSession& session = *read.session;
-    const std::optional<Calibration>& asFound = read.calibration;
-    // What the device held before anything is written, so that a script can always go back.
-    const QString asFoundId =
-        recordCalibration(context, operation + kAsFoundSuffix, kHistoryReceived, *asFound);
-    if (!asFoundId.isEmpty()) {
-        context.out(QStringLiteral("as-found: %1\n").arg(asFoundId).toUtf8());
-    }
-    if (*asFound == wanted && !force) {
-        context.say(QStringLiteral("%1 already holds the calibration in %2; nothing was written")
-                        .arg(context.portName(), source));
-        return exitOk;
-    }
+namespace {
+
+// The write of a calibration the device does not hold, then its read-back, both recorded.
+int sendAndReadBack(Context& context, DeviceSession& session, const Calibration& wanted,
+                    const QString& source, const QString& operation) {
     int sent = 0;
     const DeviceSession::WriteStep step = session.writeCalibration(wanted, &sent);
     if (step != DeviceSession::WriteStep::Written) {
@@ -34,6 +20,7 @@ int writeVerified(Context& context, const Calibration& wanted, const QString& so
                                        "partial calibration")
                             .arg(sent)
                             .arg(kSettingsImageSize));
+            context.why = QStringLiteral("the write was cut off");
             return exitNoDevice;
         }
         return portFailure(context);
@@ -61,6 +48,45 @@ int writeVerified(Context& context, const Calibration& wanted, const QString& so
     }
     context.say(QStringLiteral("%1 written to %2 and verified").arg(source, context.portName()));
     return exitOk;
+}
+
+}  // namespace
+
+int writeVerified(Context& context, const Calibration& wanted, const QString& source,
+                  const QString& operation, bool force) {
+    const DeviceRead read = readDevice(context, QStringLiteral("; nothing was written"));
+    if (!read.calibration) {
+        return read.exitCode;
+    }
+    DeviceSession& session = *read.session;
+    const std::optional<Calibration>& asFound = read.calibration;
+    // What the device held before anything is written, so that a script can always go back.
+    const QString asFoundId =
+        recordCalibration(context, operation + kAsFoundSuffix, kHistoryReceived, *asFound);
+    if (!asFoundId.isEmpty()) {
+        context.out(QStringLiteral("as-found: %1\n").arg(asFoundId).toUtf8());
+    }
+    if (*asFound == wanted && !force) {
+        context.say(QStringLiteral("%1 already holds the calibration in %2; nothing was written")
+                        .arg(context.portName(), source));
+        return exitOk;
+    }
+    // Nothing has gone out yet: a signal stops it here. Once the first byte is sent, the write is
+    // finished and read back whatever comes, so that the unit is never left half-written.
+    if (const int signal = context.stopSignal()) {
+        return stoppedBy(context, signal);
+    }
+    const int status = sendAndReadBack(context, session, wanted, source, operation);
+    if (const int signal = context.stopSignal()) {
+        context.say(
+            status == exitOk || status == exitDiffers
+                ? QStringLiteral("%1 came during the write to %2; the write was finished and read back "
+                                 "before stopping")
+                      .arg(signalName(signal), context.portName())
+                : QStringLiteral("%1 came during the write to %2; the write was not cut short for it")
+                      .arg(signalName(signal), context.portName()));
+    }
+    return status;
 }
 
 namespace {
@@ -154,6 +180,9 @@ are equal, 1 with each differing field listed on its own line.
             return read.exitCode;
         }
         const std::optional<Calibration>& found = read.calibration;
+        if (const int signal = context.stopSignal()) {
+            return stoppedBy(context, signal);  // before the answer, which a script would take as final
+        }
         const QStringList differences = calibrationDifferences(
             *wanted.calibration, *found, QStringLiteral("file"), QStringLiteral("device"));
         recordCalibration(context, QStringLiteral("verify"),

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <optional>
 
 namespace kv::test {
@@ -29,6 +30,15 @@ QByteArray changedFile(const char* firstCell = "30") {
     file.replace(line3, file.indexOf(',', line3) - line3, firstCell);
     return file;
 }
+
+// The signal the running command is asked to stop by; the cases set it as the device hears a byte.
+int signalled = 0;
+auto signalAt = [](int byte, int signal) {
+    return [byte, signal](sim::DeviceModel&, int heard) {
+        if (heard == byte)
+            signalled = signal;
+    };
+};
 
 struct CliRun {
     QByteArray out;
@@ -89,6 +99,8 @@ CliRun run(const Case& c) {
         }
     };
     context.err = [&](const QByteArray& b) { result.err += b; };
+    signalled = 0;
+    context.stopSignal = [] { return signalled; };
     result.exit = cli::runCli(context, c.args);
     return result;
 }
@@ -204,6 +216,13 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
          [&platform](sim::DeviceModel&, int heard) { if (heard == 22) platform->serial->vanish(); }, noted, 69,
          "the write was cut off after 20 of 43 bytes; the device may hold a partial calibration", asFound, true,
          writeOf(changedFile()).left(22)},
+        {"write stopped by Ctrl+C before its first byte", {"write", f}, {{f, changedFile()}}, signalAt(1, SIGINT), {}, 130,
+         "kestrovar-cli: stopped by SIGINT; nothing was written to Com 1 (/dev/ttyUSB0)\n", asFound, true, bytes({2})},
+        {"write finished when SIGTERM comes during it", {"write", f}, {{f, changedFile()}}, signalAt(2, SIGTERM), {}, 0,
+         "and verified\nkestrovar-cli: SIGTERM came during the write to Com 1 (/dev/ttyUSB0); the write was finished and read back before stopping\n",
+         asFound, true, writeOf(changedFile())},
+        {"verify stopped by SIGTERM", {"verify", f}, {{f, changedFile()}}, signalAt(1, SIGTERM), {}, 143,
+         "stopped by SIGTERM", "", false, bytes({2})},
         {"write an incomplete file", {"write", f}, {{f, "10,20\r\n"}}, {}, {}, 65, "unit.cal: line 1 holds 2 values", "", false, ""},
         {"write a value the save refuses", {"write", f}, {{f, changedFile("300")}}, {}, {}, 65, "row 1, column 1 is 300, above 255", "", false, ""},
         {"write a missing file", {"write", "nowhere.cal"}, {}, {}, {}, 66, "nowhere.cal: ", "", false, ""},
@@ -282,7 +301,7 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
 TEST(Cli, SeveralPortsPrefixTheirLinesAndSumUp) {
     const QTemporaryDir history;
     qputenv("KESTROVAR_HISTORY", history.path().toUtf8());
-    enum Unit { good, silent, refusesReadBack };
+    enum Unit { good, silent, refusesReadBack, absent, stopped };
     struct Several {
         const char* name;
         std::vector<std::pair<const char*, Unit>> ports;
@@ -305,6 +324,11 @@ TEST(Cli, SeveralPortsPrefixTheirLinesAndSumUp) {
          "/dev/b: kestrovar-cli: no answer from the KestroVar on /dev/b; nothing was written\n"
          "/dev/c: kestrovar-cli: unit.cal written to /dev/c and verified\n"
          "1 of 3 verified; /dev/a: not verified; /dev/b: no answer\n"},
+        {"a port not there, a signal before the write", {{"/dev/a", absent}, {"/dev/b", stopped}, {"/dev/c", silent}}, 69,
+         "/dev/a: kestrovar-cli: /dev/a is not there\n"
+         "/dev/b: kestrovar-cli: stopped by SIGINT; nothing was written to /dev/b\n"
+         "/dev/c: kestrovar-cli: no answer from the KestroVar on /dev/c; nothing was written\n"
+         "0 of 3 verified; /dev/a: not there; /dev/b: stopped by SIGINT; /dev/c: no answer\n"},
     };
     // clang-format on
     for (const Several& c : cases) {
@@ -320,6 +344,8 @@ TEST(Cli, SeveralPortsPrefixTheirLinesAndSumUp) {
             const Unit unit = c.ports[std::size_t(&target - run.targets.data())].second;
             VirtualPlatform platform;
             platform.presentPorts = {1};
+            if (unit == absent)
+                platform.presentPorts.clear();
             platform.files[QStringLiteral("unit.cal")] = changedFile();
             std::optional<ScriptedDevice> device;
             int heard = 0;
@@ -339,13 +365,15 @@ TEST(Cli, SeveralPortsPrefixTheirLinesAndSumUp) {
             context.portGivenAsPath = true;
             context.out = portOut;
             context.err = portErr;
-            return cli::runCli(context, {"write", "unit.cal"});
+            context.stopSignal = [unit] { return unit == stopped ? SIGINT : 0; };
+            const int status = cli::runCli(context, {"write", "unit.cal"});
+            return cli::PortOutcome{status, context.why};
         };
         EXPECT_EQ(cli::runOnSeveralPorts(run), c.exit);
         EXPECT_EQ(err, c.err) << err.toStdString();
         QByteArray expected;  // each written port's id, on a line that names the port
         for (const auto& [given, unit] : c.ports)
-            if (unit != silent)
+            if (unit != silent && unit != absent)
                 expected += QByteArray(given) + ": as-found: 20261209T080000";
         EXPECT_EQ(
             QString::fromUtf8(out).remove(QRegularExpression(QStringLiteral("\\.\\d+Z\\S+\n"))).toUtf8(),
