@@ -141,26 +141,29 @@ int stoppedBy(Context& context, int signal) {
     return exitSignalled + signal;
 }
 
-int portFailure(Context& context) {
+PortFailure whyPortFailed(Context& context) {
     const PortCheck check = checkPort(context.platform, context.port);
     switch (check.state) {
         case PortState::InUse:
-            context.say(check.explanation);
-            return exitPortBusy;
+            return {check.explanation, exitPortBusy, {}};
         case PortState::NoPermission:
-            context.say(check.explanation);
-            return exitNoPermission;
+            return {check.explanation, exitNoPermission, {}};
         case PortState::Present:
             // It opened for the probe but not for the session: it went away or was taken meanwhile.
-            context.say(QStringLiteral("%1 could not be opened").arg(context.portName()));
-            context.why = QStringLiteral("could not be opened");
-            return exitNoDevice;
+            return {QStringLiteral("%1 could not be opened").arg(context.portName()), exitNoDevice,
+                    QStringLiteral("could not be opened")};
         case PortState::Absent:
             break;
     }
-    context.say(QStringLiteral("%1 is not there").arg(context.portName()));
-    context.why = QStringLiteral("not there");
-    return exitNoDevice;
+    return {QStringLiteral("%1 is not there").arg(context.portName()), exitNoDevice,
+            QStringLiteral("not there")};
+}
+
+int portFailure(Context& context) {
+    const PortFailure failure = whyPortFailed(context);
+    context.say(failure.message);
+    context.why = failure.why;
+    return failure.exitCode;
 }
 
 FileLoad readFile(Context& context, const QString& path) {

@@ -129,6 +129,14 @@ PortCheck checkPort(SystemPlatform& platform, int port);
 QString signalName(int signal);
 // Says that the signal stopped the command before anything was written to the port; its status.
 int stoppedBy(Context& context, int signal);
+// Why the port could not be opened: the sentence, the exit status that goes with it, and the
+// context's `why` where the status does not tell it.
+struct PortFailure {
+    QString message;
+    int exitCode = exitNoDevice;
+    QString why;
+};
+PortFailure whyPortFailed(Context& context);
 // Why the port could not be opened, said on stderr, and the exit status that goes with it.
 int portFailure(Context& context);
 // Reads a .cal that must hold every value and pass the save's refusals; says why not.

@@ -109,22 +109,19 @@ ends with status 69; everything written until then is kept.
             return exitCantWrite;
         }
 
-        int failure = exitOk;
-        std::unique_ptr<DeviceSession> session = openSession(context, kMonitoringFrameSize, &failure);
-        if (!session) {
-            return failure;
-        }
-
-        if (csv && !path) {
-            context.out(readingsCsvHeader(unit));
-        }
         int frames = 0;
         bool silent = false;
         bool lost = false;
-        bool down = false;  // --reconnect: the link was lost and no frame has come since
+        bool down = false;     // --reconnect: the link was lost and no frame has come since
+        bool waiting = false;  // --reconnect: the port could not be opened at the start, no frame yet
         auto onFrame = [&](const FeedFrame& frame) {
             if ((count && frames >= count) || !writeError.isEmpty()) {
                 return;
+            }
+            if (waiting) {
+                waiting = false;
+                context.say(QStringLiteral("%1: %2 answers; the first frame has come")
+                                .arg(rfc3339Local(context.platform.nowMs()), context.portName()));
             }
             if (down) {
                 down = false;
@@ -160,8 +157,28 @@ ends with status 69; everything written until then is kept.
             QObject::connect(&s, &DeviceSession::pollFailed, &s, [&] { lost = true; });
             return s.startMonitoring(interval, watchdogMs);
         };
-        if (!start(*session)) {
-            return portFailure(context);
+        // A session on the port with monitoring started, or none.
+        auto connect = [&]() -> std::unique_ptr<DeviceSession> {
+            auto opened = std::make_unique<DeviceSession>(context.platform);
+            opened->serial().setCommPort(context.port);
+            opened->expect(kMonitoringFrameSize);
+            return opened->open() && start(*opened) ? std::move(opened) : nullptr;
+        };
+        std::unique_ptr<DeviceSession> session = connect();
+        if (!session) {
+            const PortFailure failure = whyPortFailed(context);
+            // With --reconnect an absent or busy port is waited for as after a loss; waiting does not
+            // give a permission that is missing.
+            if (!reconnect || failure.exitCode == exitNoPermission) {
+                context.say(failure.message);
+                return failure.exitCode;
+            }
+            waiting = true;
+            context.say(QStringLiteral("%1: %2; trying again every second")
+                            .arg(rfc3339Local(context.platform.nowMs()), failure.message));
+        }
+        if (csv && !path) {
+            context.out(readingsCsvHeader(unit));
         }
         auto ended = [&] {
             return !writeError.isEmpty() || !context.outputError.isEmpty() || (count && frames >= count) ||
@@ -169,32 +186,29 @@ ends with status 69; everything written until then is kept.
         };
         auto finished = [&] { return silent || lost || ended(); };
         for (;;) {
-            while (!finished()) {
-                context.platform.waitUntil(finished, 60000);
-            }
-            if (!reconnect || ended()) {
-                break;
-            }
-            // The link is lost: said once, then the port is tried again every second until frames come.
-            session->stopMonitoring();
-            session.reset();
-            if (!down) {
-                down = true;
-                context.say(QStringLiteral("%1: %2 lost: %3; trying again every second")
-                                .arg(rfc3339Local(context.platform.nowMs()), context.portName(),
-                                     lost ? QStringLiteral("the port went away")
-                                          : QStringLiteral("no frame for %1 ms").arg(watchdogMs)));
+            if (session) {
+                while (!finished()) {
+                    context.platform.waitUntil(finished, 60000);
+                }
+                if (!reconnect || ended()) {
+                    break;
+                }
+                // The link is lost: said once, then the port is tried again every second until frames
+                // come.
+                session->stopMonitoring();
+                session.reset();
+                if (!down && !waiting) {
+                    down = true;
+                    context.say(QStringLiteral("%1: %2 lost: %3; trying again every second")
+                                    .arg(rfc3339Local(context.platform.nowMs()), context.portName(),
+                                         lost ? QStringLiteral("the port went away")
+                                              : QStringLiteral("no frame for %1 ms").arg(watchdogMs)));
+                }
             }
             while (!session && !ended()) {
                 context.platform.waitUntil(ended, kReconnectMs);
-                if (ended()) {
-                    break;
-                }
-                auto again = std::make_unique<DeviceSession>(context.platform);
-                again->serial().setCommPort(context.port);
-                again->expect(kMonitoringFrameSize);
-                if (again->open() && start(*again)) {
-                    session = std::move(again);
+                if (!ended()) {
+                    session = connect();
                 }
             }
             if (!session) {
