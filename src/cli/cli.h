@@ -84,11 +84,14 @@ struct CommandInfo {
     QString operand = {};                  // the one positional it takes ("FILE"), or none
     bool operandNeeded = true;             // without it the command refuses to run
     bool needsPort = true;
+    bool keepsRecords = false;     // keeps what it reads or writes in the history, with the global --unit
+    std::set<QString> alone = {};  // options that go with no other option
 };
 
 // A command of kestrovar-cli. The base does what every command does before its own work: its
 // --help, the arguments parsed and checked against what it takes (a usage error otherwise), the
-// port required; then run() does the command's own work.
+// port required; then run() does the command's own work. The global --unit is the command's own
+// --unit where it has one; a command that neither keeps nor reads records refuses it.
 class Command {
   public:
     explicit Command(CommandInfo info) : info_(std::move(info)) {}

@@ -57,7 +57,8 @@ The records are kept by KestroVar Link and kestrovar-cli alike, in KESTROVAR_HIS
 )"),
                .flags = {QStringLiteral("--json"), QStringLiteral("--check")},
                .valued = {QStringLiteral("--limit"), QStringLiteral("--unit"), QStringLiteral("--export")},
-               .needsPort = false}) {}
+               .needsPort = false,
+               .alone = {QStringLiteral("--check"), QStringLiteral("--export")}}) {}
 
   protected:
     int run(Context& context, const Arguments& args) override {

@@ -19,7 +19,8 @@ CR LF), exactly as "Save Settings to File" would write it.
   --json   {"col":[...],"row":[...],"table":[[...]],"delay_minutes":2.5,"correction":"Yes"}
 )"),
                    .flags = {QStringLiteral("--json")},
-                   .valued = {QStringLiteral("-o"), QStringLiteral("--output")}}) {}
+                   .valued = {QStringLiteral("-o"), QStringLiteral("--output")},
+                   .keepsRecords = true}) {}
 
   protected:
     int run(Context& context, const Arguments& args) override {

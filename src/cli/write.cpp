@@ -106,7 +106,8 @@ Exit status 0 only when the read-back equals the file; otherwise each differing 
 is listed with both values.
 )"),
                    .flags = {QStringLiteral("--force")},
-                   .operand = QStringLiteral("FILE")}) {}
+                   .operand = QStringLiteral("FILE"),
+                   .keepsRecords = true}) {}
 
   protected:
     int run(Context& context, const Arguments& args) override {
@@ -130,7 +131,8 @@ device exactly as write does: the device is read first, and the write is verifie
 read-back.
 )"),
                    .flags = {QStringLiteral("--force")},
-                   .operand = QStringLiteral("ID")}) {}
+                   .operand = QStringLiteral("ID"),
+                   .keepsRecords = true}) {}
 
   protected:
     int run(Context& context, const Arguments& args) override {
@@ -166,7 +168,8 @@ class VerifyCommand : public Command {
 Reads the device's calibration once and compares it with FILE. Exit status 0 when they
 are equal, 1 with each differing field listed on its own line.
 )"),
-                   .operand = QStringLiteral("FILE")}) {}
+                   .operand = QStringLiteral("FILE"),
+                   .keepsRecords = true}) {}
 
   protected:
     int run(Context& context, const Arguments& args) override {

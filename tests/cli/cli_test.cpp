@@ -302,6 +302,9 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
         {"certificate of a record and a unit", {"certificate", "X", "--unit", "U", "--json"}, {}, {}, {}, 64, "give a record ID or --unit TAG, not both", "", false, ""},
         {"certificate needs a file or --json", {"certificate", "X"}, {}, {}, {}, 64, "-o FILE.pdf or --json is needed", "", false, ""},
         {"certificate on A3", {"certificate", "X", "--json", "--page-size", "A3"}, {}, {}, {}, 64, "--page-size is A4 or Letter", "", false, ""},
+        {"history --check with --json", {"history", "--check", "--json"}, {}, {}, {}, 64, "--check does not go with --json", "", false, ""},
+        {"history --export with --check", {"history", "--export", "X", "--check"}, {}, {}, {}, 64, "--check does not go with --export", "", false, ""},
+        {"history --export with --limit", {"history", "--limit", "2", "--export", "X"}, {}, {}, {}, 64, "--export does not go with --limit", "", false, ""},
         {"an unknown command", {"frobnicate"}, {}, {}, {}, 64, "unknown command \"frobnicate\"", "", false, ""},
         {"an unknown option", {"read", "--fast"}, {}, {}, {}, 64, "unknown option --fast", "", false, ""},
         {"an empty --csv FILE", {"monitor", "--csv="}, {}, {}, {}, 64, "--csv= names no FILE", "", false, ""},
@@ -329,6 +332,12 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
             c.after(r);
         }
     }
+}
+
+TEST(Cli, CommandListSetsEveryNameApartFromItsSummary) {
+    for (const auto& command : cli::allCommands())
+        EXPECT_TRUE(cli::mainHelp().contains(QStringLiteral("\n  %1  ").arg(command->name())))
+            << command->name().toStdString();
 }
 
 // write on several ports, one after the other in virtual time, a platform and a device each.
@@ -492,6 +501,20 @@ TEST(Cli, WritesLeaveRecordsThatRestoreTheUnit) {
     EXPECT_EQ(command({"write", "unit.cal"}), 0);
     EXPECT_EQ(err.count("the calibration history could not be kept"), 1) << err.toStdString();
     EXPECT_EQ(onDevice.matrix[0], 30);
+
+    // The global --unit picks history's records as its own does; a command that keeps and reads no
+    // records refuses it.
+    qputenv("KESTROVAR_HISTORY", history.path().toUtf8());
+    context.unit = QStringLiteral("SN9");
+    ASSERT_EQ(command({"verify", "unit.cal"}), 0);
+    ASSERT_EQ(command({"history"}), 0);
+    EXPECT_TRUE(out.contains("  verify  same  /dev/ttyUSB0  unit SN9")) << out.toStdString();
+    EXPECT_EQ(out.count('\n'), 1);
+    EXPECT_EQ(command({"history", "--unit", "SN8"}), 64);
+    EXPECT_TRUE(err.contains("--unit SN9 before the command and --unit SN8 after it differ"))
+        << err.toStdString();
+    EXPECT_EQ(command({"monitor"}), 64);
+    EXPECT_TRUE(err.contains("monitor keeps and reads none")) << err.toStdString();
 }
 
 TEST(Cli, QuietLeavesOnlyData) {
