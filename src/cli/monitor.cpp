@@ -56,8 +56,9 @@ milliseconds, offset) and the readings as the window shows them.
                  input_temp_c, dew_point_c, modified_temp_c, output_temp_c
   --reconnect    survive a lost link: say so with the time, try the port again every
                  second, quietly, say when frames come again, and go on; the output
-                 has no rows for the gap. It ends only at --count, a signal or a
-                 file that cannot be written
+                 has no rows for the gap. A port not there or in use at the start
+                 is waited for the same way. It ends only at --count, a signal, a
+                 file that cannot be written, or no permission on the port
 With no frame for 1200 ms (or the interval and half a second, if longer) it says so and
 ends with status 69; everything written until then is kept.
 )"),
