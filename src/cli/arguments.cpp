@@ -74,31 +74,37 @@ int Command::execute(Context& context, const QStringList& words) {
         return exitUsage;
     }
     Arguments args = parseArguments(words, info_.flags, info_.valued, info_.optionalValue);
+    if (const QString problem = usageProblem(context, args); !problem.isEmpty()) {
+        return usageError(context, *this, problem);
+    }
+    return run(context, args);
+}
+
+QString Command::usageProblem(const Context& context, Arguments& args) const {
     const qsizetype operands = info_.operand.isEmpty() ? 0 : 1;
     if (!args.error.isEmpty()) {
-        return usageError(context, *this, args.error);
+        return args.error;
     }
     if (args.positional.size() > operands) {
-        return usageError(context, *this, QStringLiteral("unexpected \"%1\"").arg(args.positional[operands]));
+        return QStringLiteral("unexpected \"%1\"").arg(args.positional[operands]);
     }
     if (args.positional.size() < operands && info_.operandNeeded) {
-        return usageError(context, *this, QStringLiteral("no %1 given").arg(info_.operand));
+        return QStringLiteral("no %1 given").arg(info_.operand);
     }
     const QString unitOption = QStringLiteral("--unit");
     if (!context.unit.isEmpty() && info_.valued.count(unitOption)) {
         // The same unit, whichever side of the command it stands.
         const QString own = args.value(unitOption).value_or(context.unit).trimmed();
         if (own != context.unit) {
-            return usageError(context, *this,
-                              QStringLiteral("--unit %1 before the command and --unit %2 after it differ")
-                                  .arg(context.unit, own));
+            return QStringLiteral("--unit %1 before the command and --unit %2 after it differ")
+                .arg(context.unit, own);
         }
         args.values[unitOption] = context.unit;
     } else if (!context.unit.isEmpty() && !info_.keepsRecords) {
-        return usageError(context, *this,
-                          QStringLiteral("--unit names the unit of the records a command keeps or reads; "
-                                         "%1 keeps and reads none")
-                              .arg(name()));
+        return QStringLiteral(
+                   "--unit names the unit of the records a command keeps or reads; %1 keeps and "
+                   "reads none")
+            .arg(name());
     }
     QStringList given(args.flags.begin(), args.flags.end());
     for (const auto& [option, value] : args.values) {
@@ -106,13 +112,12 @@ int Command::execute(Context& context, const QStringList& words) {
     }
     for (const QString& option : info_.alone) {
         for (const QString& other : given) {
-            if (other != option && given.contains(option)) {
-                return usageError(context, *this,
-                                  QStringLiteral("%1 does not go with %2").arg(option, other));
+            if (given.contains(option) && other != option) {
+                return QStringLiteral("%1 does not go with %2").arg(option, other);
             }
         }
     }
-    return run(context, args);
+    return {};
 }
 
 std::unique_ptr<DeviceSession> openSession(Context& context, std::size_t blockSize, int* exitCode) {

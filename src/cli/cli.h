@@ -64,7 +64,7 @@ struct Context {
 
 // A command's own arguments: flags, options with a value ("-o FILE", "--count=3") and positionals.
 struct Arguments {
-    std::set<QString> flags = {};
+    std::set<QString> flags;
     std::map<QString, QString> values;
     QStringList positional;
     QString error;  // the first thing that is not understood
@@ -107,6 +107,9 @@ class Command {
     virtual int run(Context& context, const Arguments& args) = 0;
 
   private:
+    // Why the arguments cannot be taken, or empty; the global --unit joins them as the command's own.
+    QString usageProblem(const Context& context, Arguments& args) const;
+
     CommandInfo info_;
 };
 

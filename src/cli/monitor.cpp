@@ -119,16 +119,14 @@ ends with status 69; everything written until then is kept.
             if ((count && frames >= count) || !writeError.isEmpty()) {
                 return;
             }
-            if (waiting) {
-                waiting = false;
-                context.say(QStringLiteral("%1: %2 answers; the first frame has come")
-                                .arg(rfc3339Local(context.platform.nowMs()), context.portName()));
-            }
-            if (down) {
-                down = false;
-                context.say(QStringLiteral("%1: %2 is back; %3 frames before the gap")
-                                .arg(rfc3339Local(context.platform.nowMs()), context.portName())
-                                .arg(frames));
+            if (waiting || down) {
+                const QString now = rfc3339Local(context.platform.nowMs());
+                context.say(waiting ? QStringLiteral("%1: %2 answers; the first frame has come")
+                                          .arg(now, context.portName())
+                                    : QStringLiteral("%1: %2 is back; %3 frames before the gap")
+                                          .arg(now, context.portName())
+                                          .arg(frames));
+                waiting = down = false;
             }
             ++frames;
             if (!path) {
@@ -198,7 +196,7 @@ ends with status 69; everything written until then is kept.
                 // come.
                 session->stopMonitoring();
                 session.reset();
-                if (!down && !waiting) {
+                if (!down) {
                     down = true;
                     context.say(QStringLiteral("%1: %2 lost: %3; trying again every second")
                                     .arg(rfc3339Local(context.platform.nowMs()), context.portName(),
