@@ -206,6 +206,10 @@ ends with status 69; everything written until then is kept.
             }
             while (!session && !ended()) {
                 context.platform.waitUntil(ended, kReconnectMs);
+                // A file not yet begun is looked for as one being recorded is: its folder may go.
+                if (path && !recorder.recording() && !ReadingsRecorder::writable(*path, &writeError)) {
+                    break;
+                }
                 if (!ended()) {
                     session = connect();
                 }

@@ -189,6 +189,12 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
                                      [&platform] { platform->presentPorts.insert(1); });
         }
     };
+    QDir(work.path()).mkdir(QStringLiteral("wait"));
+    auto absentFolderGoneAt2s = [&work](VirtualPlatform& p, sim::DeviceModel&) {
+        if (p.clock.now() == 0)
+            p.presentPorts.clear(),
+                p.clock.schedule(2000, [&work] { QDir(work.filePath("wait")).removeRecursively(); });
+    };
     auto absentFor3s = [](VirtualPlatform& p, sim::DeviceModel&) {
         if (p.clock.now() == 0)
             p.presentPorts.clear(), p.clock.schedule(3000, [&p] { p.presentPorts.insert(1); });
@@ -268,6 +274,8 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
         {"monitor --reconnect waits for a port not there at the start", {"monitor", "--reconnect", "--count", "2", "--csv"}, {}, {},
          absentFor3s, 0, "(/dev/ttyUSB0) is not there; trying again every second\n", "time,", true, "*", false, [](const CliRun& r) {
              EXPECT_TRUE(r.err.endsWith("(/dev/ttyUSB0) answers; the first frame has come\n") && r.out.count('\n') == 3); }},
+        {"monitor --reconnect notices the folder of its file removed while it waits", {"monitor", "--reconnect", "--csv", work.filePath("wait/rec.csv")},
+         {}, {}, absentFolderGoneAt2s, 73, "wait/rec.csv could not be written: its folder", "", false, ""},
         {"monitor --reconnect ends at once without permission on the port", {"monitor", "--reconnect"}, {}, {},
          problem("/dev/ttyUSB0 exists but cannot be opened: permission denied."), 77,
          "kestrovar-cli: /dev/ttyUSB0 exists but cannot be opened: permission denied.\n", "", false, ""},
