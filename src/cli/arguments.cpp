@@ -62,19 +62,62 @@ int usageError(Context& context, const Command& command, const QString& problem)
     return exitUsage;
 }
 
-int checkArguments(Context& context, const Command& command, const Arguments& args, int positionals,
-                   const QString& what) {
+int Command::execute(Context& context, const QStringList& words) {
+    if (words.contains(QStringLiteral("--help")) || words.contains(QStringLiteral("-h"))) {
+        context.out(help().toUtf8());
+        return exitOk;
+    }
+    if (info_.needsPort && context.port == 0) {
+        context.err(QStringLiteral("%1: no port: give --port N or PATH, or choose one in KestroVar Link\n")
+                        .arg(context.program)
+                        .toUtf8());
+        return exitUsage;
+    }
+    Arguments args = parseArguments(words, info_.flags, info_.valued, info_.optionalValue);
+    if (const QString problem = usageProblem(context, args); !problem.isEmpty()) {
+        return usageError(context, *this, problem);
+    }
+    return run(context, args);
+}
+
+QString Command::usageProblem(const Context& context, Arguments& args) const {
+    const qsizetype operands = info_.operand.isEmpty() ? 0 : 1;
     if (!args.error.isEmpty()) {
-        return usageError(context, command, args.error);
+        return args.error;
     }
-    if (args.positional.size() > positionals) {
-        return usageError(context, command,
-                          QStringLiteral("unexpected \"%1\"").arg(args.positional[positionals]));
+    if (args.positional.size() > operands) {
+        return QStringLiteral("unexpected \"%1\"").arg(args.positional[operands]);
     }
-    if (args.positional.size() < positionals) {
-        return usageError(context, command, QStringLiteral("no %1 given").arg(what));
+    if (args.positional.size() < operands && info_.operandNeeded) {
+        return QStringLiteral("no %1 given").arg(info_.operand);
     }
-    return exitOk;
+    const QString unitOption = QStringLiteral("--unit");
+    if (!context.unit.isEmpty() && info_.valued.count(unitOption)) {
+        // The same unit, whichever side of the command it stands.
+        const QString own = args.value(unitOption).value_or(context.unit).trimmed();
+        if (own != context.unit) {
+            return QStringLiteral("--unit %1 before the command and --unit %2 after it differ")
+                .arg(context.unit, own);
+        }
+        args.values[unitOption] = context.unit;
+    } else if (!context.unit.isEmpty() && !info_.keepsRecords) {
+        return QStringLiteral(
+                   "--unit names the unit of the records a command keeps or reads; %1 keeps and "
+                   "reads none")
+            .arg(name());
+    }
+    QStringList given(args.flags.begin(), args.flags.end());
+    for (const auto& [option, value] : args.values) {
+        given << option;
+    }
+    for (const QString& option : info_.alone) {
+        for (const QString& other : given) {
+            if (given.contains(option) && other != option) {
+                return QStringLiteral("%1 does not go with %2").arg(option, other);
+            }
+        }
+    }
+    return {};
 }
 
 std::unique_ptr<DeviceSession> openSession(Context& context, std::size_t blockSize, int* exitCode) {
@@ -86,6 +129,21 @@ std::unique_ptr<DeviceSession> openSession(Context& context, std::size_t blockSi
         return nullptr;
     }
     return session;
+}
+
+DeviceRead readDevice(Context& context, const QString& noAnswerTail) {
+    DeviceRead read;
+    read.session = openSession(context, kSettingsImageSize, &read.exitCode);
+    if (!read.session) {
+        return read;
+    }
+    read.calibration = read.session->readCalibration();
+    if (!read.calibration) {
+        context.say(QStringLiteral("no answer from the KestroVar on %1").arg(context.portName()) +
+                    noAnswerTail);
+        read.exitCode = exitNoDevice;
+    }
+    return read;
 }
 
 WantedCalibration wantedCalibration(Context& context, const QString& path) {

@@ -20,34 +20,35 @@ QString drawingProgram() {
 
 class CertificateCommand : public Command {
   public:
-    QString name() const override { return QStringLiteral("certificate"); }
-    QString summary() const override {
-        return QStringLiteral("a calibration certificate (PDF) of a verified calibration");
-    }
-    QString help() const override {
-        return QStringLiteral(
-            "Usage: kestrovar-cli certificate (ID | --unit TAG) -o FILE.pdf [--json] [--lab-name NAME]\n"
-            "                                 [--lab-address TEXT] [--page-size A4|Letter]\n"
-            "Makes the calibration certificate of the history record ID, a read-back that verified a\n"
-            "write, with the settings found before it beside the settings left, each changed value\n"
-            "marked: the read its own write or restore made first, or for a Save the unit's latest\n"
-            "Load or read, always on the same machine, port and adapter. With --unit, the certificate\n"
-            "of that unit's latest verified calibration, latest in the order the records were kept.\n"
-            "Any other record is refused, with the reason.\n"
-            "  -o FILE.pdf         write the certificate as a PDF\n"
-            "  --json              write its content as JSON on stdout\n"
-            "  --lab-name NAME     the laboratory's name; by default the one set in KestroVar Link's\n"
-            "                      Tools > Laboratory Details… (certificate.ini)\n"
-            "  --lab-address TEXT  the laboratory's address (\"\\n\" between lines)\n"
-            "  --page-size SIZE    A4 or Letter; by default the locale's\n");
-    }
-    bool needsPort() const override { return false; }
+    CertificateCommand()
+        : Command(
+              {.name = QStringLiteral("certificate"),
+               .summary = QStringLiteral("a calibration certificate (PDF) of a verified calibration"),
+               .help = QStringLiteral(
+                   R"(Usage: kestrovar-cli certificate (ID | --unit TAG) -o FILE.pdf [--json] [--lab-name NAME]
+                                 [--lab-address TEXT] [--page-size A4|Letter]
+Makes the calibration certificate of the history record ID, a read-back that verified a
+write, with the settings found before it beside the settings left, each changed value
+marked: the read its own write or restore made first, or for a Save the unit's latest
+Load or read, always on the same machine, port and adapter. With --unit, the certificate
+of that unit's latest verified calibration, latest in the order the records were kept.
+Any other record is refused, with the reason.
+  -o FILE.pdf         write the certificate as a PDF
+  --json              write its content as JSON on stdout
+  --lab-name NAME     the laboratory's name; by default the one set in KestroVar Link's
+                      Tools > Laboratory Details… (certificate.ini)
+  --lab-address TEXT  the laboratory's address ("\n" between lines)
+  --page-size SIZE    A4 or Letter; by default the locale's
+)"),
+               .flags = {QStringLiteral("--json")},
+               .valued = {QStringLiteral("--unit"), QStringLiteral("-o"), QStringLiteral("--lab-name"),
+                          QStringLiteral("--lab-address"), QStringLiteral("--page-size")},
+               .operand = QStringLiteral("ID"),
+               .operandNeeded = false,
+               .needsPort = false}) {}
 
-    int execute(Context& context, const QStringList& words) override {
-        const Arguments args =
-            parseArguments(words, {QStringLiteral("--json")},
-                           {QStringLiteral("--unit"), QStringLiteral("-o"), QStringLiteral("--lab-name"),
-                            QStringLiteral("--lab-address"), QStringLiteral("--page-size")});
+  protected:
+    int run(Context& context, const Arguments& args) override {
         const auto unit = args.value(QStringLiteral("--unit"));
         if (unit && holdsControlCharacter(*unit)) {
             return usageError(context, *this,
@@ -56,8 +57,8 @@ class CertificateCommand : public Command {
         if (unit && !args.positional.isEmpty()) {
             return usageError(context, *this, QStringLiteral("give a record ID or --unit TAG, not both"));
         }
-        if (const int status = checkArguments(context, *this, args, unit ? 0 : 1, QStringLiteral("ID"))) {
-            return status;
+        if (!unit && args.positional.isEmpty()) {
+            return usageError(context, *this, QStringLiteral("no ID given"));
         }
         if (!unit && args.positional.first().isEmpty()) {
             return usageError(context, *this, QStringLiteral("the record ID is empty"));

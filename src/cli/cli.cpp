@@ -4,6 +4,9 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+#include <csignal>
+
 namespace kv::cli {
 
 void Context::say(const QString& line) const {
@@ -67,15 +70,21 @@ QString mainHelp() {
         "  -v, --version  the version\n"
         "\n"
         "Commands:\n");
-    for (const auto& command : allCommands()) {
-        text += QStringLiteral("  %1%2\n").arg(command->name().leftJustified(10), command->summary());
+    const std::vector<std::unique_ptr<Command>> commands = allCommands();
+    qsizetype width = 0;
+    for (const auto& command : commands) {
+        width = std::max(width, command->name().size());
+    }
+    for (const auto& command : commands) {
+        text += QStringLiteral("  %1  %2\n").arg(command->name().leftJustified(width), command->summary());
     }
     text += QStringLiteral(
         "\n"
         "Exit status: 0 done; 1 the device does not hold what was asked; 64 usage; 65 bad file;\n"
         "66 file not found or unreadable; 69 port absent or device not answering; 73 output file\n"
         "cannot be written or went away; 74 standard output cannot be written; 75 port in use by\n"
-        "another program; 77 no permission on the port.\n"
+        "another program; 77 no permission on the port; 130 (Ctrl+C) or 143 (SIGTERM) stopped before\n"
+        "anything was written.\n"
         "\n"
         "Environment:\n"
         "  KESTROVAR_PORTS  port paths, for example 1=/dev/pts/4,3=/dev/ttyS0\n"
@@ -94,20 +103,7 @@ int runCli(Context& context, const QStringList& commandLine) {
         if (command->name() != commandLine.first()) {
             continue;
         }
-        const QStringList arguments = commandLine.mid(1);
-        if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
-            context.out(command->help().toUtf8());
-            return outputChecked(context, exitOk);
-        }
-        if (command->needsPort() && context.port == 0) {
-            context.err(
-                QStringLiteral("%1: no port: give --port N or PATH, or choose one in KestroVar Link\n")
-                    .arg(context.program)
-                    .toUtf8());
-            return exitUsage;
-        }
-        const int status = command->execute(context, arguments);
-        return outputChecked(context, status);
+        return outputChecked(context, command->execute(context, commandLine.mid(1)));
     }
     context.err(QStringLiteral("%1: unknown command \"%2\"; %1 --help lists them\n")
                     .arg(context.program, commandLine.first())
@@ -129,24 +125,46 @@ PortCheck checkPort(SystemPlatform& platform, int port) {
     return check;
 }
 
-int portFailure(Context& context) {
+QString signalName(int signal) {
+    switch (signal) {
+        case SIGINT:
+            return QStringLiteral("SIGINT");
+        case SIGTERM:
+            return QStringLiteral("SIGTERM");
+        default:
+            return QStringLiteral("signal %1").arg(signal);
+    }
+}
+
+int stoppedBy(Context& context, int signal) {
+    context.say(QStringLiteral("stopped by %1; nothing was written to %2")
+                    .arg(signalName(signal), context.portName()));
+    return exitSignalled + signal;
+}
+
+PortFailure whyPortFailed(Context& context) {
     const PortCheck check = checkPort(context.platform, context.port);
     switch (check.state) {
         case PortState::InUse:
-            context.say(check.explanation);
-            return exitPortBusy;
+            return {check.explanation, exitPortBusy, {}};
         case PortState::NoPermission:
-            context.say(check.explanation);
-            return exitNoPermission;
+            return {check.explanation, exitNoPermission, {}};
         case PortState::Present:
             // It opened for the probe but not for the session: it went away or was taken meanwhile.
-            context.say(QStringLiteral("%1 could not be opened").arg(context.portName()));
-            return exitNoDevice;
+            return {QStringLiteral("%1 could not be opened").arg(context.portName()), exitNoDevice,
+                    QStringLiteral("could not be opened")};
         case PortState::Absent:
             break;
     }
-    context.say(QStringLiteral("%1 is not there").arg(context.portName()));
-    return exitNoDevice;
+    return {QStringLiteral("%1 is not there").arg(context.portName()), exitNoDevice,
+            QStringLiteral("not there")};
+}
+
+int portFailure(Context& context) {
+    const PortFailure failure = whyPortFailed(context);
+    context.say(failure.message);
+    context.why = failure.why;
+    return failure.exitCode;
 }
 
 FileLoad readFile(Context& context, const QString& path) {

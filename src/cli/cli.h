@@ -10,8 +10,10 @@
 #include <QStringList>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 namespace kv::cli {
@@ -28,6 +30,7 @@ enum Exit : int {
     exitIoError = 74,    // standard output could not be written (a full disk, a closed pipe)
     exitPortBusy = 75,   // port in use by another program
     exitNoPermission = 77,
+    exitSignalled = 128,  // plus the signal's number: 130 stopped by Ctrl+C (SIGINT), 143 by SIGTERM
 };
 
 struct Context {
@@ -39,6 +42,9 @@ struct Context {
     bool portGivenAsPath = false;  // --port PATH: messages name the path alone
     bool quiet = false;
     bool historyProblemSaid = false;
+    // Why the command failed, in a few words, where its exit status alone does not tell ("not
+    // there", where 69 is also "no answer"); for the summary of several ports.
+    QString why;
     QString unit;  // --unit TAG: the unit under calibration, carried by every record
     QString program = QStringLiteral("kestrovar-cli");
     std::function<void(const QByteArray&)> out;  // data
@@ -46,8 +52,9 @@ struct Context {
     // exitIoError. Set by whoever provides `out`.
     QString outputError;
     std::function<void(const QByteArray&)> err;  // messages
-    // Ctrl+C or SIGTERM has come; a long command ends at the next chance.
-    std::function<bool()> stopRequested = [] { return false; };
+    // The signal, Ctrl+C (SIGINT) or SIGTERM, that asks the command to stop, or 0. A command stops at
+    // its next safe point: never part-way through a write.
+    std::function<int()> stopSignal = [] { return 0; };
 
     // One line on the standard error stream, unless --quiet.
     void say(const QString& line) const;
@@ -55,14 +62,55 @@ struct Context {
     QString portName() const;
 };
 
+// A command's own arguments: flags, options with a value ("-o FILE", "--count=3") and positionals.
+struct Arguments {
+    std::set<QString> flags;
+    std::map<QString, QString> values;
+    QStringList positional;
+    QString error;  // the first thing that is not understood
+
+    bool has(const QString& flag) const { return flags.count(flag) > 0; }
+    std::optional<QString> value(const QString& option) const;
+};
+
+// What a command is and what it takes on its command line.
+struct CommandInfo {
+    QString name = {};
+    QString summary = {};  // one line for the command list
+    QString help = {};     // the command's --help, usage line first
+    std::set<QString> flags = {};
+    std::set<QString> valued = {};         // options with a value: "-o FILE", "--count=3"
+    std::set<QString> optionalValue = {};  // take the next word as their value unless it starts with "-"
+    QString operand = {};                  // the one positional it takes ("FILE"), or none
+    bool operandNeeded = true;             // without it the command refuses to run
+    bool needsPort = true;
+    bool keepsRecords = false;     // keeps what it reads or writes in the history, with the global --unit
+    std::set<QString> alone = {};  // options that go with no other option
+};
+
+// A command of kestrovar-cli. The base does what every command does before its own work: its
+// --help, the arguments parsed and checked against what it takes (a usage error otherwise), the
+// port required; then run() does the command's own work. The global --unit is the command's own
+// --unit where it has one; a command that neither keeps nor reads records refuses it.
 class Command {
   public:
+    explicit Command(CommandInfo info) : info_(std::move(info)) {}
     virtual ~Command() = default;
-    virtual QString name() const = 0;
-    virtual QString summary() const = 0;  // one line for the command list
-    virtual QString help() const = 0;     // the command's --help, usage line first
-    virtual bool needsPort() const { return true; }
-    virtual int execute(Context& context, const QStringList& arguments) = 0;
+    const QString& name() const { return info_.name; }
+    const QString& summary() const { return info_.summary; }
+    const QString& help() const { return info_.help; }
+    // The whole command: the common checks, then run(). Returns the exit status.
+    int execute(Context& context, const QStringList& words);
+
+  protected:
+    // The command's own work, with arguments that are understood and the port, where it needs one.
+    virtual int run(Context& context, const Arguments& args) = 0;
+
+  private:
+    // Why the arguments cannot be taken, or empty; the global --unit joins them as the command's own.
+    QString usageProblem(const Context& context, Arguments& args) const;
+
+    CommandInfo info_;
 };
 
 std::vector<std::unique_ptr<Command>> allCommands();
@@ -83,6 +131,18 @@ struct PortCheck {
     QString explanation;  // a sentence naming the path, for in use and no permission
 };
 PortCheck checkPort(SystemPlatform& platform, int port);
+// "SIGINT", "SIGTERM".
+QString signalName(int signal);
+// Says that the signal stopped the command before anything was written to the port; its status.
+int stoppedBy(Context& context, int signal);
+// Why the port could not be opened: the sentence, the exit status that goes with it, and the
+// context's `why` where the status does not tell it.
+struct PortFailure {
+    QString message;
+    int exitCode = exitNoDevice;
+    QString why;
+};
+PortFailure whyPortFailed(Context& context);
 // Why the port could not be opened, said on stderr, and the exit status that goes with it.
 int portFailure(Context& context);
 // Reads a .cal that must hold every value and pass the save's refusals; says why not.

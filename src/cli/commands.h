@@ -6,9 +6,6 @@
 #include "core/device/device_session.h"
 #include "protocol/device_protocol.h"
 
-#include <map>
-#include <set>
-
 namespace kv::cli {
 
 std::unique_ptr<Command> makePortsCommand();
@@ -41,29 +38,25 @@ QString recordCalibration(Context& context, const QString& operation, const QStr
 int writeVerified(Context& context, const Calibration& wanted, const QString& source,
                   const QString& operation, bool force);
 
-// A command's own arguments: flags, options with a value ("-o FILE", "--count=3") and positionals.
-struct Arguments {
-    std::set<QString> flags;
-    std::map<QString, QString> values;
-    QStringList positional;
-    QString error;  // the first thing that is not understood
-
-    bool has(const QString& flag) const { return flags.count(flag) > 0; }
-    std::optional<QString> value(const QString& option) const;
-};
 // `optionalValue` options take the next word as their value unless it starts with "-".
 Arguments parseArguments(const QStringList& words, const std::set<QString>& flags,
                          const std::set<QString>& valued, const std::set<QString>& optionalValue = {});
 // Says the usage error and returns exitUsage.
 int usageError(Context& context, const Command& command, const QString& problem);
-// The usage error of arguments that were not understood or positionals beyond `positionals`
-// (named `what` when one is missing), or exitOk.
-int checkArguments(Context& context, const Command& command, const Arguments& args, int positionals = 0,
-                   const QString& what = QString());
 
 // A session on the context's port, opened for blocks of `blockSize`; nothing when the port cannot be
 // opened, the reason said and its exit status in *exitCode.
 std::unique_ptr<DeviceSession> openSession(Context& context, std::size_t blockSize, int* exitCode);
+
+// The device's calibration, read on a session opened for the settings. When the port cannot be
+// opened or the device does not answer, no calibration: the reason is said ("no answer from the
+// KestroVar on PORT", then `noAnswerTail`) and its exit status is in exitCode.
+struct DeviceRead {
+    std::unique_ptr<DeviceSession> session;
+    std::optional<Calibration> calibration;
+    int exitCode = exitOk;
+};
+DeviceRead readDevice(Context& context, const QString& noAnswerTail = QString());
 
 // A .cal that must hold every value and that the save would not refuse, as the calibration it is
 // sent as. Says why not and sets the exit status (65 bad, 66 unreadable).

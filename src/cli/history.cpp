@@ -37,35 +37,31 @@ namespace {
 
 class HistoryCommand : public Command {
   public:
-    QString name() const override { return QStringLiteral("history"); }
-    QString summary() const override {
-        return QStringLiteral("the records of every calibration read or written");
-    }
-    QString help() const override {
-        return QStringLiteral(
-            "Usage: kestrovar-cli history [--json] [--limit N] [--unit TAG]\n"
-            "       kestrovar-cli history --check\n"
-            "       kestrovar-cli history --export ID\n"
-            "Lists the calibration history, newest first: each record's id, time, operation, result,\n"
-            "port, adapter, unit, operator and machine, and the earliest record with the same values.\n"
-            "The records are kept by KestroVar Link and kestrovar-cli alike, in KESTROVAR_HISTORY (or\n"
-            "--history) or the user's data folder.\n"
-            "  --limit N    the newest N records only\n"
-            "  --unit TAG   the records of one unit only\n"
-            "  --json       a JSON array of records, with their values\n"
-            "  --check      proves every record intact: exit status 0, or 1 with each record that\n"
-            "               was changed, removed or inserted named on its own line\n"
-            "  --export ID  the record ID as the .cal file Save Settings to File writes, on stdout\n");
-    }
-    bool needsPort() const override { return false; }
+    HistoryCommand()
+        : Command(
+              {.name = QStringLiteral("history"),
+               .summary = QStringLiteral("the records of every calibration read or written"),
+               .help = QStringLiteral(R"(Usage: kestrovar-cli history [--json] [--limit N] [--unit TAG]
+       kestrovar-cli history --check
+       kestrovar-cli history --export ID
+Lists the calibration history, newest first: each record's id, time, operation, result,
+port, adapter, unit, operator and machine, and the earliest record with the same values.
+The records are kept by KestroVar Link and kestrovar-cli alike, in KESTROVAR_HISTORY (or
+--history) or the user's data folder.
+  --limit N    the newest N records only
+  --unit TAG   the records of one unit only
+  --json       a JSON array of records, with their values
+  --check      proves every record intact: exit status 0, or 1 with each record that
+               was changed, removed or inserted named on its own line
+  --export ID  the record ID as the .cal file Save Settings to File writes, on stdout
+)"),
+               .flags = {QStringLiteral("--json"), QStringLiteral("--check")},
+               .valued = {QStringLiteral("--limit"), QStringLiteral("--unit"), QStringLiteral("--export")},
+               .needsPort = false,
+               .alone = {QStringLiteral("--check"), QStringLiteral("--export")}}) {}
 
-    int execute(Context& context, const QStringList& words) override {
-        const Arguments args =
-            parseArguments(words, {QStringLiteral("--json"), QStringLiteral("--check")},
-                           {QStringLiteral("--limit"), QStringLiteral("--unit"), QStringLiteral("--export")});
-        if (const int status = checkArguments(context, *this, args)) {
-            return status;
-        }
+  protected:
+    int run(Context& context, const Arguments& args) override {
         qsizetype limit = -1;
         if (const auto text = args.value(QStringLiteral("--limit"))) {
             bool ok = false;

@@ -107,23 +107,46 @@ PortChoice choosePort(const QString& value, kv::PortMap& ports) {
     return choice;
 }
 
+// The signal that asked the running command to stop (SIGINT, SIGTERM), or 0. Set by the handler;
+// read by the command, on the main thread or the ports' threads.
+std::atomic<int> stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
+
 #ifdef Q_OS_UNIX
-// Ctrl+C and SIGTERM end a long command at its next chance: the handler only writes a byte that
-// the event loop reads.
+// Written by the handler so that the event loop wakes: a command waiting on it sees the signal at once.
 int signalPipe[2] = {-1, -1};
-// Read by the ports' threads, whose waits the pipe does not wake: they see it at their next event.
-std::atomic<bool> signalled{false};
-void onSignal(int) {
-    signalled.store(true);
+void onSignal(int signal) {
+    stopSignal.store(signal);
     const char byte = 1;
     [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
 }
 #endif
 
+// Ctrl+C and SIGTERM, from now on, no longer end the program at once: they are kept for the
+// command, which stops at its next safe point (a write that has begun is finished and read back
+// first). The only place that knows how the system delivers them; a console's Ctrl+C handler is the
+// other systems' variant. Returns what the command asks.
+std::function<int()> catchStopSignals(QObject* owner) {
+#ifdef Q_OS_UNIX
+    if (::pipe(signalPipe) == 0) {
+        auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, owner);
+        QObject::connect(notifier, &QSocketNotifier::activated, [] {
+            char byte = 0;
+            [[maybe_unused]] const auto got = ::read(signalPipe[0], &byte, 1);
+        });
+        std::signal(SIGINT, onSignal);
+        std::signal(SIGTERM, onSignal);
+    }
+#else
+    Q_UNUSED(owner);
+#endif
+    return [] { return stopSignal.load(); };
+}
+
 // write, verify or restore on every port at once. Each port gets its own platform, with its own
 // port map (a path stands in for Com 1 on each), and its own context, in a thread of its own.
 int onSeveralPorts(const QStringList& givenPorts, const QStringList& units, const kv::PortMap& ports,
-                   bool quiet, const QStringList& commandLine, const bool& stop) {
+                   bool quiet, const QStringList& commandLine, const std::function<int()>& stopped) {
     struct Choice {
         kv::PortMap ports;
         PortChoice port;
@@ -186,14 +209,9 @@ int onSeveralPorts(const QStringList& givenPorts, const QStringList& units, cons
             }
         };
         context.err = err;
-        context.stopRequested = [&stop] {
-#ifdef Q_OS_UNIX
-            return stop || signalled.load();
-#else
-            return stop;
-#endif
-        };
-        return kv::cli::runCli(context, commandLine);
+        context.stopSignal = stopped;
+        const int status = kv::cli::runCli(context, commandLine);
+        return kv::cli::PortOutcome{status, context.why};
     };
     const int status = kv::cli::runOnSeveralPorts(run);
     if (!outFailed.load() && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
@@ -332,23 +350,10 @@ int main(int argc, char** argv) {
         number = rememberedPort();
     }
 
-    bool stop = false;
-#ifdef Q_OS_UNIX
-    std::unique_ptr<QSocketNotifier> signals;
-    if (::pipe(signalPipe) == 0) {
-        signals = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
-        QObject::connect(signals.get(), &QSocketNotifier::activated, [&stop] {
-            char byte = 0;
-            [[maybe_unused]] const auto got = ::read(signalPipe[0], &byte, 1);
-            stop = true;
-        });
-        std::signal(SIGINT, onSignal);
-        std::signal(SIGTERM, onSignal);
-    }
-#endif
+    const std::function<int()> stopped = catchStopSignals(&app);
 
     if (several) {
-        return onSeveralPorts(givenPorts, units, ports, quiet, commandLine, stop);
+        return onSeveralPorts(givenPorts, units, ports, quiet, commandLine, stopped);
     }
 
     kv::QtSystemPlatform platform(ports);
@@ -366,7 +371,7 @@ int main(int argc, char** argv) {
         }
     };
     context.err = writeErr;
-    context.stopRequested = [&stop] { return stop; };
+    context.stopSignal = stopped;
     const int status = kv::cli::runCli(context, commandLine);
     // Whatever a library left in the buffer goes out now; losing it is as bad as losing a row.
     if (context.outputError.isEmpty() && (std::fflush(stdout) != 0 || std::ferror(stdout))) {

@@ -33,43 +33,42 @@ QByteArray textLine(const FeedFrame& frame, TemperatureUnit unit) {
 
 class MonitorCommand : public Command {
   public:
-    QString name() const override { return QStringLiteral("monitor"); }
-    QString summary() const override {
-        return QStringLiteral("the live readings, as text, CSV or JSON lines");
-    }
-    QString help() const override {
-        return QStringLiteral(
-            "Usage: kestrovar-cli monitor [--count N] [--interval MS] [--csv [FILE]] [--json] [--celsius]\n"
-            "                            [--reconnect]\n"
-            "Polls the device and writes a line per monitoring frame: its local time (RFC 3339,\n"
-            "milliseconds, offset) and the readings as the window shows them.\n"
-            "  --count N      stop after N frames (default: until Ctrl+C or SIGTERM)\n"
-            "  --interval MS  ask for a frame every MS milliseconds (default 700)\n"
-            "  --csv [FILE]   CSV (RFC 4180, CR LF) with the header\n"
-            "                 time,input_voltage_v,input_temp_f,dew_point_f,output_voltage_v,\n"
-            "                 modified_temp_f,output_temp_f,correction_active\n"
-            "                 on stdout, or into FILE; each row is written whole as it comes.\n"
-            "                 FILE is replaced when the first frame has come, not before; it\n"
-            "                 always ends with a complete row. When it or its folder is removed,\n"
-            "                 monitor says so within a second and ends with status 73\n"
-            "  --json         one JSON object a line, with the same keys\n"
-            "  --celsius      temperatures in \u00B0C, (F - 32) x 5 / 9: the columns and keys\n"
-            "                 input_temp_c, dew_point_c, modified_temp_c, output_temp_c\n"
-            "  --reconnect    survive a lost link: say so with the time, try the port again every\n"
-            "                 second, quietly, say when frames come again, and go on; the output\n"
-            "                 has no rows for the gap. It ends only at --count, a signal or a\n"
-            "                 file that cannot be written\n"
-            "With no frame for 1200 ms (or the interval and half a second, if longer) it says so and\n"
-            "ends with status 69; everything written until then is kept.\n");
-    }
+    MonitorCommand()
+        : Command(
+              {.name = QStringLiteral("monitor"),
+               .summary = QStringLiteral("the live readings, as text, CSV or JSON lines"),
+               .help = QStringLiteral(
+                   R"(Usage: kestrovar-cli monitor [--count N] [--interval MS] [--csv [FILE]] [--json] [--celsius]
+                            [--reconnect]
+Polls the device and writes a line per monitoring frame: its local time (RFC 3339,
+milliseconds, offset) and the readings as the window shows them.
+  --count N      stop after N frames (default: until Ctrl+C or SIGTERM)
+  --interval MS  ask for a frame every MS milliseconds (default 700)
+  --csv [FILE]   CSV (RFC 4180, CR LF) with the header
+                 time,input_voltage_v,input_temp_f,dew_point_f,output_voltage_v,
+                 modified_temp_f,output_temp_f,correction_active
+                 on stdout, or into FILE; each row is written whole as it comes.
+                 FILE is replaced when the first frame has come, not before; it
+                 always ends with a complete row. When it or its folder is removed,
+                 monitor says so within a second and ends with status 73
+  --json         one JSON object a line, with the same keys
+  --celsius      temperatures in °C, (F - 32) x 5 / 9: the columns and keys
+                 input_temp_c, dew_point_c, modified_temp_c, output_temp_c
+  --reconnect    survive a lost link: say so with the time, try the port again every
+                 second, quietly, say when frames come again, and go on; the output
+                 has no rows for the gap. A port not there or in use at the start
+                 is waited for the same way. It ends only at --count, a signal, a
+                 file that cannot be written, or no permission on the port
+With no frame for 1200 ms (or the interval and half a second, if longer) it says so and
+ends with status 69; everything written until then is kept.
+)"),
+               .flags = {QStringLiteral("--json"), QStringLiteral("--celsius"),
+                         QStringLiteral("--reconnect")},
+               .valued = {QStringLiteral("--count"), QStringLiteral("--interval")},
+               .optionalValue = {QStringLiteral("--csv")}}) {}
 
-    int execute(Context& context, const QStringList& words) override {
-        const Arguments args = parseArguments(
-            words, {QStringLiteral("--json"), QStringLiteral("--celsius"), QStringLiteral("--reconnect")},
-            {QStringLiteral("--count"), QStringLiteral("--interval")}, {QStringLiteral("--csv")});
-        if (const int status = checkArguments(context, *this, args)) {
-            return status;
-        }
+  protected:
+    int run(Context& context, const Arguments& args) override {
         const bool csv = args.has(QStringLiteral("--csv")) || args.value(QStringLiteral("--csv"));
         const bool json = args.has(QStringLiteral("--json"));
         const bool reconnect = args.has(QStringLiteral("--reconnect"));
@@ -111,28 +110,23 @@ class MonitorCommand : public Command {
             return exitCantWrite;
         }
 
-        int failure = exitOk;
-        std::unique_ptr<DeviceSession> session = openSession(context, kMonitoringFrameSize, &failure);
-        if (!session) {
-            return failure;
-        }
-
-        if (csv && !path) {
-            context.out(readingsCsvHeader(unit));
-        }
         int frames = 0;
         bool silent = false;
         bool lost = false;
-        bool down = false;  // --reconnect: the link was lost and no frame has come since
+        bool down = false;     // --reconnect: the link was lost and no frame has come since
+        bool waiting = false;  // --reconnect: the port could not be opened at the start, no frame yet
         auto onFrame = [&](const FeedFrame& frame) {
             if ((count && frames >= count) || !writeError.isEmpty()) {
                 return;
             }
-            if (down) {
-                down = false;
-                context.say(QStringLiteral("%1: %2 is back; %3 frames before the gap")
-                                .arg(rfc3339Local(context.platform.nowMs()), context.portName())
-                                .arg(frames));
+            if (waiting || down) {
+                const QString now = rfc3339Local(context.platform.nowMs());
+                context.say(waiting ? QStringLiteral("%1: %2 answers; the first frame has come")
+                                          .arg(now, context.portName())
+                                    : QStringLiteral("%1: %2 is back; %3 frames before the gap")
+                                          .arg(now, context.portName())
+                                          .arg(frames));
+                waiting = down = false;
             }
             ++frames;
             if (!path) {
@@ -162,41 +156,62 @@ class MonitorCommand : public Command {
             QObject::connect(&s, &DeviceSession::pollFailed, &s, [&] { lost = true; });
             return s.startMonitoring(interval, watchdogMs);
         };
-        if (!start(*session)) {
-            return portFailure(context);
+        // A session on the port with monitoring started, or none.
+        auto connect = [&]() -> std::unique_ptr<DeviceSession> {
+            auto opened = std::make_unique<DeviceSession>(context.platform);
+            opened->serial().setCommPort(context.port);
+            opened->expect(kMonitoringFrameSize);
+            return opened->open() && start(*opened) ? std::move(opened) : nullptr;
+        };
+        std::unique_ptr<DeviceSession> session = connect();
+        if (!session) {
+            const PortFailure failure = whyPortFailed(context);
+            // With --reconnect an absent or busy port is waited for as after a loss; waiting does not
+            // give a permission that is missing.
+            if (!reconnect || failure.exitCode == exitNoPermission) {
+                context.say(failure.message);
+                return failure.exitCode;
+            }
+            waiting = true;
+            context.say(QStringLiteral("%1: %2; trying again every second")
+                            .arg(rfc3339Local(context.platform.nowMs()), failure.message));
+        }
+        if (csv && !path) {
+            context.out(readingsCsvHeader(unit));
         }
         auto ended = [&] {
             return !writeError.isEmpty() || !context.outputError.isEmpty() || (count && frames >= count) ||
-                   context.stopRequested();
+                   context.stopSignal() != 0;
         };
         auto finished = [&] { return silent || lost || ended(); };
         for (;;) {
-            while (!finished()) {
-                context.platform.waitUntil(finished, 60000);
-            }
-            if (!reconnect || ended()) {
-                break;
-            }
-            // The link is lost: said once, then the port is tried again every second until frames come.
-            session->stopMonitoring();
-            session.reset();
-            if (!down) {
-                down = true;
-                context.say(QStringLiteral("%1: %2 lost: %3; trying again every second")
-                                .arg(rfc3339Local(context.platform.nowMs()), context.portName(),
-                                     lost ? QStringLiteral("the port went away")
-                                          : QStringLiteral("no frame for %1 ms").arg(watchdogMs)));
+            if (session) {
+                while (!finished()) {
+                    context.platform.waitUntil(finished, 60000);
+                }
+                if (!reconnect || ended()) {
+                    break;
+                }
+                // The link is lost: said once, then the port is tried again every second until frames
+                // come.
+                session->stopMonitoring();
+                session.reset();
+                if (!down) {
+                    down = true;
+                    context.say(QStringLiteral("%1: %2 lost: %3; trying again every second")
+                                    .arg(rfc3339Local(context.platform.nowMs()), context.portName(),
+                                         lost ? QStringLiteral("the port went away")
+                                              : QStringLiteral("no frame for %1 ms").arg(watchdogMs)));
+                }
             }
             while (!session && !ended()) {
                 context.platform.waitUntil(ended, kReconnectMs);
-                if (ended()) {
+                // A file not yet begun is looked for as one being recorded is: its folder may go.
+                if (path && !recorder.recording() && !ReadingsRecorder::writable(*path, &writeError)) {
                     break;
                 }
-                auto again = std::make_unique<DeviceSession>(context.platform);
-                again->serial().setCommPort(context.port);
-                again->expect(kMonitoringFrameSize);
-                if (again->open() && start(*again)) {
-                    session = std::move(again);
+                if (!ended()) {
+                    session = connect();
                 }
             }
             if (!session) {

@@ -55,7 +55,9 @@ QString exitPhrase(int status) {
         case exitNoPermission:
             return QStringLiteral("no permission");
         default:
-            return QStringLiteral("status %1").arg(status);
+            return status > exitSignalled
+                       ? QStringLiteral("stopped by %1").arg(signalName(status - exitSignalled))
+                       : QStringLiteral("status %1").arg(status);
     }
 }
 
@@ -104,13 +106,13 @@ class PrefixedLines {
 int runOnSeveralPorts(const SeveralPorts& run) {
     std::mutex lock;
     const std::size_t n = run.targets.size();
-    std::vector<int> statuses(n, exitOk);
+    std::vector<PortOutcome> outcomes(n);
     auto one = [&](std::size_t i) {
         const PortTarget& target = run.targets[i];
         const QByteArray prefix = target.given.toUtf8() + ": ";
         PrefixedLines out(prefix, run.out, lock);
         PrefixedLines err(prefix, run.err, lock);
-        statuses[i] = run.work(
+        outcomes[i] = run.work(
             target, [&out](const QByteArray& b) { out.write(b); },
             [&err](const QByteArray& b) { err.write(b); });
         out.finish();
@@ -137,14 +139,17 @@ int runOnSeveralPorts(const SeveralPorts& run) {
     int succeeded = 0;
     QString failures;
     for (std::size_t i = 0; i < n; ++i) {
-        if (statuses[i] == exitOk) {
+        const PortOutcome& outcome = outcomes[i];
+        if (outcome.status == exitOk) {
             ++succeeded;
             continue;
         }
         if (status == exitOk) {
-            status = statuses[i];
+            status = outcome.status;
         }
-        failures += QStringLiteral("; %1: %2").arg(run.targets[i].given, exitPhrase(statuses[i]));
+        failures +=
+            QStringLiteral("; %1: %2")
+                .arg(run.targets[i].given, outcome.why.isEmpty() ? exitPhrase(outcome.status) : outcome.why);
     }
     if (!run.quiet) {
         run.err(QStringLiteral("%1 of %2 %3%4\n").arg(succeeded).arg(n).arg(run.verb, failures).toUtf8());

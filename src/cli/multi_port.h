@@ -28,11 +28,19 @@ bool runsOnSeveralPorts(const QString& command);
 QString duplicatePortProblem(const std::vector<PortTarget>& targets,
                              const std::function<QString(const PortTarget&)>& deviceOf);
 
+// What one port's work came to: its exit status and, where the status alone does not tell the
+// failures apart (a port that is not there and a unit that does not answer are both 69), the
+// context's own words for it.
+struct PortOutcome {
+    int status = exitOk;
+    QString why;
+};
+
 // Runs one port's work: the command with its own platform and context, whose out and err go to the
-// given sinks. Returns its exit status.
+// given sinks. Returns what it came to.
 using PortWork =
-    std::function<int(const PortTarget& target, const std::function<void(const QByteArray&)>& out,
-                      const std::function<void(const QByteArray&)>& err)>;
+    std::function<PortOutcome(const PortTarget& target, const std::function<void(const QByteArray&)>& out,
+                              const std::function<void(const QByteArray&)>& err)>;
 
 struct SeveralPorts {
     std::vector<PortTarget> targets;
@@ -46,8 +54,8 @@ struct SeveralPorts {
 
 // Runs the work on every target and waits for all. Every line a port prints, on either stream,
 // comes out whole and begins with "PORT: ". The last line on stderr sums up ("3 of 4 verified;
-// /dev/ttyUSB2: no answer"). The status is 0 when every port succeeded, otherwise that of the
-// first port, in the order given, that did not.
+// /dev/ttyUSB2: no answer; /dev/ttyUSB3: not there"). The status is 0 when every port succeeded, otherwise
+// that of the first port, in the order given, that did not.
 int runOnSeveralPorts(const SeveralPorts& run);
 
 // What an exit status means, in a few words, for the summary line.

@@ -18,46 +18,41 @@ std::optional<MonitoringFrame> requestFrame(DeviceSession& session, SystemPlatfo
     return session.lastFrame();
 }
 
+QString stateText(bool active) {
+    return active ? QStringLiteral("active") : QStringLiteral("paused");
+}
+
 class PauseCommand : public Command {
   public:
-    explicit PauseCommand(bool pause) : pause_(pause) {}
+    explicit PauseCommand(bool pause)
+        : Command(
+              {.name = pause ? QStringLiteral("pause") : QStringLiteral("resume"),
+               .summary = QStringLiteral("%1 humidity correction, confirmed by the frames that follow")
+                              .arg(pause ? QStringLiteral("pause") : QStringLiteral("resume")),
+               .help =
+                   QStringLiteral(
+                       "Usage: kestrovar-cli %1 [--toggle]\n"
+                       "Reads the calibration's correction switch first: a monitoring frame shows the pause\n"
+                       "only while the switch is Yes. Then learns from a frame whether humidity correction\n"
+                       "is active and, only when it is %2, toggles it; then confirms the new state from the\n"
+                       "frames that follow.\n"
+                       "With the switch at No nothing is changed (status 1), since no frame could tell.\n"
+                       "  --toggle  send the toggle all the same; the result cannot be confirmed\n"
+                       "Exit status 0 when the device reports correction %3 (or with --toggle, when the\n"
+                       "toggle was sent), 1 when it does not.\n")
+                       .arg(pause ? QStringLiteral("pause") : QStringLiteral("resume"), stateText(pause),
+                            stateText(!pause)),
+               .flags = {QStringLiteral("--toggle")}}),
+          pause_(pause) {}
 
-    QString name() const override { return pause_ ? QStringLiteral("pause") : QStringLiteral("resume"); }
-    QString summary() const override {
-        return pause_ ? QStringLiteral("pause humidity correction, confirmed by the frames that follow")
-                      : QStringLiteral("resume humidity correction, confirmed by the frames that follow");
-    }
-    QString help() const override {
-        return QStringLiteral(
-                   "Usage: kestrovar-cli %1 [--toggle]\n"
-                   "Reads the calibration's correction switch first: a monitoring frame shows the pause\n"
-                   "only while the switch is Yes. Then learns from a frame whether humidity correction\n"
-                   "is active and, only when it is %2, toggles it; then confirms the new state from the\n"
-                   "frames that follow.\n"
-                   "With the switch at No nothing is changed (status 1), since no frame could tell.\n"
-                   "  --toggle  send the toggle all the same; the result cannot be confirmed\n"
-                   "Exit status 0 when the device reports correction %3 (or with --toggle, when the\n"
-                   "toggle was sent), 1 when it does not.\n")
-            .arg(name(), pause_ ? QStringLiteral("active") : QStringLiteral("paused"),
-                 pause_ ? QStringLiteral("paused") : QStringLiteral("active"));
-    }
-
-    int execute(Context& context, const QStringList& words) override {
-        const Arguments args = parseArguments(words, {QStringLiteral("--toggle")}, {});
-        if (const int status = checkArguments(context, *this, args)) {
-            return status;
+  protected:
+    int run(Context& context, const Arguments& args) override {
+        const DeviceRead read = readDevice(context);
+        if (!read.calibration) {
+            return read.exitCode;
         }
-        int failure = exitOk;
-        const std::unique_ptr<DeviceSession> opened = openSession(context, kSettingsImageSize, &failure);
-        if (!opened) {
-            return failure;
-        }
-        DeviceSession& session = *opened;
-        const std::optional<Calibration> settings = session.readCalibration();
-        if (!settings) {
-            context.say(QStringLiteral("no answer from the KestroVar on %1").arg(context.portName()));
-            return exitNoDevice;
-        }
+        DeviceSession& session = *read.session;
+        const std::optional<Calibration>& settings = read.calibration;
         if (settings->correctionSwitch != 1) {
             // Byte 24 of every frame is 0 then, paused or not: no frame can say what the toggle did.
             if (!args.has(QStringLiteral("--toggle"))) {
@@ -117,9 +112,6 @@ class PauseCommand : public Command {
     }
 
   private:
-    static QString stateText(bool active) {
-        return active ? QStringLiteral("active") : QStringLiteral("paused");
-    }
     bool pause_;
 };
 

@@ -25,25 +25,20 @@ QString stateText(PortState state) {
 
 class PortsCommand : public Command {
   public:
-    QString name() const override { return QStringLiteral("ports"); }
-    QString summary() const override {
-        return QStringLiteral("Com 1 to 16: path and whether it can be used");
-    }
-    QString help() const override {
-        return QStringLiteral(
-            "Usage: kestrovar-cli ports [--json]\n"
-            "Lists Com 1 to Com 16 with the device path each stands for, its state (present, absent,\n"
-            "no permission or in use) and the adapter where the system knows it.\n"
-            "  --json  a JSON array of {\"port\":N,\"path\":...,\"status\":...,\"stable_name\":...,\n"
-            "          \"description\":...,\"manufacturer\":...,\"serial_number\":...,\"detail\":...}\n");
-    }
-    bool needsPort() const override { return false; }
+    PortsCommand()
+        : Command({.name = QStringLiteral("ports"),
+                   .summary = QStringLiteral("Com 1 to 16: path and whether it can be used"),
+                   .help = QStringLiteral(R"(Usage: kestrovar-cli ports [--json]
+Lists Com 1 to Com 16 with the device path each stands for, its state (present, absent,
+no permission or in use) and the adapter where the system knows it.
+  --json  a JSON array of {"port":N,"path":...,"status":...,"stable_name":...,
+          "description":...,"manufacturer":...,"serial_number":...,"detail":...}
+)"),
+                   .flags = {QStringLiteral("--json")},
+                   .needsPort = false}) {}
 
-    int execute(Context& context, const QStringList& words) override {
-        const Arguments args = parseArguments(words, {QStringLiteral("--json")}, {});
-        if (const int status = checkArguments(context, *this, args)) {
-            return status;
-        }
+  protected:
+    int run(Context& context, const Arguments& args) override {
         QJsonArray array;
         QByteArray text;
         for (int n = kFirstPort; n <= kLastPort; ++n) {

@@ -9,37 +9,26 @@ namespace {
 
 class ReadCommand : public Command {
   public:
-    QString name() const override { return QStringLiteral("read"); }
-    QString summary() const override {
-        return QStringLiteral("the device's calibration as .cal text or JSON");
-    }
-    QString help() const override {
-        return QStringLiteral(
-            "Usage: kestrovar-cli read [-o FILE] [--json]\n"
-            "Reads the device's calibration and writes it to stdout as a .cal file (five lines,\n"
-            "CR LF), exactly as \"Save Settings to File\" would write it.\n"
-            "  -o FILE  write it into FILE instead (replaced only once completely written)\n"
-            "  --json   "
-            "{\"col\":[...],\"row\":[...],\"table\":[[...]],\"delay_minutes\":2.5,\"correction\":\"Yes\"}\n");
-    }
+    ReadCommand()
+        : Command({.name = QStringLiteral("read"),
+                   .summary = QStringLiteral("the device's calibration as .cal text or JSON"),
+                   .help = QStringLiteral(R"(Usage: kestrovar-cli read [-o FILE] [--json]
+Reads the device's calibration and writes it to stdout as a .cal file (five lines,
+CR LF), exactly as "Save Settings to File" would write it.
+  -o FILE  write it into FILE instead (replaced only once completely written)
+  --json   {"col":[...],"row":[...],"table":[[...]],"delay_minutes":2.5,"correction":"Yes"}
+)"),
+                   .flags = {QStringLiteral("--json")},
+                   .valued = {QStringLiteral("-o"), QStringLiteral("--output")},
+                   .keepsRecords = true}) {}
 
-    int execute(Context& context, const QStringList& words) override {
-        const Arguments args = parseArguments(words, {QStringLiteral("--json")},
-                                              {QStringLiteral("-o"), QStringLiteral("--output")});
-        if (const int status = checkArguments(context, *this, args)) {
-            return status;
+  protected:
+    int run(Context& context, const Arguments& args) override {
+        const DeviceRead read = readDevice(context);
+        if (!read.calibration) {
+            return read.exitCode;
         }
-        int failure = exitOk;
-        const std::unique_ptr<DeviceSession> opened = openSession(context, kSettingsImageSize, &failure);
-        if (!opened) {
-            return failure;
-        }
-        DeviceSession& session = *opened;
-        const std::optional<Calibration> calibration = session.readCalibration();
-        if (!calibration) {
-            context.say(QStringLiteral("no answer from the KestroVar on %1").arg(context.portName()));
-            return exitNoDevice;
-        }
+        const std::optional<Calibration>& calibration = read.calibration;
         recordCalibration(context, kHistoryRead, kHistoryReceived, *calibration);
         const QByteArray content = args.has(QStringLiteral("--json"))
                                        ? calibrationJson(*calibration) + '\n'

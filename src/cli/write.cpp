@@ -6,31 +6,11 @@
 
 namespace kv::cli {
 
-int writeVerified(Context& context, const Calibration& wanted, const QString& source,
-                  const QString& operation, bool force) {
-    int failure = exitOk;
-    const std::unique_ptr<DeviceSession> opened = openSession(context, kSettingsImageSize, &failure);
-    if (!opened) {
-        return failure;
-    }
-    DeviceSession& session = *opened;
-    const std::optional<Calibration> asFound = session.readCalibration();
-    if (!asFound) {
-        context.say(QStringLiteral("no answer from the KestroVar on %1; nothing was written")
-                        .arg(context.portName()));
-        return exitNoDevice;
-    }
-    // What the device held before anything is written, so that a script can always go back.
-    const QString asFoundId =
-        recordCalibration(context, operation + kAsFoundSuffix, kHistoryReceived, *asFound);
-    if (!asFoundId.isEmpty()) {
-        context.out(QStringLiteral("as-found: %1\n").arg(asFoundId).toUtf8());
-    }
-    if (*asFound == wanted && !force) {
-        context.say(QStringLiteral("%1 already holds the calibration in %2; nothing was written")
-                        .arg(context.portName(), source));
-        return exitOk;
-    }
+namespace {
+
+// The write of a calibration the device does not hold, then its read-back, both recorded.
+int sendAndReadBack(Context& context, DeviceSession& session, const Calibration& wanted,
+                    const QString& source, const QString& operation) {
     int sent = 0;
     const DeviceSession::WriteStep step = session.writeCalibration(wanted, &sent);
     if (step != DeviceSession::WriteStep::Written) {
@@ -40,6 +20,7 @@ int writeVerified(Context& context, const Calibration& wanted, const QString& so
                                        "partial calibration")
                             .arg(sent)
                             .arg(kSettingsImageSize));
+            context.why = QStringLiteral("the write was cut off");
             return exitNoDevice;
         }
         return portFailure(context);
@@ -69,31 +50,67 @@ int writeVerified(Context& context, const Calibration& wanted, const QString& so
     return exitOk;
 }
 
+}  // namespace
+
+int writeVerified(Context& context, const Calibration& wanted, const QString& source,
+                  const QString& operation, bool force) {
+    const DeviceRead read = readDevice(context, QStringLiteral("; nothing was written"));
+    if (!read.calibration) {
+        return read.exitCode;
+    }
+    DeviceSession& session = *read.session;
+    const std::optional<Calibration>& asFound = read.calibration;
+    // What the device held before anything is written, so that a script can always go back.
+    const QString asFoundId =
+        recordCalibration(context, operation + kAsFoundSuffix, kHistoryReceived, *asFound);
+    if (!asFoundId.isEmpty()) {
+        context.out(QStringLiteral("as-found: %1\n").arg(asFoundId).toUtf8());
+    }
+    if (*asFound == wanted && !force) {
+        context.say(QStringLiteral("%1 already holds the calibration in %2; nothing was written")
+                        .arg(context.portName(), source));
+        return exitOk;
+    }
+    // Nothing has gone out yet: a signal stops it here. Once the first byte is sent, the write is
+    // finished and read back whatever comes, so that the unit is never left half-written.
+    if (const int signal = context.stopSignal()) {
+        return stoppedBy(context, signal);
+    }
+    const int status = sendAndReadBack(context, session, wanted, source, operation);
+    if (const int signal = context.stopSignal()) {
+        context.say(
+            status == exitOk || status == exitDiffers
+                ? QStringLiteral("%1 came during the write to %2; the write was finished and read back "
+                                 "before stopping")
+                      .arg(signalName(signal), context.portName())
+                : QStringLiteral("%1 came during the write to %2; the write was not cut short for it")
+                      .arg(signalName(signal), context.portName()));
+    }
+    return status;
+}
+
 namespace {
 
 class WriteCommand : public Command {
   public:
-    QString name() const override { return QStringLiteral("write"); }
-    QString summary() const override {
-        return QStringLiteral("write a .cal file to the device and verify it");
-    }
-    QString help() const override {
-        return QStringLiteral(
-            "Usage: kestrovar-cli write FILE [--force]\n"
-            "Writes the calibration in FILE to the device and verifies it by reading it back.\n"
-            "FILE must hold every value (five complete lines) and pass the checks of \"Save Settings\n"
-            "to KestroVar\". The device is read first; when it already holds these values nothing is\n"
-            "written.\n"
-            "  --force  write even when the device already holds these values\n"
-            "Exit status 0 only when the read-back equals the file; otherwise each differing field\n"
-            "is listed with both values.\n");
-    }
+    WriteCommand()
+        : Command({.name = QStringLiteral("write"),
+                   .summary = QStringLiteral("write a .cal file to the device and verify it"),
+                   .help = QStringLiteral(R"(Usage: kestrovar-cli write FILE [--force]
+Writes the calibration in FILE to the device and verifies it by reading it back.
+FILE must hold every value (five complete lines) and pass the checks of "Save Settings
+to KestroVar". The device is read first; when it already holds these values nothing is
+written.
+  --force  write even when the device already holds these values
+Exit status 0 only when the read-back equals the file; otherwise each differing field
+is listed with both values.
+)"),
+                   .flags = {QStringLiteral("--force")},
+                   .operand = QStringLiteral("FILE"),
+                   .keepsRecords = true}) {}
 
-    int execute(Context& context, const QStringList& words) override {
-        const Arguments args = parseArguments(words, {QStringLiteral("--force")}, {});
-        if (const int status = checkArguments(context, *this, args, 1, QStringLiteral("FILE"))) {
-            return status;
-        }
+  protected:
+    int run(Context& context, const Arguments& args) override {
         const QString path = args.positional.first();
         const WantedCalibration wanted = wantedCalibration(context, path);
         if (!wanted.calibration) {
@@ -105,21 +122,20 @@ class WriteCommand : public Command {
 
 class RestoreCommand : public Command {
   public:
-    QString name() const override { return QStringLiteral("restore"); }
-    QString summary() const override { return QStringLiteral("write a history record back to the device"); }
-    QString help() const override {
-        return QStringLiteral(
-            "Usage: kestrovar-cli restore ID [--force]\n"
-            "Writes the values of the history record ID (see kestrovar-cli history) back to the\n"
-            "device exactly as write does: the device is read first, and the write is verified by a\n"
-            "read-back.\n");
-    }
+    RestoreCommand()
+        : Command({.name = QStringLiteral("restore"),
+                   .summary = QStringLiteral("write a history record back to the device"),
+                   .help = QStringLiteral(R"(Usage: kestrovar-cli restore ID [--force]
+Writes the values of the history record ID (see kestrovar-cli history) back to the
+device exactly as write does: the device is read first, and the write is verified by a
+read-back.
+)"),
+                   .flags = {QStringLiteral("--force")},
+                   .operand = QStringLiteral("ID"),
+                   .keepsRecords = true}) {}
 
-    int execute(Context& context, const QStringList& words) override {
-        const Arguments args = parseArguments(words, {QStringLiteral("--force")}, {});
-        if (const int status = checkArguments(context, *this, args, 1, QStringLiteral("ID"))) {
-            return status;
-        }
+  protected:
+    int run(Context& context, const Arguments& args) override {
         const QString id = args.positional.first();
         const HistoryStore store(HistoryStore::defaultLocation());
         QString error;
@@ -145,35 +161,30 @@ class RestoreCommand : public Command {
 
 class VerifyCommand : public Command {
   public:
-    QString name() const override { return QStringLiteral("verify"); }
-    QString summary() const override { return QStringLiteral("compare the device with a .cal file"); }
-    QString help() const override {
-        return QStringLiteral(
-            "Usage: kestrovar-cli verify FILE\n"
-            "Reads the device's calibration once and compares it with FILE. Exit status 0 when they\n"
-            "are equal, 1 with each differing field listed on its own line.\n");
-    }
+    VerifyCommand()
+        : Command({.name = QStringLiteral("verify"),
+                   .summary = QStringLiteral("compare the device with a .cal file"),
+                   .help = QStringLiteral(R"(Usage: kestrovar-cli verify FILE
+Reads the device's calibration once and compares it with FILE. Exit status 0 when they
+are equal, 1 with each differing field listed on its own line.
+)"),
+                   .operand = QStringLiteral("FILE"),
+                   .keepsRecords = true}) {}
 
-    int execute(Context& context, const QStringList& words) override {
-        const Arguments args = parseArguments(words, {}, {});
-        if (const int status = checkArguments(context, *this, args, 1, QStringLiteral("FILE"))) {
-            return status;
-        }
+  protected:
+    int run(Context& context, const Arguments& args) override {
         const QString path = args.positional.first();
         const WantedCalibration wanted = wantedCalibration(context, path);
         if (!wanted.calibration) {
             return wanted.exitCode;
         }
-        int failure = exitOk;
-        const std::unique_ptr<DeviceSession> opened = openSession(context, kSettingsImageSize, &failure);
-        if (!opened) {
-            return failure;
+        const DeviceRead read = readDevice(context);
+        if (!read.calibration) {
+            return read.exitCode;
         }
-        DeviceSession& session = *opened;
-        const std::optional<Calibration> found = session.readCalibration();
-        if (!found) {
-            context.say(QStringLiteral("no answer from the KestroVar on %1").arg(context.portName()));
-            return exitNoDevice;
+        const std::optional<Calibration>& found = read.calibration;
+        if (const int signal = context.stopSignal()) {
+            return stoppedBy(context, signal);  // before the answer, which a script would take as final
         }
         const QStringList differences = calibrationDifferences(
             *wanted.calibration, *found, QStringLiteral("file"), QStringLiteral("device"));

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <optional>
 
 namespace kv::test {
@@ -29,6 +30,15 @@ QByteArray changedFile(const char* firstCell = "30") {
     file.replace(line3, file.indexOf(',', line3) - line3, firstCell);
     return file;
 }
+
+// The signal the running command is asked to stop by; the cases set it as the device hears a byte.
+int signalled = 0;
+auto signalAt = [](int byte, int signal) {
+    return [byte, signal](sim::DeviceModel&, int heard) {
+        if (heard == byte)
+            signalled = signal;
+    };
+};
 
 struct CliRun {
     QByteArray out;
@@ -89,6 +99,8 @@ CliRun run(const Case& c) {
         }
     };
     context.err = [&](const QByteArray& b) { result.err += b; };
+    signalled = 0;
+    context.stopSignal = [] { return signalled; };
     result.exit = cli::runCli(context, c.args);
     return result;
 }
@@ -177,6 +189,16 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
                                      [&platform] { platform->presentPorts.insert(1); });
         }
     };
+    QDir(work.path()).mkdir(QStringLiteral("wait"));
+    auto absentFolderGoneAt2s = [&work](VirtualPlatform& p, sim::DeviceModel&) {
+        if (p.clock.now() == 0)
+            p.presentPorts.clear(),
+                p.clock.schedule(2000, [&work] { QDir(work.filePath("wait")).removeRecursively(); });
+    };
+    auto absentFor3s = [](VirtualPlatform& p, sim::DeviceModel&) {
+        if (p.clock.now() == 0)
+            p.presentPorts.clear(), p.clock.schedule(3000, [&p] { p.presentPorts.insert(1); });
+    };
     // clang-format off
     const QByteArray none =
         ("there is no calibration history in \"" + QDir::toNativeSeparators(history.path()) + "\"\n").toUtf8();
@@ -212,6 +234,21 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
          [&platform](sim::DeviceModel&, int heard) { if (heard == 22) platform->serial->vanish(); }, noted, 69,
          "the write was cut off after 20 of 43 bytes; the device may hold a partial calibration", asFound, true,
          writeOf(changedFile()).left(22)},
+        {"write stopped by Ctrl+C before its first byte", {"write", f}, {{f, changedFile()}}, signalAt(1, SIGINT), {}, 130,
+         "kestrovar-cli: stopped by SIGINT; nothing was written to Com 1 (/dev/ttyUSB0)\n", asFound, true, bytes({2})},
+        {"write finished when SIGTERM comes during it", {"write", f}, {{f, changedFile()}}, signalAt(2, SIGTERM), {}, 0,
+         "and verified\nkestrovar-cli: SIGTERM came during the write to Com 1 (/dev/ttyUSB0); the write was finished and read back before stopping\n",
+         asFound, true, writeOf(changedFile())},
+        {"write not verified when Ctrl+C comes during it", {"write", f}, {{f, changedFile()}},
+         [](sim::DeviceModel& m, int heard) { signalAt(2, SIGINT)(m, heard); if (heard == 45) m.setSilent(true); }, {}, 1,
+         "not verified\nkestrovar-cli: SIGINT came during the write to Com 1 (/dev/ttyUSB0); the write was finished and read back before stopping\n",
+         asFound, true, writeOf(changedFile())},
+        {"write cut off when Ctrl+C comes during it", {"write", f}, {{f, changedFile()}},
+         [&platform](sim::DeviceModel& m, int heard) { signalAt(2, SIGINT)(m, heard); if (heard == 22) platform->serial->vanish(); },
+         noted, 69, "partial calibration\nkestrovar-cli: SIGINT came during the write to Com 1 (/dev/ttyUSB0); the write was not cut short for it\n",
+         asFound, true, writeOf(changedFile()).left(22)},
+        {"verify stopped by SIGTERM", {"verify", f}, {{f, changedFile()}}, signalAt(1, SIGTERM), {}, 143,
+         "stopped by SIGTERM", "", false, bytes({2})},
         {"write an incomplete file", {"write", f}, {{f, "10,20\r\n"}}, {}, {}, 65, "unit.cal: line 1 holds 2 values", "", false, ""},
         {"write a value the save refuses", {"write", f}, {{f, changedFile("300")}}, {}, {}, 65, "row 1, column 1 is 300, above 255", "", false, ""},
         {"write a missing file", {"write", "nowhere.cal"}, {}, {}, {}, 66, "nowhere.cal: ", "", false, ""},
@@ -242,6 +279,14 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
          "(/dev/ttyUSB0) lost: no frame for 1200 ms; trying again every second\n", "", true, "*", false, rowsExact(4, 2)},
         {"monitor --reconnect across an adapter pulled and put back", {"monitor", "--reconnect", "--count", "4", "--csv"}, {},
          vanishesAt3Returns3sLater, noted, 0, ":04.968", "", true, "*", false, rowsExact(4, 2)},
+        {"monitor --reconnect waits for a port not there at the start", {"monitor", "--reconnect", "--count", "2", "--csv"}, {}, {},
+         absentFor3s, 0, "(/dev/ttyUSB0) is not there; trying again every second\n", "time,", true, "*", false, [](const CliRun& r) {
+             EXPECT_TRUE(r.err.endsWith("(/dev/ttyUSB0) answers; the first frame has come\n") && r.out.count('\n') == 3); }},
+        {"monitor --reconnect notices the folder of its file removed while it waits", {"monitor", "--reconnect", "--csv", work.filePath("wait/rec.csv")},
+         {}, {}, absentFolderGoneAt2s, 73, "wait/rec.csv could not be written: its folder", "", false, ""},
+        {"monitor --reconnect ends at once without permission on the port", {"monitor", "--reconnect"}, {}, {},
+         problem("/dev/ttyUSB0 exists but cannot be opened: permission denied."), 77,
+         "kestrovar-cli: /dev/ttyUSB0 exists but cannot be opened: permission denied.\n", "", false, ""},
         {"pause an active correction", {"pause"}, {}, {}, {}, 0, "humidity correction paused", "", false, bytes({2, 1, 4, 1})},
         {"pause a paused correction", {"pause"}, {}, {}, paused, 0, "already paused", "", false, bytes({2, 1})},
         {"resume with the switch at No", {"resume"}, {}, {}, switchedOff, 1,
@@ -257,6 +302,10 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
         {"certificate of a record and a unit", {"certificate", "X", "--unit", "U", "--json"}, {}, {}, {}, 64, "give a record ID or --unit TAG, not both", "", false, ""},
         {"certificate needs a file or --json", {"certificate", "X"}, {}, {}, {}, 64, "-o FILE.pdf or --json is needed", "", false, ""},
         {"certificate on A3", {"certificate", "X", "--json", "--page-size", "A3"}, {}, {}, {}, 64, "--page-size is A4 or Letter", "", false, ""},
+        {"history --check", {"history", "--check"}, {}, {}, {}, 0, "kestrovar-cli: every record in ", "", false, ""},
+        {"history --check with --json", {"history", "--check", "--json"}, {}, {}, {}, 64, "--check does not go with --json", "", false, ""},
+        {"history --export with --check", {"history", "--export", "X", "--check"}, {}, {}, {}, 64, "--check does not go with --export", "", false, ""},
+        {"history --export with --limit", {"history", "--limit", "2", "--export", "X"}, {}, {}, {}, 64, "--export does not go with --limit", "", false, ""},
         {"an unknown command", {"frobnicate"}, {}, {}, {}, 64, "unknown command \"frobnicate\"", "", false, ""},
         {"an unknown option", {"read", "--fast"}, {}, {}, {}, 64, "unknown option --fast", "", false, ""},
         {"an empty --csv FILE", {"monitor", "--csv="}, {}, {}, {}, 64, "--csv= names no FILE", "", false, ""},
@@ -284,13 +333,15 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
             c.after(r);
         }
     }
+    for (const auto& command : cli::allCommands())  // the command list sets every name apart
+        EXPECT_TRUE(cli::mainHelp().contains(QStringLiteral("\n  %1  ").arg(command->name())));
 }
 
 // write on several ports, one after the other in virtual time, a platform and a device each.
 TEST(Cli, SeveralPortsPrefixTheirLinesAndSumUp) {
     const QTemporaryDir history;
     qputenv("KESTROVAR_HISTORY", history.path().toUtf8());
-    enum Unit { good, silent, refusesReadBack };
+    enum Unit { good, silent, refusesReadBack, absent, stopped };
     struct Several {
         const char* name;
         std::vector<std::pair<const char*, Unit>> ports;
@@ -313,6 +364,11 @@ TEST(Cli, SeveralPortsPrefixTheirLinesAndSumUp) {
          "/dev/b: kestrovar-cli: no answer from the KestroVar on /dev/b; nothing was written\n"
          "/dev/c: kestrovar-cli: unit.cal written to /dev/c and verified\n"
          "1 of 3 verified; /dev/a: not verified; /dev/b: no answer\n"},
+        {"a port not there, a signal before the write", {{"/dev/a", absent}, {"/dev/b", stopped}, {"/dev/c", silent}}, 69,
+         "/dev/a: kestrovar-cli: /dev/a is not there\n"
+         "/dev/b: kestrovar-cli: stopped by SIGINT; nothing was written to /dev/b\n"
+         "/dev/c: kestrovar-cli: no answer from the KestroVar on /dev/c; nothing was written\n"
+         "0 of 3 verified; /dev/a: not there; /dev/b: stopped by SIGINT; /dev/c: no answer\n"},
     };
     // clang-format on
     for (const Several& c : cases) {
@@ -328,6 +384,8 @@ TEST(Cli, SeveralPortsPrefixTheirLinesAndSumUp) {
             const Unit unit = c.ports[std::size_t(&target - run.targets.data())].second;
             VirtualPlatform platform;
             platform.presentPorts = {1};
+            if (unit == absent)
+                platform.presentPorts.clear();
             platform.files[QStringLiteral("unit.cal")] = changedFile();
             std::optional<ScriptedDevice> device;
             int heard = 0;
@@ -347,13 +405,15 @@ TEST(Cli, SeveralPortsPrefixTheirLinesAndSumUp) {
             context.portGivenAsPath = true;
             context.out = portOut;
             context.err = portErr;
-            return cli::runCli(context, {"write", "unit.cal"});
+            context.stopSignal = [unit] { return unit == stopped ? SIGINT : 0; };
+            const int status = cli::runCli(context, {"write", "unit.cal"});
+            return cli::PortOutcome{status, context.why};
         };
         EXPECT_EQ(cli::runOnSeveralPorts(run), c.exit);
         EXPECT_EQ(err, c.err) << err.toStdString();
         QByteArray expected;  // each written port's id, on a line that names the port
         for (const auto& [given, unit] : c.ports)
-            if (unit != silent)
+            if (unit != silent && unit != absent)
                 expected += QByteArray(given) + ": as-found: 20261209T080000";
         EXPECT_EQ(
             QString::fromUtf8(out).remove(QRegularExpression(QStringLiteral("\\.\\d+Z\\S+\n"))).toUtf8(),
@@ -438,6 +498,20 @@ TEST(Cli, WritesLeaveRecordsThatRestoreTheUnit) {
     EXPECT_EQ(command({"write", "unit.cal"}), 0);
     EXPECT_EQ(err.count("the calibration history could not be kept"), 1) << err.toStdString();
     EXPECT_EQ(onDevice.matrix[0], 30);
+
+    // The global --unit picks history's records as its own does; a command that keeps and reads no
+    // records refuses it.
+    qputenv("KESTROVAR_HISTORY", history.path().toUtf8());
+    context.unit = QStringLiteral("SN9");
+    ASSERT_EQ(command({"verify", "unit.cal"}), 0);
+    ASSERT_EQ(command({"history"}), 0);
+    EXPECT_TRUE(out.contains("  verify  same  /dev/ttyUSB0  unit SN9")) << out.toStdString();
+    EXPECT_EQ(out.count('\n'), 1);
+    EXPECT_EQ(command({"history", "--unit", "SN8"}), 64);
+    EXPECT_TRUE(err.contains("--unit SN9 before the command and --unit SN8 after it differ"))
+        << err.toStdString();
+    EXPECT_EQ(command({"monitor"}), 64);
+    EXPECT_TRUE(err.contains("monitor keeps and reads none")) << err.toStdString();
 }
 
 TEST(Cli, QuietLeavesOnlyData) {
