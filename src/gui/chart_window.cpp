@@ -3,6 +3,7 @@
 #include "core/readings/readings_csv.h"
 #include "gui/platform.h"
 #include "gui/unit_switch.h"
+#include "gui/window_helpers.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -354,7 +355,8 @@ void ChartWindow::exportVisible() {
         return;
     QString reason;
     if (!exportTo(*path, &reason)) {
-        platform_.messageBox(this, QStringLiteral("Could not export to %1: %2").arg(*path, reason));
+        platform_.messageBox(this,
+                             asSentence(QStringLiteral("Could not export to %1: %2").arg(*path, reason)));
     }
 }
 
