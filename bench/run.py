@@ -174,6 +174,7 @@ def measure_startups(args, sim_path, workdir, env, xenv, results):
     """Start-up to the window shown (and mapped, under X), and memory once settled."""
     ours = {"shown": [], "mapped": [], "rss": [], "phases": []}
     theirs = {"mapped": [], "rss": []}
+    bare = []
     peer = xenv is not None and args.peer and shutil.which("cutecom")
     for run in range(args.startup_runs + 1):  # the first of each is a warm-up
         watcher = wait_mapped_start(args.waiter, "KestroVar Link", xenv) if xenv else None
@@ -192,6 +193,15 @@ def measure_startups(args, sim_path, workdir, env, xenv, results):
             ours["phases"].append([ms(b - a) for a, b in zip(marks, marks[1:])] + [ms(cpu)])
             if mapped:
                 ours["mapped"].append(ms(mapped - p.started))
+        if xenv and os.access(args.bare, os.X_OK):
+            watcher = wait_mapped_start(args.waiter, "Bare Qt Window", xenv)
+            started = now_ns()
+            b = subprocess.Popen([args.bare], cwd=workdir, env=xenv, stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL)
+            mapped = wait_mapped_result(watcher)
+            stop(b)
+            if run:
+                bare.append(ms(mapped - started))
         if peer:
             watcher = wait_mapped_start(args.waiter, "CuteCom", xenv)
             started = now_ns()
@@ -209,6 +219,7 @@ def measure_startups(args, sim_path, workdir, env, xenv, results):
     results["startup_mapped_ms"] = ours["mapped"]
     results["idle_rss_mb"] = ours["rss"]
     results["peer_mapped_ms"] = theirs["mapped"]
+    results["bare_mapped_ms"] = bare
     results["peer_rss_mb"] = theirs["rss"]
 
 
@@ -455,6 +466,11 @@ def table(results, args):
     theirs_mapped = median(results.get("peer_mapped_ms", []))
     if ours_mapped is not None:
         add("start-up to window mapped on Xvfb (median of %d)" % n, "%.0f ms" % ours_mapped, "", None)
+    bare_mapped = median(results.get("bare_mapped_ms", []))
+    if ours_mapped is not None and bare_mapped is not None:
+        add("– a bare Qt window with a menu bar, the same", "%.0f ms" % bare_mapped, "", None)
+        ratio = ours_mapped / bare_mapped
+        add("– ratio KestroVar Link / bare window", "%.2f" % ratio, "< 1.25", ratio < 1.25)
     if theirs_mapped is not None:
         add("– CuteCom, the same", "%.0f ms" % theirs_mapped, "", None)
         add("– ratio KestroVar Link / CuteCom", "%.2f" % (ours_mapped / theirs_mapped), "", None)
@@ -503,6 +519,8 @@ def main():
     parser.add_argument("--no-peer", dest="peer", action="store_false", help="leave out CuteCom")
     parser.add_argument("--no-tests", dest="tests", action="store_false", help="leave out the test suite")
     parser.add_argument("--only-cli", action="store_true", help="measure kestrovar-cli alone")
+    parser.add_argument("--only-startup", action="store_true",
+                        help="the start-up rows alone, with the bare window measured in the same run")
     parser.add_argument("--only-monitoring", action="store_true",
                         help="measure the monitoring rows alone (with the chart and a recording)")
     args = parser.parse_args()
@@ -513,6 +531,7 @@ def main():
     args.cli = os.path.join(args.build, "kestrovar-cli")
     args.frame_bench = os.path.join(args.build, "bench", "kv_bench_frame")
     args.waiter = os.path.join(args.build, "bench", "kv_wait_mapped")
+    args.bare = os.path.join(args.build, "bench", "kv_bench_bare_window")
     for path in (args.link, args.sim, args.cli, args.frame_bench):
         if not os.access(path, os.X_OK):
             sys.exit("run.py: %s is missing; build first" % path)
@@ -551,6 +570,8 @@ def main():
             steps = [s for s in steps if s[0] == "kestrovar-cli"]
         elif args.only_monitoring:
             steps = [s for s in steps if s[0] == "monitoring, loads and saves"]
+        elif args.only_startup:
+            steps = [s for s in steps if s[0] == "start-up"]
         elif args.tests:
             steps.append(("test suite", lambda: measure_tests(args, results)))
         for name, step in steps:

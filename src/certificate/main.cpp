@@ -2,10 +2,10 @@
 // `kestrovar-cli certificate --json` on the standard input, as a PDF. kestrovar-cli runs it, so that
 // kestrovar-cli itself never loads QtGui; it needs no display.
 #include "certificate/certificate_document.h"
+#include "core/platform/file_write.h"
 
 #include <QFile>
 #include <QGuiApplication>
-#include <QSaveFile>
 
 #include <cstdio>
 
@@ -55,9 +55,13 @@ int main(int argc, char** argv) {
         std::fputs(qPrintable(QStringLiteral("kestrovar-certificate: %1\n").arg(problem)), stderr);
     }
     const kv::CertificatePdf pdf = kv::certificatePdf(*certificate, layout);
-    QSaveFile file(output);
-    if (!file.open(QIODevice::WriteOnly) || file.write(pdf.bytes) != pdf.bytes.size() || !file.commit()) {
-        return fail(73, QStringLiteral("\"%1\" could not be written: %2").arg(output, file.errorString()));
+    if (pdf.pages < 1 || pdf.bytes.isEmpty()) {
+        return fail(
+            73, QStringLiteral("\"%1\" was not written: the certificate came out with no page").arg(output));
+    }
+    QString reason;
+    if (!kv::writeWholeFile(output, pdf.bytes, &reason)) {
+        return fail(73, QStringLiteral("\"%1\" could not be written: %2").arg(output, reason));
     }
     std::printf("%d\n", pdf.pages);
     return 0;

@@ -1,5 +1,6 @@
 #include "core/record/certificate.h"
 #include "cli/commands.h"
+#include "core/record/certificate_check.h"
 #include "core/record/history_store.h"
 
 #include <QCoreApplication>
@@ -126,6 +127,7 @@ Any other record is refused, with the reason.
                                "kestrovar-cli or on the PATH; nothing was written"));
             return exitCantWrite;
         }
+        const FileStamp before = fileStamp(output);
         QProcess drawing;
         drawing.start(program, {QStringLiteral("-o"), output});
         if (!drawing.waitForStarted(10000)) {
@@ -151,7 +153,12 @@ Any other record is refused, with the reason.
              QString::fromLocal8Bit(drawing.readAllStandardError()).split(u'\n', Qt::SkipEmptyParts)) {
             context.say(line);
         }
-        const int pages = QString::fromLatin1(drawing.readAllStandardOutput()).trimmed().toInt();
+        const QString reported = QString::fromLatin1(drawing.readAllStandardOutput());
+        if (const auto problem = certificateNotWritten(output, reported, before)) {
+            context.say(QStringLiteral("%1 was not written: %2").arg(output, *problem));
+            return exitCantWrite;
+        }
+        const int pages = reported.trimmed().toInt();
         context.say(QStringLiteral("certificate %1 of record %2 written to %3 (%4 %5)")
                         .arg(certificate.number, certificate.asLeftId, output)
                         .arg(pages)

@@ -84,8 +84,8 @@ void saveCertificate(QWidget* parent, Platform& platform, const HistoryStore& st
     }
     FileError error;
     if (!platform.writeTextFileAtomically(*path, certificatePdf(certificate, layout).bytes, &error)) {
-        platform.messageBox(parent, QStringLiteral("The certificate \"%1\" could not be saved: %2")
-                                        .arg(QDir::toNativeSeparators(*path), error.message));
+        platform.messageBox(parent, asSentence(QStringLiteral("The certificate \"%1\" could not be saved: %2")
+                                                   .arg(QDir::toNativeSeparators(*path), error.message)));
         return;
     }
     platform.messageBox(parent, QStringLiteral("Certificate %1 saved").arg(certificate.number));

@@ -1,15 +1,16 @@
 #include "gui/chart_window.h"
 
+#include "core/platform/file_write.h"
 #include "core/readings/readings_csv.h"
 #include "gui/platform.h"
 #include "gui/unit_switch.h"
+#include "gui/window_helpers.h"
 
 #include <QDateTime>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QVBoxLayout>
@@ -354,7 +355,8 @@ void ChartWindow::exportVisible() {
         return;
     QString reason;
     if (!exportTo(*path, &reason)) {
-        platform_.messageBox(this, QStringLiteral("Could not export to %1: %2").arg(*path, reason));
+        platform_.messageBox(this,
+                             asSentence(QStringLiteral("Could not export to %1: %2").arg(*path, reason)));
     }
 }
 
@@ -369,12 +371,7 @@ bool ChartWindow::exportTo(const QString& path, QString* reason) {
             const HistoryFrame& f = history_.at(i);
             content += readingsCsvRow(FeedFrame{f.wallMs, f.values, f.correctionActive}, unit_);
         }
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
-            *reason = file.errorString();
-            return false;
-        }
-        return true;
+        return writeWholeFile(path, content, reason);
     }
     const bool ok =
         suffix == QStringLiteral("pdf") ? plot_->savePdf(path) : plot_->savePng(path, 0, 0, 1.0, -1, 96);

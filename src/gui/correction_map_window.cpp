@@ -629,9 +629,7 @@ void CorrectionMapTool::CorrectionMap_Click() {
             box->installEventFilter(this);
         }
     }
-    map_->show();
-    map_->raise();
-    map_->activateWindow();
+    bringToFront(map_);
 }
 
 bool CorrectionMapTool::eventFilter(QObject* watched, QEvent* event) {

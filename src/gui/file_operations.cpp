@@ -61,8 +61,8 @@ void Form1::Command9_Click() {
     }
     FileError error;
     if (!platform_.writeTextFileAtomically(*path, calibrationFileContent(texts), &error)) {
-        platform_.messageBox(this, QStringLiteral("The file \"%1\" could not be saved: %2")
-                                       .arg(QDir::toNativeSeparators(*path), error.message));
+        platform_.messageBox(this, asSentence(QStringLiteral("The file \"%1\" could not be saved: %2")
+                                                  .arg(QDir::toNativeSeparators(*path), error.message)));
         return;
     }
     platform_.messageBox(this, QStringLiteral("File saved"));
@@ -79,8 +79,8 @@ void Form1::Command10_Click() {
     FileError error;
     const std::optional<QByteArray> content = platform_.readTextFile(*path, &error);
     if (!content) {
-        platform_.messageBox(this, QStringLiteral("The file \"%1\" could not be read: %2")
-                                       .arg(QDir::toNativeSeparators(*path), error.message));
+        platform_.messageBox(this, asSentence(QStringLiteral("The file \"%1\" could not be read: %2")
+                                                  .arg(QDir::toNativeSeparators(*path), error.message)));
         return;
     }
     loadCalibrationFile(*content);

@@ -1,5 +1,5 @@
-// The calibration history from the main window: every Load and Save leaves its records once the
-// exchange is over, and Tools > Calibration History... shows them.
+// The calibration history from the main window: every Load and Save leaves its records as soon as
+// what they hold has crossed the line, and Tools > Calibration History... shows them.
 #include "core/calibration/editing_rules.h"
 #include "core/version.h"
 #include "gui/history_window.h"
@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+
+#include <utility>
 
 namespace kv {
 
@@ -31,6 +33,7 @@ void Form1::buildHistoryMenu() {
     CalibrationHistory->setObjectName(QStringLiteral("CalibrationHistory"));
     connect(CalibrationHistory, &QAction::triggered, this, [this] { CalibrationHistory_Click(); });
     unitCorner = new QLabel(menuBar());
+    unitCorner->setTextFormat(Qt::PlainText);  // a tag is shown as typed, "<b>" and all
     unitCorner->setObjectName(QStringLiteral("unitCorner"));
     unitCorner->setContentsMargins(0, 0, 8, 0);
     menuBar()->setCornerWidget(unitCorner, Qt::TopRightCorner);
@@ -62,9 +65,7 @@ void Form1::CalibrationHistory_Click() {
         frmHistory = new HistoryWindow(*this);  // a window of its own, deleted with the main window
     }
     frmHistory->reload();
-    frmHistory->show();
-    frmHistory->raise();
-    frmHistory->activateWindow();
+    bringToFront(frmHistory);
 }
 
 void Form1::setHistoryDirectory(const QString& location) {
@@ -100,17 +101,18 @@ HistoryEntry Form1::historyEntry(const QString& operation, const QString& result
     return entry;
 }
 
-void Form1::keepRecords(const std::vector<HistoryEntry>& entries, const QString& exchange) {
-    QString problem;
-    for (const HistoryEntry& entry : entries) {
-        const HistoryStore::Appended appended = history_.append(entry);
-        if (problem.isEmpty()) {
-            problem = appended.error;
-        }
+void Form1::keepRecord(const HistoryEntry& entry) {
+    const HistoryStore::Appended appended = history_.append(entry);
+    if (recordProblem_.isEmpty()) {
+        recordProblem_ = appended.error;
     }
     if (frmHistory) {
         frmHistory->reload();
     }
+}
+
+void Form1::sayRecordProblem(const QString& exchange) {
+    const QString problem = std::exchange(recordProblem_, QString());
     if (!problem.isEmpty()) {
         platform_.messageBox(this,
                              QStringLiteral("The calibration history could not keep a record of this %1: %2.")
@@ -120,17 +122,18 @@ void Form1::keepRecords(const std::vector<HistoryEntry>& entries, const QString&
 
 void Form1::recordLoad(bool imageArrived) {
     if (imageArrived) {
-        keepRecords({historyEntry(kHistoryLoad, kHistoryReceived, deviceTexts())}, QStringLiteral("load"));
+        keepRecord(historyEntry(kHistoryLoad, kHistoryReceived, deviceTexts()));
     }
+    sayRecordProblem(QStringLiteral("load"));
 }
 
-void Form1::recordSave(const CalibrationTexts& sent, bool readBack, bool verified) {
-    const QString result = !readBack ? kHistoryNoReadBack : verified ? kHistoryVerified : kHistoryFailed;
-    std::vector<HistoryEntry> entries{historyEntry(kHistorySaveSent, result, sent)};
-    if (readBack) {
-        entries.push_back(historyEntry(kHistorySaveReadBack, result, deviceTexts()));
-    }
-    keepRecords(entries, QStringLiteral("save"));
+void Form1::recordSaveSent(const CalibrationTexts& sent, const QString& result) {
+    keepRecord(historyEntry(kHistorySaveSent, result, sent));
+}
+
+void Form1::recordSaveReadBack(bool verified) {
+    keepRecord(
+        historyEntry(kHistorySaveReadBack, verified ? kHistoryVerified : kHistoryFailed, deviceTexts()));
 }
 
 }  // namespace kv

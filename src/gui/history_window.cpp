@@ -405,8 +405,9 @@ void HistoryWindow::Export_Click() {
     }
     FileError error;
     if (!editor_.platform().writeTextFileAtomically(*path, *content, &error)) {
-        editor_.platform().messageBox(this, QStringLiteral("The file \"%1\" could not be saved: %2")
-                                                .arg(QDir::toNativeSeparators(*path), error.message));
+        editor_.platform().messageBox(this,
+                                      asSentence(QStringLiteral("The file \"%1\" could not be saved: %2")
+                                                     .arg(QDir::toNativeSeparators(*path), error.message)));
         return;
     }
     editor_.platform().messageBox(this, QStringLiteral("File saved"));

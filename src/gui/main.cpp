@@ -2,6 +2,7 @@
 #include "gui/about_dialog.h"
 #include "gui/artwork.h"
 #include "gui/bench_hook.h"
+#include "gui/deferred_icons.h"
 #include "gui/main_window.h"
 #include "gui/qt_platform.h"
 #include "simulator/pty_device.h"
@@ -102,6 +103,7 @@ int main(int argc, char** argv) {
     }
 
     QApplication app(argc, argv);
+    QApplication::setStyle(new kv::DeferredIconStyle(QApplication::style()->name()));
     kv::benchMark("application");
     QApplication::setApplicationDisplayName(kv::applicationTitle());
     QApplication::setWindowIcon(kv::applicationIcon());

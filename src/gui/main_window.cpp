@@ -449,6 +449,13 @@ void Form1::Form_Load() {
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
+    if (transferLock_.active && !ended_) {
+        if (shutDownAsked_ == ShutDown::None) {
+            shutDownAsked_ = ShutDown::Close;
+        }
+        event->ignore();
+        return;
+    }
     if (!ended_) {
         Form_Unload();
     }
@@ -472,6 +479,10 @@ void Form1::Form_Unload() {
 }
 
 void Form1::Exit_Click() {
+    if (transferLock_.active) {
+        shutDownAsked_ = ShutDown::Exit;
+        return;
+    }
     ended_ = true;
     stopTimers();
     // The process ends without closing its windows: the chart keeps its size and series as a close
@@ -486,8 +497,7 @@ void Form1::Exit_Click() {
 
 void Form1::About_Click() {
     if (frmAbout) {
-        frmAbout->raise();
-        frmAbout->activateWindow();
+        bringToFront(frmAbout);
         return;
     }
     frmAbout = new AboutDialog(this);  // deleted on close

@@ -15,10 +15,11 @@
 
 #include "core/calibration/calibration_file.h"
 #include "core/device/device_session.h"
+#include "core/platform/port_map.h"
 #include "core/readings/frame_feed.h"
 #include "core/record/history_store.h"
-#include "core/platform/port_map.h"
 #include "gui/platform.h"
+#include "gui/window_helpers.h"
 
 #include <QLineEdit>
 #include <QMainWindow>
@@ -27,6 +28,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <utility>
@@ -129,7 +131,9 @@ class Form1 : public QMainWindow {
     void Command2_Click();  // Load Settings from KestroVar
     void Command5_Click();  // Save Settings to KestroVar
     void Timer2_Timer();
-    void settleWait();
+    // meanwhile runs once the wait's timer is running, so that what it does adds nothing to the
+    // wait unless it takes longer than the wait itself.
+    void settleWait(const std::function<void()>& meanwhile = {});
     void Command9_Click();   // Save Settings to File
     void Command10_Click();  // Load Settings from File
     // Ends a transfer whose port could not be opened or written: link down, buttons back, message.
@@ -157,10 +161,13 @@ class Form1 : public QMainWindow {
     const QString& unitTag() const { return unitTag_; }
     // The device copies as texts: what the last settings image or save left in the device.
     CalibrationTexts deviceTexts() const;
-    // Called once an exchange is over, after its own message: records what it carried and, when a
-    // record could not be kept, says why in one message box.
+    // A record is kept as soon as what it holds has crossed the line: a Save's sent record before
+    // the read-back is asked for, its read-back before the result is shown. Whether a record could
+    // not be kept is said once the exchange is over, after its own message (sayRecordProblem).
     void recordLoad(bool imageArrived);
-    void recordSave(const CalibrationTexts& sent, bool readBack, bool verified);
+    void recordSaveSent(const CalibrationTexts& sent, const QString& result);
+    void recordSaveReadBack(bool verified);
+    void sayRecordProblem(const QString& exchange);
 
     // ---- background colours of the editor boxes ---------------------------------------------
     static QColor backColor(const QLineEdit* box);
@@ -278,7 +285,11 @@ class Form1 : public QMainWindow {
     void connectHandlers();
     void setTabOrder();
     void buildHistoryMenu();
-    void keepRecords(const std::vector<HistoryEntry>& entries, const QString& exchange);
+    void keepRecord(const HistoryEntry& entry);
+    void loadFromDevice();
+    void saveToDevice();
+    // A close or File > Exit asked for during a transfer, run once the transfer is over.
+    void shutDownIfAsked();
     HistoryEntry historyEntry(const QString& operation, const QString& result,
                               const CalibrationTexts& values) const;
 
@@ -287,6 +298,9 @@ class Form1 : public QMainWindow {
     bool ended_ = false;                  // File > Exit or the close box has run its shut-down
     bool watchdogMessageOpen_ = false;    // "Connection to KestroVar Failed" is on screen
     TransferLock transferLock_;
+    enum class ShutDown { None, Close, Exit };
+    ShutDown shutDownAsked_ = ShutDown::None;  // during a transfer, which lets it finish first
+    QString recordProblem_;                    // why a record of the running exchange was not kept
     HistoryStore history_{HistoryStore::defaultLocation()};
     QString unitTag_;
 };

@@ -10,6 +10,7 @@
 #include <QMenu>
 
 #include <algorithm>
+#include <utility>
 
 namespace kv {
 
@@ -45,8 +46,11 @@ void Form1::Timer2_Timer() {
 // One Timer2 interval during which the receive handler, the timers and the change rules run.
 // It always ends with the port closed. The 55 ms naps never run past the tick, and the wait ends
 // as soon as the tick has run, so a wait lasts the interval and not up to a nap longer.
-void Form1::settleWait() {
+void Form1::settleWait(const std::function<void()>& meanwhile) {
     Timer2->setEnabled(true);
+    if (meanwhile) {
+        meanwhile();
+    }
     while (Timer2->Enabled()) {
         platform_.doEvents();
         platform_.doEvents();
@@ -133,9 +137,27 @@ void Form1::endTransfer() {
     Q_EMIT transferChanged(false);
 }
 
+// ---- a close during a transfer ---------------------------------------------------------------
+
+// The close box and File > Exit wait for a running transfer: cut off, a Save would leave the device
+// changed, unverified and without its read-back record.
+void Form1::shutDownIfAsked() {
+    const ShutDown asked = std::exchange(shutDownAsked_, ShutDown::None);
+    if (asked == ShutDown::Exit) {
+        Exit_Click();
+    } else if (asked == ShutDown::Close) {
+        close();
+    }
+}
+
 // ---- Load Settings from KestroVar ------------------------------------------------------------
 
 void Form1::Command2_Click() {
+    loadFromDevice();
+    shutDownIfAsked();
+}
+
+void Form1::loadFromDevice() {
     if (rxMode != 1) {
         platform_.messageBox(this,
                              QStringLiteral("Must be connected to KestroVar in order to load settings."));
@@ -181,6 +203,11 @@ void Form1::Command2_Click() {
 // ---- Save Settings to KestroVar --------------------------------------------------------------
 
 void Form1::Command5_Click() {
+    saveToDevice();
+    shutDownIfAsked();
+}
+
+void Form1::saveToDevice() {
     if (rxMode != 1) {
         platform_.messageBox(this,
                              QStringLiteral("Must be connected to KestroVar in order to save settings."));
@@ -209,8 +236,9 @@ void Form1::Command5_Click() {
     }
     platform_.sleep(kWriteCommandPauseMs);
     if (!session->sendCalibration(calibrationFromTexts(sent))) {  // 43 bytes, each written on its own
+        recordSaveSent(sent, kHistoryNoReadBack);                 // some of them may have reached the device
         abandonTransfer();
-        recordSave(sent, false, false);  // the calibration history
+        sayRecordProblem(QStringLiteral("save"));
         return;
     }
     delaySent = singleValue(sent.delay);
@@ -219,7 +247,8 @@ void Form1::Command5_Click() {
     rowSent = sent.row;
     matrixSent = sent.matrix;
 
-    settleWait();
+    // The device may hold the new values from here on: what was sent is kept before anything else.
+    settleWait([&] { recordSaveSent(sent, kHistorySent); });
     if (ended_) {
         return;
     }
@@ -231,7 +260,7 @@ void Form1::Command5_Click() {
     const int imagesBefore = session->imagesReceived();
     if (!transferPortReady() || !transferWrite(requestSettings)) {
         abandonTransfer();
-        recordSave(sent, false, false);  // the calibration history
+        sayRecordProblem(QStringLiteral("save"));
         return;
     }
     settleWait();
@@ -243,7 +272,8 @@ void Form1::Command5_Click() {
     // Only a complete read-back says what the device holds. The receive handler has made it the
     // device copies; every box starts unmarked and is marked where it did not come back as sent.
     // Without one, nothing was verified: the copies and the marks stay as they were.
-    bool ok = session->imagesReceived() > imagesBefore;
+    const bool readBack = session->imagesReceived() > imagesBefore;
+    bool ok = readBack;
     if (ok) {
         const QColor cellNormal = windowBackground();
         const QColor axisNormal = colorFromBgr(kAxisNormal);
@@ -261,6 +291,7 @@ void Form1::Command5_Click() {
             verify(Row[j], Row[j]->text() == rowSent[j], axisNormal, axisDiffering);
         verify(Text8, Text8->text() == activeSent, cellNormal, cellDiffering);
         verify(Text7, singleValue(Text7->text()) == delaySent, cellNormal, cellDiffering);
+        recordSaveReadBack(ok);
     }
     platform_.messageBox(this, ok ? QStringLiteral("Save to KestroVar Successful")
                                   : QStringLiteral("Save to KestroVar Failed"));
@@ -272,7 +303,7 @@ void Form1::Command5_Click() {
     Command1_Click();
     endTransfer();
 
-    recordSave(sent, session->imagesReceived() > imagesBefore, ok);  // the calibration history
+    sayRecordProblem(QStringLiteral("save"));
 }
 
 }  // namespace kv

@@ -87,9 +87,7 @@ void TrendTools::frameReceived(const FeedFrame& frame) {
 void TrendTools::TrendChart_Click() {
     if (!chart_)
         chart_ = new ChartWindow(window_.platform(), history_, &window_);
-    chart_->show();
-    chart_->raise();
-    chart_->activateWindow();
+    bringToFront(chart_);
     chart_->setFollowing(chart_->following());
 }
 
@@ -113,7 +111,7 @@ void TrendTools::startRecording(const QString& path) {
     QString reason;
     if (!recorder_.start(path, window_.platform().nowMs(), &reason)) {
         window_.platform().messageBox(
-            &window_, QStringLiteral("Could not record readings to %1: %2").arg(path, reason));
+            &window_, asSentence(QStringLiteral("Could not record readings to %1: %2").arg(path, reason)));
         return;
     }
     RecordReadings->setText(kStop);
@@ -156,8 +154,8 @@ void TrendTools::OpenRecording_Click() {
 std::unique_ptr<FrameHistory> TrendTools::loadRecording(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        window_.platform().messageBox(&window_,
-                                      QStringLiteral("Could not open %1: %2").arg(path, file.errorString()));
+        window_.platform().messageBox(
+            &window_, asSentence(QStringLiteral("Could not open %1: %2").arg(path, file.errorString())));
         return nullptr;
     }
     auto recording = std::make_unique<FrameHistory>(0, 0);
@@ -177,7 +175,9 @@ std::unique_ptr<FrameHistory> TrendTools::loadRecording(const QString& path) {
         if (status == ReadingsCsvReader::Status::Failed) {
             progress.reset();
             window_.platform().messageBox(
-                &window_, QStringLiteral("%1 is not a readings recording: %2").arg(path, reader.errorText()));
+                &window_,
+                asSentence(
+                    QStringLiteral("%1 is not a readings recording: %2").arg(path, reader.errorText())));
             return nullptr;
         }
         if (status == ReadingsCsvReader::Status::Done)

@@ -81,6 +81,40 @@ cli(73 certificate ${first} -o ${WORK}/no-such-folder/first.pdf)
 cli(0 certificate ${first} --json)
 expect("${out}" "\"number\": \"${firstNumber}\"")
 expect("${out}" "\"changed\": [\n        \"Table row 1, column 1\"\n    ]")
+
+# A target that is not a regular file is written where it is, never replaced: a FIFO's reader gets
+# the PDF, a full device fails with the system's reason.
+cli(73 certificate ${first} -o /dev/full)
+expect("${err}" "No space left on device")
+execute_process(COMMAND mkfifo ${WORK}/fifo.pdf)
+execute_process(COMMAND sh -c "cat fifo.pdf > from-fifo.pdf & \"$0\" certificate $1 -o fifo.pdf && wait && test -p fifo.pdf"
+                        ${CLI} ${first} WORKING_DIRECTORY ${WORK} RESULT_VARIABLE rc TIMEOUT 60)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "certificate into a FIFO: exit ${rc}, or the FIFO was replaced")
+endif()
+pdf_text(from-fifo.pdf)
+expect("${text}" "Page 1 of 1")
+
+# A drawing program that says it succeeded is not taken at its word.
+file(MAKE_DIRECTORY ${WORK}/liar)
+file(COPY ${CLI} DESTINATION ${WORK}/liar)
+get_filename_component(cliName ${CLI} NAME)
+set(CLI ${WORK}/liar/${cliName})
+file(WRITE ${WORK}/half.pdf "%PDF-1.4\n")
+foreach(case IN ITEMS "echo 1|liar.pdf|the drawing program left no file"
+                      "echo 0|liar.pdf|the drawing program reported no page"
+                      "echo 1|first.pdf|the drawing program left the file as it was"
+                      "cp half.pdf liar.pdf\; echo 1|liar.pdf|the file the drawing program left is not a complete PDF")
+    string(REPLACE "|" ";" case "${case}")
+    list(GET case 0 does)
+    list(GET case 1 target)
+    list(GET case 2 why)
+    file(WRITE ${WORK}/liar/kestrovar-certificate "#!/bin/sh\ncat > /dev/null\n${does}\n")
+    file(CHMOD ${WORK}/liar/kestrovar-certificate PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+    cli(73 certificate ${first} -o ${target})
+    expect("${err}" "${target} was not written: ${why}")
+endforeach()
+
 # A history that cannot be read says its own reason, not that the record is missing.
 file(WRITE ${WORK}/bad/history.db "not SQL")
 set(ENV{KESTROVAR_HISTORY} ${WORK}/bad)

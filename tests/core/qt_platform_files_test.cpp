@@ -4,7 +4,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -61,6 +68,22 @@ TEST(QtPlatformFiles, CalibrationSaveReplacesOnlyAfterACompleteWrite) {
     EXPECT_EQ(contentOf(target), "new\r\n");
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"site.cal"})
         << "no temporary file is left";
+
+#ifdef Q_OS_UNIX
+    // What is not a regular file is written where it is, never replaced.
+    EXPECT_FALSE(platform.writeTextFileAtomically("/dev/full", "x", &error));
+    EXPECT_EQ(error.message, "No space left on device");
+    const QString fifo = dir.filePath("fifo.cal");
+    ASSERT_EQ(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    const int reader = open(fifo.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_TRUE(platform.writeTextFileAtomically(fifo, "through\r\n", &error));
+    char got[16] = {};
+    EXPECT_EQ(read(reader, got, sizeof got), 9);
+    EXPECT_STREQ(got, "through\r\n");
+    close(reader);
+    EXPECT_TRUE(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile()) << "the FIFO is still there";
+#endif
 }
 
 TEST(QtPlatformFiles, CalibrationLoadReportsWhatCannotBeRead) {

@@ -341,6 +341,12 @@ bool VirtualPlatform::writeBinaryFile(const QString& path, const QByteArray& byt
 }
 
 std::optional<QByteArray> VirtualPlatform::readTextFile(const QString& path, FileError* error) {
+    if (path.endsWith(u'/')) {  // as the real one says of a folder
+        if (error) {
+            error->message = QStringLiteral("It is a folder, not a file.");
+        }
+        return std::nullopt;
+    }
     auto it = files.find(path);
     if (unreadable.count(path) || it == files.end()) {
         if (error) {

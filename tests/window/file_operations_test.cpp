@@ -140,11 +140,13 @@ TEST(CalibrationFile, FailuresChangeNothingAndSayWhy) {
         {"save cancelled", Op::Save, std::nullopt, false, false, "Save Cancelled"},
         {"load cancelled", Op::Load, std::nullopt, false, false, "Save Cancelled"},
         {"load of a name that does not exist", Op::Load, QStringLiteral("/nowhere/x.cal"), false, false,
-         "The file \"/nowhere/x.cal\" could not be read: No such file or directory"},
+         "The file \"/nowhere/x.cal\" could not be read: No such file or directory."},
+        {"load of a folder", Op::Load, QStringLiteral("/home/tech/"), false, false,
+         "The file \"/home/tech/\" could not be read: It is a folder, not a file."},
         {"load of an unreadable file", Op::Load, kPath, true, false,
-         "The file \"/home/tech/site-a.cal\" could not be read: Permission denied"},
+         "The file \"/home/tech/site-a.cal\" could not be read: Permission denied."},
         {"save to an unwritable target", Op::Save, kPath, false, true,
-         "The file \"/home/tech/site-a.cal\" could not be saved: Permission denied"},
+         "The file \"/home/tech/site-a.cal\" could not be saved: Permission denied."},
     };
     for (const Case& c : cases) {
         WindowHarness h;

@@ -111,12 +111,12 @@ TEST(History, EveryLoadAndSaveLeavesItsRecordsAfterItsOwnMessage) {
     const Case cases[] = {
         {"load", nullptr, false, false, false, {{"load", "received", factoryTexts()}}, {}},
         {"save, read back as sent", "Yes", false, false, false,
-         {{"save-read-back", "verified", edited("Yes")}, {"save-sent", "verified", edited("Yes")}},
+         {{"save-read-back", "verified", edited("Yes")}, {"save-sent", "sent", edited("Yes")}},
          {"Save to KestroVar Successful"}},
         {"save, read back otherwise", "Yes", false, true, false,
-         {{"save-read-back", "failed", storedWrongly()}, {"save-sent", "failed", edited("Yes")}},
+         {{"save-read-back", "failed", storedWrongly()}, {"save-sent", "sent", edited("Yes")}},
          {"Save to KestroVar Failed"}},
-        {"save, nothing read back", "Yes", true, false, false, {{"save-sent", "no read-back", edited("Yes")}},
+        {"save, nothing read back", "Yes", true, false, false, {{"save-sent", "sent", edited("Yes")}},
          {"Save to KestroVar Failed"}},
         {"load, folder unwritable", nullptr, false, false, true, {}, {cannotKeep + "load: " + kUnwritable + "."}},
         {"save, folder unwritable", "Yes", false, false, true, {},
@@ -152,6 +152,9 @@ TEST(History, EveryLoadAndSaveLeavesItsRecordsAfterItsOwnMessage) {
         EXPECT_EQ(r.h.platform.messageTexts(), messages);
         EXPECT_EQ(r.w->Command1->text(), "Disconnect");  // the exchange completed either way
 
+        qint64 readBackAskedMs = 0;
+        for (auto [time, byte] : r.h.serial().writes())
+            readBackAskedMs = byte == 0x02 ? r.h.platform.wallClockBaseMs + time : readBackAskedMs;
         const std::vector<HistoryRecord> records = r.w->historyStore().records();
         ASSERT_EQ(records.size(), c.records.size());
         for (std::size_t i = 0; i < records.size(); ++i) {
@@ -161,8 +164,56 @@ TEST(History, EveryLoadAndSaveLeavesItsRecordsAfterItsOwnMessage) {
             EXPECT_EQ(calibrationFileContent(e.values), calibrationFileContent(c.records[i].values));
             EXPECT_EQ(e.portPath, "/dev/ttyUSB0");
             EXPECT_EQ(e.program, "kestrovar-link 1.0.0");
-            EXPECT_EQ(e.timeMs, r.h.platform.nowMs());
+            if (e.operation == "save-sent") {
+                EXPECT_LT(e.timeMs, readBackAskedMs) << "kept before the read-back is asked for";
+            } else {
+                EXPECT_EQ(e.timeMs, r.h.platform.nowMs());
+            }
         }
+    }
+}
+
+TEST(History, ACloseDuringATransferLetsItFinishKeepItsRecordsThenClose) {
+    struct Case {
+        const char* name;
+        bool save;
+        bool exit;  // File > Exit instead of the close box
+        int atMs;
+        QStringList operations;  // newest first
+    };
+    const Case cases[] = {
+        {"close box 1.5 s into a load", false, false, 1500, {"load"}},
+        {"close box 1.6 s into a save", true, false, 1600, {"save-read-back", "save-sent"}},
+        {"File > Exit 3 s into a save", true, true, 3000, {"save-read-back", "save-sent"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Recorded r;
+        putInEditor(*r.w, edited("Yes"));
+        int iniWritesAtClose = -1;
+        r.h.clock().schedule(r.h.clock().now() + c.atMs, [&] {
+            if (c.exit) {
+                r.w->Exit->trigger();
+            } else {
+                EXPECT_FALSE(r.w->close()) << "the window stays until the transfer is over";
+            }
+            iniWritesAtClose = r.h.platform.binaryWrites;
+        });
+        if (c.save) {
+            r.w->Command5_Click();
+        } else {
+            r.w->Command2_Click();
+        }
+        EXPECT_EQ(iniWritesAtClose, 0);
+        EXPECT_EQ(r.h.platform.messageTexts(),
+                  c.save ? QStringList{"Save to KestroVar Successful"} : QStringList{});
+        QStringList operations;
+        for (const HistoryRecord& record : r.w->historyStore().records())
+            operations << record.entry.operation;
+        EXPECT_EQ(operations, c.operations);
+        EXPECT_EQ(r.h.platform.binaryWrites, 1) << "then shut down as ever";
+        EXPECT_FALSE(r.h.serial().PortOpen());
+        EXPECT_EQ(r.h.platform.ended, c.exit);
     }
 }
 
@@ -182,7 +233,12 @@ void rewrite(const QString& folder, const QString& id) {
 TEST(History, TheWindowShowsMarksLoadsIntoTheEditorAndExports) {
     Recorded r;
     Form1& w = *r.w;
-    // The unit's tag, shown in the menu bar's corner, goes with every record until the link is down.
+    // The unit's tag, shown in the menu bar's corner as typed, goes with every record until the link
+    // is down.
+    r.h.platform.inputAnswers.push_back("<b>KV</b>");
+    w.UnitUnderCalibration->trigger();
+    EXPECT_GE(w.unitCorner->sizeHint().width(),
+              w.unitCorner->fontMetrics().horizontalAdvance("Unit: <b>KV</b>"));
     r.h.platform.inputAnswers.push_back(" KV-0042 ");
     w.UnitUnderCalibration->trigger();
     EXPECT_EQ(w.unitCorner->text(), "Unit: KV-0042");
@@ -203,13 +259,16 @@ TEST(History, TheWindowShowsMarksLoadsIntoTheEditorAndExports) {
     w.CalibrationHistory->trigger();
     ASSERT_TRUE(w.frmHistory);
     HistoryWindow& history = *w.frmHistory;
+    history.showMinimized();
+    w.CalibrationHistory->trigger();
+    EXPECT_FALSE(history.isMinimized());
     EXPECT_TRUE(history.isVisible());
     EXPECT_EQ(history.windowTitle(), "Calibration History - KestroVar Link");
     QAbstractItemModel& table = *history.table->model();
     ASSERT_EQ(table.rowCount(), 3);
     EXPECT_EQ(table.index(0, 1).data().toString(), "save-read-back");
     EXPECT_EQ(table.index(1, 1).data().toString(), "save-sent");
-    EXPECT_EQ(table.index(1, 2).data().toString(), "failed");
+    EXPECT_EQ(table.index(1, 2).data().toString(), "sent");
     EXPECT_EQ(table.index(1, 3).data().toString(), "KV-0042");
     EXPECT_EQ(table.index(1, 5).data().toString(), "/dev/ttyUSB0");
     EXPECT_EQ(table.index(2, 1).data().toString(), "load");

@@ -392,35 +392,3 @@ TEST(SettingsTransfer, APortThatCannotBeOpenedEndsCleanlyDisconnected) {
 
 }  // namespace
 }  // namespace kv::test
-
-namespace kv::test {
-namespace {
-
-TEST(SettingsTransfer, ClosingTheWindowDuringATransferStopsItThere) {
-    for (bool load : {true, false}) {
-        Live live;
-        Form1& w = *live.w;
-        fillEditor(w);
-        // Clicked 1.5 s in; it runs when the transfer next lets events run.
-        qint64 closedAt = -1;
-        live.h.clock().schedule(live.now() + 1500, [&] {
-            closedAt = live.now();
-            w.close();
-        });
-        if (load) {
-            w.Command2_Click();
-        } else {
-            w.Command5_Click();
-        }
-        EXPECT_GT(closedAt, 0);
-        EXPECT_FALSE(live.h.serial().PortOpen()) << load;
-        for (auto [time, byte] : live.h.serial().writes()) {
-            EXPECT_LE(time, closedAt) << "byte " << int(byte) << " went out after the window closed";
-        }
-        EXPECT_EQ(live.h.platform.binaryWrites, 1);
-        EXPECT_TRUE(live.h.platform.messageTexts().isEmpty()) << load;
-    }
-}
-
-}  // namespace
-}  // namespace kv::test

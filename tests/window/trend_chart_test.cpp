@@ -2,8 +2,8 @@
 // virtual time against the simulated device.
 #include "core/readings/readings_csv.h"
 #include "gui/chart_window.h"
-#include "gui/plot_library.h"
 #include "gui/correction_map_window.h"
+#include "gui/plot_library.h"
 #include "gui/trend_tools.h"
 #include "gui/unit_switch.h"
 #include "support/scripted_device.h"
@@ -114,12 +114,13 @@ TEST(TrendChart, AFrameReachesTheChartAndTheRecordingUntilAWriteFails) {
     chart->repaintNow();
     EXPECT_TRUE(chart->plot()->xAxis->tickVectorLabels().back().contains(newestWall.left(10)));
 
-    // Minimised, the chart draws nothing; shown again, it catches up.
+    // Minimised, the chart draws nothing; brought back by its menu item, it catches up.
     chart->showMinimized();
     const std::size_t drawnBefore = chart->drawnPoints(inputVoltage).size();
     h.clock().advanceBy(1400);
     EXPECT_EQ(chart->drawnPoints(inputVoltage).size(), drawnBefore);
-    chart->showNormal();
+    tools.TrendChart->trigger();
+    EXPECT_FALSE(chart->isMinimized());
     EXPECT_EQ(chart->drawnPoints(inputVoltage).back().key, live.back().timeMs / 1000.0);
 
     // The same rows reviewed, and a file with a broken row named by its line.
@@ -136,7 +137,7 @@ TEST(TrendChart, AFrameReachesTheChartAndTheRecordingUntilAWriteFails) {
     tools.OpenRecording->trigger();
     EXPECT_EQ(
         h.platform.messageTexts().back(),
-        QStringLiteral("%1 is not a readings recording: line 5: expected 8 fields, found 3").arg(review));
+        QStringLiteral("%1 is not a readings recording: line 5: expected 8 fields, found 3.").arg(review));
 
     // A recording taken every 5 s whose last row was cut short opens with every whole row
     // joined in one line.
@@ -189,6 +190,9 @@ TEST(CorrectionMap, FollowsTheEditorAndTheLivePoint) {
     w.correctionMap->CorrectionMap->trigger();
     CorrectionMapWindow* map = w.correctionMap->map();
     ASSERT_NE(map, nullptr);
+    map->showMinimized();
+    w.correctionMap->CorrectionMap->trigger();
+    EXPECT_FALSE(map->isMinimized());
     EXPECT_EQ(map->windowTitle(), QStringLiteral("Correction Map - KestroVar Link"));
     EXPECT_EQ(map->view()->table(), editorTable(w));
     EXPECT_EQ(map->view()->table().cells[0], "");

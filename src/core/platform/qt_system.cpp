@@ -1,5 +1,7 @@
 #include "core/platform/qt_system.h"
 
+#include "core/platform/file_write.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -439,12 +441,11 @@ std::optional<QByteArray> QtSystemPlatform::readTextFile(const QString& path, Fi
 
 bool QtSystemPlatform::writeTextFileAtomically(const QString& path, const QByteArray& content,
                                                FileError* error) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
+    QString reason;
+    if (!writeWholeFile(path, content, &reason)) {
         if (error) {
-            error->message = file.errorString();
+            error->message = reason;
         }
-        file.cancelWriting();
         return false;
     }
     return true;

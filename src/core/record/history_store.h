@@ -31,7 +31,9 @@ inline const QString kHistoryLoad = QStringLiteral("load");                    /
 inline const QString kHistorySaveSent = QStringLiteral("save-sent");           // what a save sent
 inline const QString kHistorySaveReadBack = QStringLiteral("save-read-back");  // what it read back
 // Results.
-inline const QString kHistoryReceived = QStringLiteral("received");        // an image arrived
+inline const QString kHistoryReceived = QStringLiteral("received");  // an image arrived
+inline const QString kHistorySent =
+    QStringLiteral("sent");  // kept as the bytes went out, before any read-back
 inline const QString kHistoryVerified = QStringLiteral("verified");        // read back as sent
 inline const QString kHistoryFailed = QStringLiteral("failed");            // read back otherwise
 inline const QString kHistoryNoReadBack = QStringLiteral("no read-back");  // nothing came back
