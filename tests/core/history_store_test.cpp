@@ -227,6 +227,49 @@ TEST(HistoryStore, AFolderHistoryIsImportedWholeOnFirstUseAndItsFilesStay) {
     EXPECT_EQ(HistoryStore(dir.path()).records().size(), 4u);
 }
 
+// A history the programs kept before schema version 2: upgraded in place on first use, its records
+// still holding under their own rule and followed by new ones; a schema version that is no version
+// is refused.
+TEST(HistoryStore, AHistoryOfSchemaVersionOneIsUpgradedInPlaceAndAGarbageVersionRefused) {
+    QFile fixture(KV_SOURCE_DIR "/tests/core/data/history-schema-1.sql");
+    ASSERT_TRUE(fixture.open(QIODevice::ReadOnly));
+    QStringList statements = QString::fromUtf8(fixture.readAll()).split(";\n", Qt::SkipEmptyParts);
+    statements.first() = statements.first().section('\n', 2);  // its comment
+    for (const char* version : {"1", "abc", "0"}) {
+        SCOPED_TRACE(version);
+        QTemporaryDir dir;
+        ASSERT_EQ(sql(dir.path(), statements + QStringList{
+                                      QStringLiteral("UPDATE history_meta SET value = '%1'").arg(version)}),
+                  "");
+        HistoryStore store(dir.path());
+        std::vector<HistoryProblem> problems;
+        HistoryCheck checked;
+        QString error;
+        if (QString(version) != "1") {
+            EXPECT_FALSE(store.check(&problems, &error));
+            EXPECT_EQ(error, QStringLiteral("the history database \"%1\" cannot be read: its schema version "
+                                            "\"%2\" is not a version")
+                                 .arg(QDir::toNativeSeparators(dir.path()), version));
+            continue;
+        }
+        const QString third = store.append(entry(1796803300000, "load", "received", 3)).id;
+        ASSERT_FALSE(third.isEmpty());
+        EXPECT_TRUE(store.check(&problems, &error, &checked) && problems.empty()) << error.toStdString();
+        EXPECT_EQ(checked.records, 3u);
+        EXPECT_EQ(checked.newestId, third);
+        EXPECT_EQ(store.records("KV-0042").size(), 2u);
+        EXPECT_NE(sql(dir.path(), {"DELETE FROM history_meta"}).indexOf("cannot be changed or removed"), -1);
+        // The older records' own rule still finds a change.
+        ASSERT_EQ(sql(dir.path(), {"DROP TRIGGER calibration_records_no_update",
+                                   "UPDATE calibration_records SET host = 'bench2' WHERE seq = 1"}),
+                  "");
+        EXPECT_TRUE(store.check(&problems, &error));
+        ASSERT_EQ(problems.size(), 1u);
+        EXPECT_EQ(problems[0].id + ' ' + problems[0].what,
+                  "20261209T080000.000Z_load_received has been changed since it was kept");
+    }
+}
+
 TEST(HistoryStore, TheDatabaseRefusesRewritesAndCheckNamesEveryRewrittenRecord) {
     struct Case {
         const char* name;

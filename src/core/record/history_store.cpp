@@ -379,18 +379,40 @@ std::vector<HistoryProblem> chainProblems(const Rows& rows, const std::optional<
         }
         return best;
     };
-    // The newest record not reached before `below`, an intact one first.
+    // Whether record k names the record just before it in seq as its previous (or is the first), as a
+    // record the programs kept does, changed or not; an inserted one seldom does.
+    auto inPlace = [&](std::size_t k) {
+        const QString& previous = links[row(k)].sealed.prevHash;
+        if (previous.isEmpty()) {
+            return k == 0;
+        }
+        for (auto it = byHash.constFind(previous); it != byHash.constEnd() && it.key() == previous; ++it) {
+            if (*it + 1 == k) {
+                return true;
+            }
+        }
+        return false;
+    };
+    // Where the walk goes on before `below`: the newest record not reached that is in its place, else
+    // the newest intact one, else the newest.
     auto newestBefore = [&](std::size_t below) -> std::optional<std::size_t> {
+        std::optional<std::size_t> whole;
         std::optional<std::size_t> any;
         for (std::size_t k = below; k-- > 0;) {
-            if (!reached[k] && intact[k]) {
+            if (reached[k]) {
+                continue;
+            }
+            if (inPlace(k)) {
                 return k;
             }
-            if (!reached[k] && !any) {
+            if (!whole && intact[k]) {
+                whole = k;
+            }
+            if (!any) {
                 any = k;
             }
         }
-        return any;
+        return whole ? whole : any;
     };
     std::vector<std::size_t> chain;  // newest first
     std::optional<std::size_t> at;
