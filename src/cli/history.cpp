@@ -1,8 +1,8 @@
 #include "cli/commands.h"
 #include "core/calibration/calibration_text.h"
+#include "core/readings/time_text.h"
 #include "core/record/history_store.h"
 #include "core/version.h"
-#include "core/readings/time_text.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -56,7 +56,8 @@ class HistoryCommand : public Command {
             "  --unit TAG   the records of one unit only\n"
             "  --json       a JSON array of records, with their values\n"
             "  --check      proves every record intact: exit status 0, or 1 with each record that\n"
-            "               was changed, removed or inserted named on its own line\n"
+            "               was changed, moved, removed or inserted named on its own line; says how\n"
+            "               many records it checked and the newest one's id and hash\n"
             "  --export ID  the record ID as the .cal file Save Settings to File writes, on stdout\n");
     }
     bool needsPort() const override { return false; }
@@ -95,13 +96,12 @@ class HistoryCommand : public Command {
             }
             context.out(text);
             // What was checked, so that a later check can be compared with this one.
-            const QString what =
-                checked.records == 0
-                    ? QStringLiteral("no records")
-                    : QStringLiteral("%1 record%2, the newest %3 (hash %4)")
-                          .arg(checked.records)
-                          .arg(checked.records == 1 ? "" : "s")
-                          .arg(checked.newestId, checked.newestHash.left(12));
+            const QString what = checked.records == 0
+                                     ? QStringLiteral("no records")
+                                     : QStringLiteral("%1 record%2, the newest %3 (hash %4)")
+                                           .arg(checked.records)
+                                           .arg(checked.records == 1 ? "" : "s")
+                                           .arg(checked.newestId, checked.newestHash.left(12));
             if (!problems.empty()) {
                 const auto named = std::count_if(problems.begin(), problems.end(),
                                                  [](const HistoryProblem& p) { return !p.id.isEmpty(); });

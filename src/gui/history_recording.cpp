@@ -97,19 +97,29 @@ HistoryEntry Form1::historyEntry(const QString& operation, const QString& result
 
 void Form1::keepRecords(const std::vector<HistoryEntry>& entries, const QString& exchange) {
     QString problem;
+    QStringList lost;  // the operations whose records were not kept
     for (const HistoryEntry& entry : entries) {
         const HistoryStore::Appended appended = history_.append(entry);
-        if (problem.isEmpty()) {
-            problem = appended.error;
+        if (!appended.error.isEmpty()) {
+            lost << entry.operation;
+            if (problem.isEmpty()) {
+                problem = appended.error;
+            }
         }
     }
     if (frmHistory) {
         frmHistory->reload();
     }
-    if (!problem.isEmpty()) {
+    if (lost.size() == qsizetype(entries.size()) && !lost.isEmpty()) {
         platform_.messageBox(this,
                              QStringLiteral("The calibration history could not keep a record of this %1: %2.")
                                  .arg(exchange, problem));
+    } else if (!lost.isEmpty()) {
+        // Some were kept: the message names the ones that were not.
+        platform_.messageBox(this,
+                             QStringLiteral("The calibration history could not keep the %1 record of this "
+                                            "%2 (the others were kept): %3.")
+                                 .arg(lost.join(QStringLiteral(" and ")), exchange, problem));
     }
 }
 

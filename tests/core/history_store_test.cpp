@@ -238,8 +238,9 @@ TEST(HistoryStore, AHistoryOfSchemaVersionOneIsUpgradedInPlaceAndAGarbageVersion
     for (const char* version : {"1", "abc", "0"}) {
         SCOPED_TRACE(version);
         QTemporaryDir dir;
-        ASSERT_EQ(sql(dir.path(), statements + QStringList{
-                                      QStringLiteral("UPDATE history_meta SET value = '%1'").arg(version)}),
+        ASSERT_EQ(sql(dir.path(),
+                      statements +
+                          QStringList{QStringLiteral("UPDATE history_meta SET value = '%1'").arg(version)}),
                   "");
         HistoryStore store(dir.path());
         std::vector<HistoryProblem> problems;
@@ -273,17 +274,18 @@ TEST(HistoryStore, AHistoryOfSchemaVersionOneIsUpgradedInPlaceAndAGarbageVersion
 TEST(HistoryStore, TheDatabaseRefusesRewritesAndCheckNamesEveryRewrittenRecord) {
     struct Case {
         const char* name;
-        QStringList statements;  // %1 to %4: the four records' ids
-        QString refusal;         // what the guards say to the first statement; "": it passes them
-        QStringList problems;    // what check() names once the guards are dropped; %h: the newest hash
+        QStringList statements;   // %1 to %4: the four records' ids
+        QString refusal;          // what the guards say to the first statement; "": it passes them
+        QStringList problems;     // what check() names once the guards are dropped; %h: the newest hash
         const char* engine = "";  // "sqlite" or "postgres" when only one has the case
     };
     const QString follow = "a calibration record must follow the newest record";
     const QString noChange = "calibration records cannot be changed or removed";
-    const QString copyOf2 = "INSERT INTO calibration_records (seq, id, time_ms, operation, result, program, port, "
-                            "adapter, adapter_serial, unit, operator, host, cal, prev_hash, hash, chain) SELECT %1, "
-                            "id || 'x', time_ms, operation, result, program, port, adapter, adapter_serial, unit, "
-                            "operator, host, cal, %2, hash, chain FROM calibration_records WHERE id = '%3'";
+    const QString copyOf2 =
+        "INSERT INTO calibration_records (seq, id, time_ms, operation, result, program, port, "
+        "adapter, adapter_serial, unit, operator, host, cal, prev_hash, hash, chain) SELECT %1, "
+        "id || 'x', time_ms, operation, result, program, port, adapter, adapter_serial, unit, "
+        "operator, host, cal, %2, hash, chain FROM calibration_records WHERE id = '%3'";
     // clang-format off
     const Case cases[] = {
         {"intact", {}, "", {}},
@@ -354,7 +356,8 @@ TEST(HistoryStore, TheDatabaseRefusesRewritesAndCheckNamesEveryRewrittenRecord) 
             QStringList statements;
             for (const QString& statement : c.statements)
                 statements << named(statement);
-            EXPECT_NE(sql(location, statements).indexOf(c.refusal), -1) << sql(location, statements).toStdString();
+            EXPECT_NE(sql(location, statements).indexOf(c.refusal), -1)
+                << sql(location, statements).toStdString();
             // A refused statement leaves every record readable, intact and followed by the next one.
             EXPECT_TRUE(store.append(entry(1796803300000, "load", "received", 9)).error.isEmpty());
             ASSERT_TRUE(store.check(&problems, &error)) << error.toStdString();
@@ -367,12 +370,16 @@ TEST(HistoryStore, TheDatabaseRefusesRewritesAndCheckNamesEveryRewrittenRecord) 
                 pg ? QStringList{"ALTER TABLE calibration_records DISABLE TRIGGER USER",
                                  "DELETE FROM calibration_records WHERE seq = 5",
                                  "ALTER TABLE history_head DISABLE TRIGGER USER",
-                                 "UPDATE history_head SET records = 4, seq = 4, hash = '" + before.newestHash + "'"}
-                   : QStringList{"DROP TRIGGER calibration_records_no_update",
-                                 "DROP TRIGGER calibration_records_no_delete",
-                                 "DROP TRIGGER calibration_records_follow", "DROP TRIGGER calibration_records_advance",
-                                 "DELETE FROM calibration_records WHERE seq = 5", "DROP TRIGGER history_head_follow",
-                                 "UPDATE history_head SET records = 4, seq = 4, hash = '" + before.newestHash + "'"};
+                                 "UPDATE history_head SET records = 4, seq = 4, hash = '" +
+                                     before.newestHash + "'"}
+                   : QStringList{
+                         "DROP TRIGGER calibration_records_no_update",
+                         "DROP TRIGGER calibration_records_no_delete",
+                         "DROP TRIGGER calibration_records_follow",
+                         "DROP TRIGGER calibration_records_advance",
+                         "DELETE FROM calibration_records WHERE seq = 5",
+                         "DROP TRIGGER history_head_follow",
+                         "UPDATE history_head SET records = 4, seq = 4, hash = '" + before.newestHash + "'"};
             ASSERT_EQ(sql(location, dropTriggers + statements), "");
             ASSERT_TRUE(store.check(&problems, &error)) << error.toStdString();
             QStringList found;
@@ -384,7 +391,10 @@ TEST(HistoryStore, TheDatabaseRefusesRewritesAndCheckNamesEveryRewrittenRecord) 
             EXPECT_EQ(found, expected);
             // The window lists the same records as damaged.
             for (const HistoryRecord& r : store.records())
-                EXPECT_EQ(r.damaged, found.filter(QRegularExpression("^" + QRegularExpression::escape(r.id) + " ")).size() == 1)
+                EXPECT_EQ(
+                    r.damaged,
+                    found.filter(QRegularExpression("^" + QRegularExpression::escape(r.id) + " ")).size() ==
+                        1)
                     << r.id.toStdString();
         }
     }
@@ -534,7 +544,8 @@ TEST(HistoryStore, AServerThatDoesNotAnswerIsDialledOnceForSeveralRecords) {
     ASSERT_EQ(::listen(silent, 8), 0);
     ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &size), 0);
     const QString location =
-        QStringLiteral("postgresql://tech@127.0.0.1:%1/kv?connect_timeout=2&sslmode=disable&gssencmode=disable")
+        QStringLiteral(
+            "postgresql://tech@127.0.0.1:%1/kv?connect_timeout=2&sslmode=disable&gssencmode=disable")
             .arg(ntohs(address.sin_port));
     QStringList errors;
     for (int i = 0; i < 3; ++i)  // the records of one write: each from a store of its own
@@ -547,7 +558,8 @@ TEST(HistoryStore, AServerThatDoesNotAnswerIsDialledOnceForSeveralRecords) {
     }
     ::close(silent);
     EXPECT_EQ(dialled, 1);
-    EXPECT_TRUE(errors[0].startsWith("the history database postgresql://tech@127.0.0.1:")) << errors[0].toStdString();
+    EXPECT_TRUE(errors[0].startsWith("the history database postgresql://tech@127.0.0.1:"))
+        << errors[0].toStdString();
     EXPECT_EQ(errors, QStringList(3, errors[0]));
 }
 

@@ -20,8 +20,8 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
-#include <chrono>
 #include <charconv>
+#include <chrono>
 #include <string>
 #include <utility>
 
@@ -83,9 +83,11 @@ const Dialect& sqliteDialect() {
             "coalesce((SELECT hash FROM calibration_records ORDER BY seq DESC LIMIT 1), '') "
             "FROM calibration_records;\n"
             "UPDATE history_meta SET value = '2' WHERE key = 'schema_version';\n"
-            "CREATE TRIGGER calibration_records_follow BEFORE INSERT ON calibration_records WHEN NEW.chain IS NOT 2 "
+            "CREATE TRIGGER calibration_records_follow BEFORE INSERT ON calibration_records WHEN NEW.chain "
+            "IS NOT 2 "
             "OR NEW.seq IS NOT (SELECT seq + 1 FROM history_head) OR NEW.prev_hash IS NOT (SELECT hash FROM "
-            "history_head) BEGIN SELECT RAISE(ABORT, 'a calibration record must follow the newest record'); END;\n"
+            "history_head) BEGIN SELECT RAISE(ABORT, 'a calibration record must follow the newest record'); "
+            "END;\n"
             "CREATE TRIGGER calibration_records_no_replace BEFORE INSERT ON calibration_records WHEN EXISTS "
             "(SELECT 1 FROM calibration_records WHERE seq = NEW.seq OR id = NEW.id) BEGIN "
             "SELECT RAISE(ABORT, 'calibration records cannot be changed or removed'); END;\n"
@@ -108,10 +110,7 @@ const Dialect& sqliteDialect() {
             "SELECT RAISE(ABORT, 'calibration records cannot be changed or removed'); END"),
         QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN "
                        "('history_meta', 'calibration_records')"),
-        QStringLiteral("BEGIN IMMEDIATE"),
-        QString(),
-        QStringLiteral("BEGIN"),
-        false,
+        QStringLiteral("BEGIN IMMEDIATE"), QString(), QStringLiteral("BEGIN"), false,
         QStringLiteral("CAST(%1 AS BLOB)")};
     return dialect;
 }
@@ -729,9 +728,10 @@ HistoryStore::Database* HistoryStore::open(QString* error) const {
             const HistoryEntry& e = record.entry;
             if (!database->run(
                     insert,
-                    QStringLiteral("INSERT INTO calibration_records (seq, id, time_ms, operation, result, "
-                                   "program, port, adapter, adapter_serial, unit, operator, host, cal, "
-                                   "prev_hash, hash, chain) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                    QStringLiteral(
+                        "INSERT INTO calibration_records (seq, id, time_ms, operation, result, "
+                        "program, port, adapter, adapter_serial, unit, operator, host, cal, "
+                        "prev_hash, hash, chain) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
                     {sealed.seq, record.id, e.timeMs, e.operation, e.result, e.program, e.portPath,
                      e.adapterName, e.adapterSerial, e.unit, e.operatorName, e.host, record.cal,
                      sealed.prevHash, hash, sealed.chain},
@@ -794,12 +794,14 @@ namespace {
 
 QString insertStatement(int version) {
     return version >= 2
-               ? QStringLiteral("INSERT INTO calibration_records (seq, id, time_ms, operation, result, program, "
-                                "port, adapter, adapter_serial, unit, operator, host, cal, prev_hash, hash, "
-                                "chain) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
-               : QStringLiteral("INSERT INTO calibration_records (seq, id, time_ms, operation, result, program, "
-                                "port, adapter, adapter_serial, unit, operator, host, cal, prev_hash, hash) "
-                                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+               ? QStringLiteral(
+                     "INSERT INTO calibration_records (seq, id, time_ms, operation, result, program, "
+                     "port, adapter, adapter_serial, unit, operator, host, cal, prev_hash, hash, "
+                     "chain) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+               : QStringLiteral(
+                     "INSERT INTO calibration_records (seq, id, time_ms, operation, result, program, "
+                     "port, adapter, adapter_serial, unit, operator, host, cal, prev_hash, hash) "
+                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
 }
 
 }  // namespace
@@ -856,10 +858,21 @@ QString HistoryStore::Database::append(const HistoryEntry& entry, QString* probl
         *problem = kNoSha256;
         return {};
     }
-    QVariantList values{sealed.seq,         id,         entry.timeMs,       entry.operation,
-                        entry.result,       entry.program, entry.portPath,  entry.adapterName,
-                        entry.adapterSerial, entry.unit, entry.operatorName, entry.host,
-                        cal,                sealed.prevHash, hash};
+    QVariantList values{sealed.seq,
+                        id,
+                        entry.timeMs,
+                        entry.operation,
+                        entry.result,
+                        entry.program,
+                        entry.portPath,
+                        entry.adapterName,
+                        entry.adapterSerial,
+                        entry.unit,
+                        entry.operatorName,
+                        entry.host,
+                        cal,
+                        sealed.prevHash,
+                        hash};
     if (chained) {
         values << sealed.chain;
     }
@@ -900,6 +913,10 @@ HistoryStore::Appended HistoryStore::append(const HistoryEntry& given) {
                 database->run(QStringLiteral("ROLLBACK"), nullptr);
             }
         }
+    }
+    if (!isServer(location_)) {
+        // A bench's window keeps its connection all day: the pages a record read are not kept with it.
+        database->run(QStringLiteral("PRAGMA shrink_memory"), nullptr);
     }
     if (id.isEmpty()) {
         reopen_ = true;  // the next record opens the database again
@@ -1059,7 +1076,8 @@ std::vector<HistoryRecord> HistoryStore::records(const QString& unit, QString* e
     auto newer = [&](int a, int b) {
         const qint64 ta = listed[std::size_t(a)].entry.timeMs;
         const qint64 tb = listed[std::size_t(b)].entry.timeMs;
-        return ta != tb ? ta > tb : rows.links[std::size_t(a)].sealed.seq > rows.links[std::size_t(b)].sealed.seq;
+        return ta != tb ? ta > tb
+                        : rows.links[std::size_t(a)].sealed.seq > rows.links[std::size_t(b)].sealed.seq;
     };
     const bool inOrder = std::is_sorted(order.begin(), order.end(), newer);
     if (!inOrder) {
