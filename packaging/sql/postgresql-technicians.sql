@@ -8,3 +8,4 @@ CREATE ROLE kestrovar_technicians NOLOGIN;
 GRANT USAGE ON SCHEMA public TO kestrovar_technicians;
 GRANT SELECT ON history_meta TO kestrovar_technicians;
 GRANT SELECT, INSERT ON calibration_records TO kestrovar_technicians;
+GRANT SELECT ON history_head TO kestrovar_technicians;

@@ -8,6 +8,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
+
 namespace kv::cli {
 
 QString recordCalibration(Context& context, const QString& operation, const QString& result,
@@ -52,7 +54,8 @@ The records are kept by KestroVar Link and kestrovar-cli alike, in KESTROVAR_HIS
   --unit TAG   the records of one unit only
   --json       a JSON array of records, with their values
   --check      proves every record intact: exit status 0, or 1 with each record that
-               was changed, removed or inserted named on its own line
+               was changed, moved, removed or inserted named on its own line; says how
+               many records it checked and the newest one's id and hash
   --export ID  the record ID as the .cal file Save Settings to File writes, on stdout
 )"),
                .flags = {QStringLiteral("--json"), QStringLiteral("--check")},
@@ -84,22 +87,43 @@ The records are kept by KestroVar Link and kestrovar-cli alike, in KESTROVAR_HIS
         QString error;
         if (args.has(QStringLiteral("--check"))) {
             std::vector<HistoryProblem> problems;
-            if (!store.check(&problems, &error)) {
+            HistoryCheck checked;
+            if (!store.check(&problems, &error, &checked)) {
                 context.say(error);
                 return exitNoInput;
             }
             QByteArray text;
             for (const HistoryProblem& p : problems) {
-                text += QStringLiteral("%1 %2\n").arg(p.id, p.what).toUtf8();
+                text += (p.id.isEmpty() ? p.what : QStringLiteral("%1 %2").arg(p.id, p.what)).toUtf8() + '\n';
             }
             context.out(text);
+            // What was checked, so that a later check can be compared with this one.
+            const QString what = checked.records == 0
+                                     ? QStringLiteral("no records")
+                                     : QStringLiteral("%1 record%2, the newest %3 (hash %4)")
+                                           .arg(checked.records)
+                                           .arg(checked.records == 1 ? "" : "s")
+                                           .arg(checked.newestId, checked.newestHash.left(12));
             if (!problems.empty()) {
-                context.say(QStringLiteral("%1 of the records in %2 are not as they were kept")
-                                .arg(problems.size())
-                                .arg(store.shownLocation()));
+                const auto named = std::count_if(problems.begin(), problems.end(),
+                                                 [](const HistoryProblem& p) { return !p.id.isEmpty(); });
+                const bool endRemoved = std::size_t(named) < problems.size();
+                QString found =
+                    named == 0 ? QString()
+                    : named == 1
+                        ? QStringLiteral("1 record in %1 is not as it was kept").arg(store.shownLocation())
+                        : QStringLiteral("%1 records in %2 are not as they were kept")
+                              .arg(named)
+                              .arg(store.shownLocation());
+                if (endRemoved) {
+                    found += found.isEmpty() ? QStringLiteral("records have been removed from the end of %1")
+                                                   .arg(store.shownLocation())
+                                             : QStringLiteral(", and records have been removed from its end");
+                }
+                context.say(QStringLiteral("%1; checked %2").arg(found, what));
                 return exitDiffers;
             }
-            context.say(QStringLiteral("every record in %1 is intact").arg(store.shownLocation()));
+            context.say(QStringLiteral("every record in %1 is intact: %2").arg(store.shownLocation(), what));
             return exitOk;
         }
         if (const auto id = args.value(QStringLiteral("--export"))) {

@@ -103,8 +103,13 @@ HistoryEntry Form1::historyEntry(const QString& operation, const QString& result
 
 void Form1::keepRecord(const HistoryEntry& entry) {
     const HistoryStore::Appended appended = history_.append(entry);
-    if (recordProblem_.isEmpty()) {
-        recordProblem_ = appended.error;
+    if (appended.error.isEmpty()) {
+        ++recordsKept_;
+    } else {
+        recordsLost_ << entry.operation;
+        if (recordProblem_.isEmpty()) {
+            recordProblem_ = appended.error;
+        }
     }
     if (frmHistory) {
         frmHistory->reload();
@@ -113,10 +118,15 @@ void Form1::keepRecord(const HistoryEntry& entry) {
 
 void Form1::sayRecordProblem(const QString& exchange) {
     const QString problem = std::exchange(recordProblem_, QString());
-    if (!problem.isEmpty()) {
+    const QStringList lost = std::exchange(recordsLost_, QStringList());
+    const int kept = std::exchange(recordsKept_, 0);
+    if (!lost.isEmpty() && kept == 0) {
+    } else if (!lost.isEmpty()) {
+        // Some were kept: the message names the ones that were not.
         platform_.messageBox(this,
-                             QStringLiteral("The calibration history could not keep a record of this %1: %2.")
-                                 .arg(exchange, problem));
+                             QStringLiteral("The calibration history could not keep the %1 record of this "
+                                            "%2 (the others were kept): %3.")
+                                 .arg(lost.join(QStringLiteral(" and ")), exchange, problem));
     }
 }
 

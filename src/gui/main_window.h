@@ -301,6 +301,8 @@ class Form1 : public QMainWindow {
     enum class ShutDown { None, Close, Exit };
     ShutDown shutDownAsked_ = ShutDown::None;  // during a transfer, which lets it finish first
     QString recordProblem_;                    // why a record of the running exchange was not kept
+    QStringList recordsLost_;                  // the operations of its records that were not kept
+    int recordsKept_ = 0;                      // and how many of its records were
     HistoryStore history_{HistoryStore::defaultLocation()};
     QString unitTag_;
 };

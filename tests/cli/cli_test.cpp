@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -492,6 +494,30 @@ TEST(Cli, WritesLeaveRecordsThatRestoreTheUnit) {
     ASSERT_EQ(command({"history", "--limit", "1"}), 0);
     EXPECT_TRUE(out.contains("restore-read-back  verified")) << out.toStdString();
     EXPECT_TRUE(out.contains("same as " + id.toUtf8())) << out.toStdString();
+    const QString newest = QString::fromUtf8(out.left(out.indexOf(' ')));
+
+    // The check says what it checked, for a lab to compare with a later check; then a record changed.
+    const QString shown = QDir::toNativeSeparators(QDir::cleanPath(history.path()));
+    ASSERT_EQ(command({"history", "--check"}), 0);
+    EXPECT_TRUE(QRegularExpression("^kestrovar-cli: every record in " + QRegularExpression::escape(shown) +
+                                   " is intact: 6 records, the newest " + newest +
+                                   " \\(hash [0-9a-f]{12}\\)\n$")
+                    .match(QString::fromUtf8(err))
+                    .hasMatch())
+        << err.toStdString();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "tamper");
+        db.setDatabaseName(history.path() + "/history.db");
+        ASSERT_TRUE(db.open());
+        QSqlQuery(db).exec("DROP TRIGGER calibration_records_no_update");
+        QSqlQuery(db).exec("UPDATE calibration_records SET unit = 'KV-9' WHERE id = '" + id + "'");
+    }
+    QSqlDatabase::removeDatabase("tamper");
+    ASSERT_EQ(command({"history", "--check"}), 1);
+    EXPECT_EQ(out, id.toUtf8() + " has been changed since it was kept\n");
+    EXPECT_TRUE(err.startsWith("kestrovar-cli: 1 record in " + shown.toUtf8() +
+                               " is not as it was kept; checked 6 records, the newest " + newest.toUtf8()))
+        << err.toStdString();
 
     // A history that cannot be written never stops the exchange; it is said once.
     qputenv("KESTROVAR_HISTORY", "/proc/no-history-here");

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -16,6 +17,12 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
@@ -189,7 +196,9 @@ TEST(HistoryStore, AFolderHistoryIsImportedWholeOnFirstUseAndItsFilesStay) {
     for (int i : {0, 2}) {  // the second record's .cal is gone; its line still holds the values
         QFile cal(dir.filePath(ids[i] + ".cal"));
         ASSERT_TRUE(cal.open(QIODevice::WriteOnly));
-        cal.write(calibrationFileContent(texts(i)));
+        // The third with the line ends of an editor that writes LF, as the earlier readers took it.
+        QByteArray content = calibrationFileContent(texts(i));
+        cal.write(i == 2 ? content.replace("\r\n", "\n") : content);
     }
 
     HistoryStore store(dir.path() + "/");
@@ -205,8 +214,12 @@ TEST(HistoryStore, AFolderHistoryIsImportedWholeOnFirstUseAndItsFilesStay) {
         EXPECT_EQ(r.entry.program, programs[i]);
         EXPECT_EQ(r.entry.portPath, i == 2 ? "" : "/dev/ttyUSB1");
         EXPECT_EQ(r.entry.adapterSerial, i == 2 ? "" : "S\t42");
+        EXPECT_FALSE(r.damaged) << r.damage.toStdString();
         EXPECT_EQ(store.calibrationFile(r.id), calibrationFileContent(texts(i)));
     }
+    std::vector<HistoryProblem> problems;
+    QString error;
+    EXPECT_TRUE(store.check(&problems, &error) && problems.empty());
     EXPECT_TRUE(QFile::exists(dir.filePath("index.txt")));
     EXPECT_TRUE(QFile::exists(dir.filePath(ids[0] + ".cal")));
     // Imported once: a second program finds the database and takes nothing again.
@@ -214,68 +227,175 @@ TEST(HistoryStore, AFolderHistoryIsImportedWholeOnFirstUseAndItsFilesStay) {
     EXPECT_EQ(HistoryStore(dir.path()).records().size(), 4u);
 }
 
+// A history the programs kept before schema version 2: upgraded in place on first use, its records
+// still holding under their own rule and followed by new ones; a schema version that is no version
+// is refused.
+TEST(HistoryStore, AHistoryOfSchemaVersionOneIsUpgradedInPlaceAndAGarbageVersionRefused) {
+    QFile fixture(KV_SOURCE_DIR "/tests/core/data/history-schema-1.sql");
+    ASSERT_TRUE(fixture.open(QIODevice::ReadOnly));
+    QStringList statements = QString::fromUtf8(fixture.readAll()).split(";\n", Qt::SkipEmptyParts);
+    statements.first() = statements.first().section('\n', 2);  // its comment
+    for (const char* version : {"1", "abc", "0"}) {
+        SCOPED_TRACE(version);
+        QTemporaryDir dir;
+        ASSERT_EQ(sql(dir.path(),
+                      statements +
+                          QStringList{QStringLiteral("UPDATE history_meta SET value = '%1'").arg(version)}),
+                  "");
+        HistoryStore store(dir.path());
+        std::vector<HistoryProblem> problems;
+        HistoryCheck checked;
+        QString error;
+        if (QString(version) != "1") {
+            EXPECT_FALSE(store.check(&problems, &error));
+            EXPECT_EQ(error, QStringLiteral("the history database \"%1\" cannot be read: its schema version "
+                                            "\"%2\" is not a version")
+                                 .arg(QDir::toNativeSeparators(dir.path()), version));
+            continue;
+        }
+        const QString third = store.append(entry(1796803300000, "load", "received", 3)).id;
+        ASSERT_FALSE(third.isEmpty());
+        EXPECT_TRUE(store.check(&problems, &error, &checked) && problems.empty()) << error.toStdString();
+        EXPECT_EQ(checked.records, 3u);
+        EXPECT_EQ(checked.newestId, third);
+        EXPECT_EQ(store.records("KV-0042").size(), 2u);
+        EXPECT_NE(sql(dir.path(), {"DELETE FROM history_meta"}).indexOf("cannot be changed or removed"), -1);
+        // The older records' own rule still finds a change.
+        ASSERT_EQ(sql(dir.path(), {"DROP TRIGGER calibration_records_no_update",
+                                   "UPDATE calibration_records SET host = 'bench2' WHERE seq = 1"}),
+                  "");
+        EXPECT_TRUE(store.check(&problems, &error));
+        ASSERT_EQ(problems.size(), 1u);
+        EXPECT_EQ(problems[0].id + ' ' + problems[0].what,
+                  "20261209T080000.000Z_load_received has been changed since it was kept");
+    }
+}
+
 TEST(HistoryStore, TheDatabaseRefusesRewritesAndCheckNamesEveryRewrittenRecord) {
     struct Case {
         const char* name;
-        QString statement;  // %1: the second of four records, %2: its hash
-        QString problem;    // "": none
+        QStringList statements;   // %1 to %4: the four records' ids
+        QString refusal;          // what the guards say to the first statement; "": it passes them
+        QStringList problems;     // what check() names once the guards are dropped; %h: the newest hash
+        const char* engine = "";  // "sqlite" or "postgres" when only one has the case
     };
+    const QString follow = "a calibration record must follow the newest record";
+    const QString noChange = "calibration records cannot be changed or removed";
+    const QString copyOf2 =
+        "INSERT INTO calibration_records (seq, id, time_ms, operation, result, program, port, "
+        "adapter, adapter_serial, unit, operator, host, cal, prev_hash, hash, chain) SELECT %1, "
+        "id || 'x', time_ms, operation, result, program, port, adapter, adapter_serial, unit, "
+        "operator, host, cal, %2, hash, chain FROM calibration_records WHERE id = '%3'";
     // clang-format off
     const Case cases[] = {
-        {"intact", "", ""},
-        {"a value changed", "UPDATE calibration_records SET unit = 'KV-9' WHERE id = '%1'",
-         "%1 has been changed since it was kept"},
-        {"a record removed", "DELETE FROM calibration_records WHERE id = '%1'",
-         "%3 follows a record that has been removed"},
-        {"a record inserted", "INSERT INTO calibration_records SELECT seq - 2, id || 'x', time_ms, operation, result, "
-                              "program, port, adapter, adapter_serial, unit, operator, host, cal, 'forged', hash FROM "
-                              "calibration_records WHERE id = '%1'", ""},
+        {"intact", {}, "", {}},
+        {"a value changed", {"UPDATE calibration_records SET unit = 'KV-9' WHERE id = '%2'"}, noChange,
+         {"%2 has been changed since it was kept"}},
+        {"the database user changed", {"UPDATE calibration_records SET db_user = 'mallory' WHERE id = '%2'"},
+         noChange, {"%2 has been changed since it was kept"}, "postgres"},
+        {"a record removed", {"DELETE FROM calibration_records WHERE id = '%2'"}, noChange,
+         {"%3 follows a record that has been removed"}},
+        {"the newest record removed", {"DELETE FROM calibration_records WHERE id = '%4'"}, noChange,
+         {"the records kept after %3 have been removed: the history held 4 records, the newest with hash %h"}},
+        {"every record removed", {"DELETE FROM calibration_records"}, noChange,
+         {"every record has been removed: the history held 4 records, the newest with hash %h"}},
+        {"a row before the first", {QString(copyOf2).arg("0", "''", "%2")}, follow,
+         {"%2x was not kept by the programs: it has been inserted"}},
+        {"a row with the largest seq", {QString(copyOf2).arg("9223372036854775807", "prev_hash", "%2")}, follow,
+         {"%2x was not kept by the programs: it has been inserted"}},
+        {"two records swapped", {"UPDATE calibration_records SET seq = -2 WHERE seq = 2",
+                                 "UPDATE calibration_records SET seq = 2 WHERE seq = 3",
+                                 "UPDATE calibration_records SET seq = 3 WHERE seq = -2"}, noChange,
+         {"%3 has been moved out of its place among the records",
+          "%2 has been moved out of its place among the records"}},
+        // Refused, and nothing to find afterwards.
+        {"a record replaced", {"INSERT OR REPLACE INTO calibration_records SELECT 5, id, time_ms, operation, result, "
+                               "program, port, adapter, adapter_serial, 'KV-9', operator, host, cal, "
+                               "(SELECT hash FROM history_head), hash, chain FROM calibration_records WHERE id = '%2'"},
+         noChange, {}, "sqlite"},
+        {"the schema version removed", {"DELETE FROM history_meta"}, noChange, {}},
+        {"the schema version replaced", {"INSERT OR REPLACE INTO history_meta VALUES ('schema_version', '2')"},
+         noChange, {}, "sqlite"},
+        {"the head set back", {"UPDATE history_head SET records = 3, seq = 3, hash = (SELECT prev_hash FROM "
+                               "calibration_records WHERE id = '%4')"},
+         "the head of the calibration records only follows them", {}},
+        {"the head removed", {"DELETE FROM history_head"}, noChange, {}},
     };
     // clang-format on
     QTemporaryDir dir;
     int n = 0;
     for (const Case& c : cases) {
         for (QString location : locations(dir, QStringLiteral("kv_check%1").arg(n++))) {
-            SCOPED_TRACE(c.name + (" in " + location.toStdString()));
-            if (!location.startsWith("postgres")) {
-                location += QString::number(n);
-            }
             const bool pg = location.startsWith("postgres");
-            HistoryStore store(location);
-            QStringList ids;
-            for (int i = 0; i < 4; ++i)
-                ids << store.append(entry(1796803200000 + i * 1000, "load", "received", i)).id;
-            if (c.statement.isEmpty()) {
-                std::vector<HistoryProblem> problems{{"x", "y"}};
-                QString error;
-                EXPECT_TRUE(store.check(&problems, &error)) << error.toStdString();
-                EXPECT_TRUE(problems.empty());
+            if (*c.engine && (QString(c.engine) == "postgres") != pg) {
                 continue;
             }
-            const QString statement = c.statement.arg(ids[1]);
-            if (!statement.startsWith("INSERT")) {
-                EXPECT_NE(
-                    sql(location, {statement}).indexOf("calibration records cannot be changed or removed"),
-                    -1);
+            SCOPED_TRACE(c.name + (" in " + location.toStdString()));
+            if (!pg) {
+                location += QString::number(n);
             }
-            const QStringList dropTriggers =
-                pg ? QStringList{"ALTER TABLE calibration_records DISABLE TRIGGER USER"}
-                   : QStringList{"DROP TRIGGER calibration_records_no_update",
-                                 "DROP TRIGGER calibration_records_no_delete"};
-            ASSERT_EQ(sql(location, dropTriggers + QStringList{statement}), "");
-            std::vector<HistoryProblem> problems;
+            HistoryStore store(location);
+            QStringList ids{""};
+            for (int i = 0; i < 4; ++i)
+                ids << store.append(entry(1796803200000 + i * 1000, "load", "received", i)).id;
+            std::vector<HistoryProblem> problems{{"x", "y"}};
+            HistoryCheck before;
             QString error;
+            EXPECT_TRUE(store.check(&problems, &error, &before)) << error.toStdString();
+            EXPECT_TRUE(problems.empty());
+            EXPECT_EQ(before.records, 4u);
+            EXPECT_EQ(before.newestId, ids[4]);
+            auto named = [&](QString text) {
+                for (int i = 1; i <= 4; ++i)
+                    text.replace(QStringLiteral("%%1").arg(i), ids[i]);
+                return text.replace("%h", before.newestHash.left(12));
+            };
+            if (c.statements.isEmpty()) {
+                continue;
+            }
+            QStringList statements;
+            for (const QString& statement : c.statements)
+                statements << named(statement);
+            EXPECT_NE(sql(location, statements).indexOf(c.refusal), -1)
+                << sql(location, statements).toStdString();
+            // A refused statement leaves every record readable, intact and followed by the next one.
+            EXPECT_TRUE(store.append(entry(1796803300000, "load", "received", 9)).error.isEmpty());
             ASSERT_TRUE(store.check(&problems, &error)) << error.toStdString();
-            const QString expected = QString(c.problem).replace("%1", ids[1]).replace("%3", ids[2]);
+            EXPECT_TRUE(problems.empty());
+            if (c.problems.isEmpty()) {
+                continue;
+            }
+            ASSERT_NE(sql(location, {"DELETE FROM calibration_records WHERE seq = 5"}).indexOf(noChange), -1);
+            const QStringList dropTriggers =
+                pg ? QStringList{"ALTER TABLE calibration_records DISABLE TRIGGER USER",
+                                 "DELETE FROM calibration_records WHERE seq = 5",
+                                 "ALTER TABLE history_head DISABLE TRIGGER USER",
+                                 "UPDATE history_head SET records = 4, seq = 4, hash = '" +
+                                     before.newestHash + "'"}
+                   : QStringList{
+                         "DROP TRIGGER calibration_records_no_update",
+                         "DROP TRIGGER calibration_records_no_delete",
+                         "DROP TRIGGER calibration_records_follow",
+                         "DROP TRIGGER calibration_records_advance",
+                         "DELETE FROM calibration_records WHERE seq = 5",
+                         "DROP TRIGGER history_head_follow",
+                         "UPDATE history_head SET records = 4, seq = 4, hash = '" + before.newestHash + "'"};
+            ASSERT_EQ(sql(location, dropTriggers + statements), "");
+            ASSERT_TRUE(store.check(&problems, &error)) << error.toStdString();
             QStringList found;
             for (const HistoryProblem& p : problems)
-                found << p.id + ' ' + p.what;
-            EXPECT_EQ(found, QStringList(expected.isEmpty()
-                                             ? ids[1] + "x was not kept by the programs: it has been inserted"
-                                             : expected));
-            // The window lists the same record as damaged.
+                found << (p.id.isEmpty() ? p.what : p.id + ' ' + p.what);
+            QStringList expected;
+            for (const QString& problem : c.problems)
+                expected << named(problem);
+            EXPECT_EQ(found, expected);
+            // The window lists the same records as damaged.
             for (const HistoryRecord& r : store.records())
-                EXPECT_EQ(r.damaged, found.first().startsWith(r.id + ' ')) << r.id.toStdString();
+                EXPECT_EQ(
+                    r.damaged,
+                    found.filter(QRegularExpression("^" + QRegularExpression::escape(r.id) + " ")).size() ==
+                        1)
+                    << r.id.toStdString();
         }
     }
 }
@@ -433,20 +553,65 @@ TEST(HistoryStore, OnPostgresTechniciansOnlyInsertAndReadAndASessionSurvivesTheS
         QSqlDatabase::removeDatabase("alice");
     }
 
-    // The server drops the session (the one that writes; listing read on one of its own): that
-    // record says why; the next one connects again.
+    // The server drops the session that writes (as a restart does; a listing reads on one of its
+    // own): the next record connects again and is kept.
     EXPECT_EQ(store.append(entry(1796803299999, "load", "received", 1, "KV-D")).error, "");
     ASSERT_EQ(sql("postgresql:///postgres",
                   {"SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE usename = 'alice'"}),
               "");
-    const HistoryStore::Appended lost = store.append(entry(1796803300000, "load", "received", 1, "KV-C"));
-    const HistoryStore::Appended again = store.append(entry(1796803300001, "load", "received", 1, "KV-C"));
-    EXPECT_TRUE(lost.id.isEmpty());
-    EXPECT_TRUE(
-        lost.error.startsWith("the record could not be kept in postgresql://alice@localhost/kv_lab: "))
-        << lost.error.toStdString();
-    EXPECT_TRUE(again.error.isEmpty()) << again.error.toStdString();
+    const HistoryStore::Appended kept = store.append(entry(1796803300000, "load", "received", 1, "KV-C"));
+    EXPECT_TRUE(kept.error.isEmpty()) << kept.error.toStdString();
     EXPECT_EQ(store.records("KV-C").size(), 1u);
+    // A refusal is not a lost connection: it is said, on the same session, not tried again.
+    auto sessions = [&] {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "sessions");
+        db.setDatabaseName("kv_lab");
+        QStringList pids;
+        if (db.open()) {
+            QSqlQuery query("SELECT pid FROM pg_stat_activity WHERE usename = 'alice'", db);
+            while (query.next())
+                pids << query.value(0).toString();
+        }
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase("sessions");
+        return pids;
+    };
+    const QStringList before = sessions();
+    ASSERT_EQ(sql(location, {"REVOKE INSERT ON calibration_records FROM kestrovar_technicians"}), "");
+    const HistoryStore::Appended refused = store.append(entry(1796803300001, "load", "received", 1, "KV-C"));
+    EXPECT_TRUE(refused.error.contains("permission denied")) << refused.error.toStdString();
+    EXPECT_EQ(before.size(), 1);
+    EXPECT_EQ(sessions(), before);
+}
+
+TEST(HistoryStore, AServerThatDoesNotAnswerIsDialledOnceForSeveralRecords) {
+    // A socket that takes connections and never answers, as a server behind a dead route seems to.
+    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(::listen(silent, 8), 0);
+    ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    const QString location =
+        QStringLiteral(
+            "postgresql://tech@127.0.0.1:%1/kv?connect_timeout=2&sslmode=disable&gssencmode=disable")
+            .arg(ntohs(address.sin_port));
+    QStringList errors;
+    for (int i = 0; i < 3; ++i)  // the records of one write: each from a store of its own
+        errors << HistoryStore(location).append(entry(1796803200000 + i, "load", "received", i)).error;
+    int dialled = 0;
+    ::fcntl(silent, F_SETFL, O_NONBLOCK);
+    for (int c; (c = ::accept(silent, nullptr, nullptr)) >= 0;) {
+        ::close(c);
+        ++dialled;
+    }
+    ::close(silent);
+    EXPECT_EQ(dialled, 1);
+    EXPECT_TRUE(errors[0].startsWith("the history database postgresql://tech@127.0.0.1:"))
+        << errors[0].toStdString();
+    EXPECT_EQ(errors, QStringList(3, errors[0]));
 }
 
 }  // namespace

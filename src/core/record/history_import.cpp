@@ -36,31 +36,45 @@ QByteArray checksum(QByteArrayView text) {
     return QCryptographicHash::hash(text, QCryptographicHash::Sha1).toHex().left(8);
 }
 
-// Whether a .cal file is what writing its texts gives back, byte for byte: five lines, each ended by
-// CR LF and holding no other line end, with 5, 6 and 30 fields in the first three.
-bool writtenAsIs(QByteArrayView content) {
+// What a .cal file's bytes are. Written as is: what writing its texts gives back, byte for byte (five
+// lines, each ended by CR LF). Other line ends: the same five lines with 5, 6 and 30 fields in the
+// first three, ended by LF or CR as the earlier programs' readers took them (the last line end may be
+// missing). Anything else, such as a sixth line or a short line, is not a calibration.
+enum class CalShape { AsWritten, OtherLineEnds, NotACalibration };
+
+CalShape shapeOf(QByteArrayView content) {
     constexpr int commas[kCalibrationFileLines] = {4, 5, 29, -1, -1};
     int line = 0;
     int commasSeen = 0;
+    bool crlfOnly = true;
     for (qsizetype i = 0; i < content.size(); ++i) {
         const char c = content[i];
+        if (line >= kCalibrationFileLines) {
+            return CalShape::NotACalibration;
+        }
         if (c == ',') {
             ++commasSeen;
-        } else if (c == '\n') {
-            return false;
-        } else if (c == '\r') {
-            if (line >= kCalibrationFileLines || i + 1 >= content.size() || content[i + 1] != '\n' ||
-                (commas[line] >= 0 && commasSeen != commas[line])) {
-                return false;
+        } else if (c == '\r' || c == '\n') {
+            if (commas[line] >= 0 && commasSeen != commas[line]) {
+                return CalShape::NotACalibration;
+            }
+            if (c == '\r' && i + 1 < content.size() && content[i + 1] == '\n') {
+                ++i;
+            } else {
+                crlfOnly = false;
             }
             ++line;
-            ++i;
             commasSeen = 0;
-        } else if (line >= kCalibrationFileLines) {
-            return false;
         }
     }
-    return line == kCalibrationFileLines;
+    if (line == kCalibrationFileLines - 1 && !content.isEmpty() && content.back() != '\n' &&
+        content.back() != '\r') {
+        return CalShape::OtherLineEnds;  // the last line without its line end
+    }
+    if (line != kCalibrationFileLines) {
+        return CalShape::NotACalibration;
+    }
+    return crlfOnly ? CalShape::AsWritten : CalShape::OtherLineEnds;
 }
 
 // The texts a .cal file holds, and whether writing them again gives the same bytes.
@@ -77,7 +91,7 @@ CalibrationTexts textsOf(const QByteArray& content, bool* exact) {
     texts.delay = lines[3];
     texts.active = lines[4];
     if (exact) {
-        *exact = writtenAsIs(content);
+        *exact = shapeOf(content) != CalShape::NotACalibration;
     }
     return texts;
 }
@@ -227,8 +241,9 @@ std::optional<QByteArray> readWhole(const QString& path) {
 // The same for a long listing: a file written as is splits at every comma and line end, and the
 // few different texts of a history ("0" to "255", "Yes") are made once and shared.
 CalibrationTexts CalTextReader::read(const QByteArray& content, bool* exact) {
-    *exact = writtenAsIs(content);
-    if (!*exact) {
+    const CalShape shape = shapeOf(content);
+    *exact = shape != CalShape::NotACalibration;
+    if (shape != CalShape::AsWritten) {
         return textsOf(content, nullptr);
     }
     std::array<QString*, 43> boxes{};

@@ -29,8 +29,10 @@ std::vector<FolderRecord> readFolderHistory(const QString& directory);
 // result letters, digits, "." and "-" stand for themselves, a space is "+", anything else %XX.
 QString historyId(qint64 timeMs, const QString& operation, const QString& result);
 
-// The texts of a .cal file's bytes, and whether writing them again gives those bytes. For a long
-// listing: the few different texts of a history ("0" to "255", "Yes") are made once and shared.
+// The texts of a .cal file's bytes, and whether they are a calibration: five lines with 5, 6 and 30
+// fields in the first three, ended by CR LF as the programs write them, or by LF or CR as the
+// earlier programs' readers also took them. For a long listing: the few different texts of a history ("0" to
+// "255", "Yes") are made once and shared.
 class CalTextReader {
   public:
     CalibrationTexts read(const QByteArray& content, bool* exact);

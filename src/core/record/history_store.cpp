@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
+#include <QMutex>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlDriver>
@@ -21,6 +22,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <string>
 #include <utility>
 
@@ -33,7 +35,8 @@ namespace kv {
 
 namespace {
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
+constexpr int kChainVersion = 2;  // the hash rule of new records; see recordHash
 constexpr int kConnectTimeoutSeconds = 5;
 constexpr int kBusyTimeoutMs = 10000;
 const QString kDatabaseFile = QStringLiteral("history.db");
@@ -43,9 +46,11 @@ const QString kDatabaseFile = QStringLiteral("history.db");
 struct Dialect {
     QString driver;
     QString schema;           // the statements that make schema version 1, ";\n" between statements
+    QString upgrade;          // those that make version 2 of version 1, the same way
     QString tableCount;       // how many of the two tables exist
     QString beginAppend;      // begins a transaction in which appends take turns
     QString takeTurn;         // then waits for the other writers; empty when beginAppend already did
+    QString beginRead;        // begins a transaction that sees one moment of the history
     bool stampsUser = false;  // the server records its own user on every row
     // A text column as a listing reads it: SQLite hands out its UTF-8 bytes as they are, without
     // making UTF-16 of them first.
@@ -69,23 +74,62 @@ const Dialect& sqliteDialect() {
             "CREATE TRIGGER calibration_records_no_delete BEFORE DELETE ON calibration_records BEGIN "
             "SELECT RAISE(ABORT, 'calibration records cannot be changed or removed'); END;\n"
             "INSERT INTO history_meta (key, value) VALUES ('schema_version', '1')"),
+        // Version 2; see packaging/sql/postgresql-schema.sql. Every refusal is a BEFORE trigger, so
+        // INSERT OR REPLACE cannot remove a row on the way.
+        QStringLiteral(
+            "ALTER TABLE calibration_records ADD COLUMN chain INTEGER NOT NULL DEFAULT 1;\n"
+            "CREATE TABLE history_head (one INTEGER PRIMARY KEY CHECK (one = 1), records INTEGER NOT NULL, "
+            "seq INTEGER NOT NULL, hash TEXT NOT NULL);\n"
+            "INSERT INTO history_head (one, records, seq, hash) SELECT 1, count(*), coalesce(max(seq), 0), "
+            "coalesce((SELECT hash FROM calibration_records ORDER BY seq DESC LIMIT 1), '') "
+            "FROM calibration_records;\n"
+            "UPDATE history_meta SET value = '2' WHERE key = 'schema_version';\n"
+            "CREATE TRIGGER calibration_records_follow BEFORE INSERT ON calibration_records WHEN NEW.chain "
+            "IS NOT 2 "
+            "OR NEW.seq IS NOT (SELECT seq + 1 FROM history_head) OR NEW.prev_hash IS NOT (SELECT hash FROM "
+            "history_head) BEGIN SELECT RAISE(ABORT, 'a calibration record must follow the newest record'); "
+            "END;\n"
+            "CREATE TRIGGER calibration_records_no_replace BEFORE INSERT ON calibration_records WHEN EXISTS "
+            "(SELECT 1 FROM calibration_records WHERE seq = NEW.seq OR id = NEW.id) BEGIN "
+            "SELECT RAISE(ABORT, 'calibration records cannot be changed or removed'); END;\n"
+            "CREATE TRIGGER calibration_records_advance AFTER INSERT ON calibration_records BEGIN "
+            "UPDATE history_head SET records = records + 1, seq = NEW.seq, hash = NEW.hash; END;\n"
+            "CREATE TRIGGER history_head_follow BEFORE UPDATE ON history_head WHEN NEW.one IS NOT 1 "
+            "OR NEW.records IS NOT OLD.records + 1 OR NEW.seq <= OLD.seq OR NOT EXISTS (SELECT 1 FROM "
+            "calibration_records r WHERE r.seq = NEW.seq AND r.hash = NEW.hash AND r.prev_hash = OLD.hash) "
+            "BEGIN SELECT RAISE(ABORT, 'the head of the calibration records only follows them'); END;\n"
+            "CREATE TRIGGER history_head_no_insert BEFORE INSERT ON history_head BEGIN "
+            "SELECT RAISE(ABORT, 'calibration records cannot be changed or removed'); END;\n"
+            "CREATE TRIGGER history_head_no_delete BEFORE DELETE ON history_head BEGIN "
+            "SELECT RAISE(ABORT, 'calibration records cannot be changed or removed'); END;\n"
+            "CREATE TRIGGER history_meta_no_update BEFORE UPDATE ON history_meta BEGIN "
+            "SELECT RAISE(ABORT, 'calibration records cannot be changed or removed'); END;\n"
+            "CREATE TRIGGER history_meta_no_delete BEFORE DELETE ON history_meta BEGIN "
+            "SELECT RAISE(ABORT, 'calibration records cannot be changed or removed'); END;\n"
+            "CREATE TRIGGER history_meta_no_replace BEFORE INSERT ON history_meta WHEN EXISTS (SELECT 1 FROM "
+            "history_meta WHERE key = NEW.key) BEGIN "
+            "SELECT RAISE(ABORT, 'calibration records cannot be changed or removed'); END"),
         QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN "
                        "('history_meta', 'calibration_records')"),
-        QStringLiteral("BEGIN IMMEDIATE"),
-        QString(),
-        false,
+        QStringLiteral("BEGIN IMMEDIATE"), QString(), QStringLiteral("BEGIN"), false,
         QStringLiteral("CAST(%1 AS BLOB)")};
     return dialect;
 }
 
+// The PostgreSQL text is version 1, then from this line on what makes version 2 of it.
+const QString kPostgresUpgradeStart = QStringLiteral("\n-- Schema version 2:");
+
 const Dialect& postgresDialect() {
+    static const QString text = QString::fromUtf8(kPostgresSchema);
     static const Dialect dialect{
-        QStringLiteral("QPSQL"), QString::fromUtf8(kPostgresSchema),
+        QStringLiteral("QPSQL"), text.left(text.indexOf(kPostgresUpgradeStart)),
+        text.mid(text.indexOf(kPostgresUpgradeStart)),
         QStringLiteral("SELECT count(*) FROM information_schema.tables WHERE table_schema = current_schema() "
                        "AND table_name IN ('history_meta', 'calibration_records')"),
         QStringLiteral("BEGIN"),
         // Any user may take an advisory lock; a technician may not lock the table itself.
-        QStringLiteral("SELECT pg_advisory_xact_lock(7301016)"), true};
+        QStringLiteral("SELECT pg_advisory_xact_lock(7301016)"),
+        QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"), true};
     return dialect;
 }
 
@@ -215,22 +259,33 @@ QString loginName() {
 
 // ---- the hash chain ----------------------------------------------------------------------------
 
-QString recordHash(const QString& id, const HistoryEntry& e, const QByteArray& cal, const QString& prevHash);
+// What a record's hash covers. Chain 1 (the records of schema version 1): the id, the entry, the .cal
+// and the previous hash. Chain 2: every stored field, the chain rule, seq and the database user too.
+struct Sealed {
+    int chain = kChainVersion;
+    qint64 seq = 0;
+    QString dbUser;
+    QString prevHash;
+};
+
+QString recordHash(const QString& id, const HistoryEntry& e, const QByteArray& cal, const Sealed& sealed);
 
 // A record as read, and what the chain needs of it. Records are big (43 texts); they are made in
 // place in their own vector and never moved around, the links beside them.
 struct Link {
-    qint64 seq = 0;
+    Sealed sealed;
     QByteArray cal;
-    QString prevHash;
     QString hash;
 };
 struct Rows {
     std::vector<HistoryRecord> records;
     std::vector<Link> links;
-    bool intact(std::size_t i) const {
+    // Whether record i's hash is its content's, with its own seq or the one given.
+    bool intact(std::size_t i, std::optional<qint64> seq = std::nullopt) const {
         const HistoryRecord& r = records[i];
-        return recordHash(r.id, r.entry, links[i].cal, links[i].prevHash) == links[i].hash;
+        Sealed sealed = links[i].sealed;
+        sealed.seq = seq.value_or(sealed.seq);
+        return recordHash(r.id, r.entry, links[i].cal, sealed) == links[i].hash;
     }
 };
 
@@ -242,7 +297,7 @@ const EVP_MD* sha256Digest() {
 }
 const QString kNoSha256 = QStringLiteral("OpenSSL offers no SHA-256 (see OPENSSL_CONF)");
 
-QString recordHash(const QString& id, const HistoryEntry& e, const QByteArray& cal, const QString& prevHash) {
+QString recordHash(const QString& id, const HistoryEntry& e, const QByteArray& cal, const Sealed& sealed) {
     // Each field with its length in front, so no two different records give the same bytes.
     const EVP_MD* const sha256 = sha256Digest();
     thread_local const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
@@ -257,18 +312,29 @@ QString recordHash(const QString& id, const HistoryEntry& e, const QByteArray& c
         content.append(data, size);
     };
     auto addBytes = [&add](const QByteArray& bytes) { add(bytes.constData(), std::size_t(bytes.size())); };
+    auto addNumber = [&add](qint64 number) {
+        char digits[24];
+        add(digits, std::size_t(std::to_chars(digits, digits + sizeof digits, number).ptr - digits));
+    };
+    if (sealed.chain >= 2) {
+        addNumber(sealed.chain);
+        addNumber(sealed.seq);
+    }
     addBytes(id.toUtf8());
-    char time[24];
-    add(time, std::size_t(std::to_chars(time, time + sizeof time, e.timeMs).ptr - time));
+    addNumber(e.timeMs);
     for (const QString* text : {&e.operation, &e.result, &e.program, &e.portPath, &e.adapterName,
                                 &e.adapterSerial, &e.unit, &e.operatorName, &e.host}) {
         addBytes(text->toUtf8());
     }
+    if (sealed.chain >= 2) {
+        addBytes(sealed.dbUser.toUtf8());
+    }
     addBytes(cal);
-    addBytes(prevHash.toLatin1());
+    addBytes(sealed.prevHash.toLatin1());
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
-    if (!sha256 || !context || !EVP_DigestInit_ex2(context.get(), sha256, nullptr) ||
+    if (sealed.chain < 1 || sealed.chain > kChainVersion || !sha256 || !context ||
+        !EVP_DigestInit_ex2(context.get(), sha256, nullptr) ||
         !EVP_DigestUpdate(context.get(), content.data(), content.size()) ||
         !EVP_DigestFinal_ex(context.get(), digest, &size)) {
         return {};  // matches no stored hash: the record counts as damaged rather than as intact
@@ -279,26 +345,168 @@ QString recordHash(const QString& id, const HistoryEntry& e, const QByteArray& c
 const QString kChanged = QStringLiteral("has been changed since it was kept");
 const QString kInserted = QStringLiteral("was not kept by the programs: it has been inserted");
 const QString kRemovedBefore = QStringLiteral("follows a record that has been removed");
+const QString kMoved = QStringLiteral("has been moved out of its place among the records");
+const QString kNotACalibration = QStringLiteral("holds values that are not a calibration");
 
-// Walks rows oldest first (by seq) and names each break in the chain.
-std::vector<HistoryProblem> chainProblems(const Rows& rows) {
+// The chain's head as the database keeps it (schema version 2).
+struct Head {
+    qint64 records = 0;
+    qint64 seq = 0;
+    QString hash;
+};
+
+// Names each break in the chain. The chain is walked back from its head (or, with none kept, from
+// the newest intact record) along the previous hashes: a record the walk does not reach was
+// inserted; one it reaches whose hash is not its content's was changed, or moved when it holds under
+// the place the chain gives it; a previous hash that names no record follows a removal, and the walk
+// goes on from the newest record before it. `summary` tells what was checked.
+std::vector<HistoryProblem> chainProblems(const Rows& rows, const std::optional<Head>& head,
+                                          HistoryCheck* summary) {
     std::vector<HistoryProblem> problems;
-    QString expected;  // the hash the next record must name as its previous
     const std::vector<Link>& links = rows.links;
-    // Rows come newest first: the chain is walked from the back.
-    for (std::size_t i = links.size(); i-- > 0;) {
-        const QString& id = rows.records[i].id;
-        // Inserted when the chain holds without it; then it does not become the chain's last link.
-        if (links[i].prevHash != expected && i > 0 && links[i - 1].prevHash == expected) {
-            problems.push_back({id, kInserted});
-            continue;
+    const std::size_t n = links.size();
+    // Rows come newest first by seq: place k, oldest first, is row n - 1 - k.
+    auto row = [n](std::size_t k) { return n - 1 - k; };
+    QMultiHash<QString, std::size_t> byHash;
+    byHash.reserve(qsizetype(n));
+    for (std::size_t k = 0; k < n; ++k) {
+        byHash.insert(links[row(k)].hash, k);
+    }
+    std::vector<char> intact(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        intact[k] = rows.intact(row(k));
+    }
+    std::vector<char> reached(n, 0);
+    // The record a hash names: an intact one first, then the newest before `below`.
+    auto named = [&](const QString& hash, std::size_t below) -> std::optional<std::size_t> {
+        std::optional<std::size_t> best;
+        for (auto it = byHash.constFind(hash); it != byHash.constEnd() && it.key() == hash; ++it) {
+            const std::size_t k = *it;
+            if (reached[k]) {
+                continue;
+            }
+            const auto rank = [&](std::size_t c) { return std::pair(intact[c] != 0, c < below ? c + 1 : 0); };
+            if (!best || rank(k) > rank(*best)) {
+                best = k;
+            }
         }
-        if (!rows.intact(i)) {
-            problems.push_back({id, kChanged});
-        } else if (links[i].prevHash != expected) {
-            problems.push_back({id, kRemovedBefore});
+        return best;
+    };
+    // Whether record k names the record just before it in seq as its previous (or is the first), as a
+    // record the programs kept does, changed or not; an inserted one seldom does.
+    auto inPlace = [&](std::size_t k) {
+        const QString& previous = links[row(k)].sealed.prevHash;
+        if (previous.isEmpty()) {
+            return k == 0;
         }
-        expected = links[i].hash;
+        for (auto it = byHash.constFind(previous); it != byHash.constEnd() && it.key() == previous; ++it) {
+            if (*it + 1 == k) {
+                return true;
+            }
+        }
+        return false;
+    };
+    // Where the walk goes on before `below`: the newest record not reached that is in its place, else
+    // the newest intact one, else the newest.
+    auto newestBefore = [&](std::size_t below) -> std::optional<std::size_t> {
+        std::optional<std::size_t> whole;
+        std::optional<std::size_t> any;
+        for (std::size_t k = below; k-- > 0;) {
+            if (reached[k]) {
+                continue;
+            }
+            if (inPlace(k)) {
+                return k;
+            }
+            if (!whole && intact[k]) {
+                whole = k;
+            }
+            if (!any) {
+                any = k;
+            }
+        }
+        return whole ? whole : any;
+    };
+    std::vector<std::size_t> chain;  // newest first
+    std::optional<std::size_t> at;
+    std::optional<HistoryProblem> headProblem;  // said last: it is about the newest records
+    if (head && head->records > 0) {
+        at = named(head->hash, n);
+        if (!at) {
+            const std::optional<std::size_t> left = newestBefore(n);
+            headProblem = HistoryProblem(
+                {{},
+                 left ? QStringLiteral("the records kept after %1 have been removed: the history held %2 "
+                                       "records, the newest with hash %3")
+                            .arg(rows.records[row(*left)].id)
+                            .arg(head->records)
+                            .arg(head->hash.left(12))
+                      : QStringLiteral("every record has been removed: the history held %1 records, the "
+                                       "newest with hash %2")
+                            .arg(head->records)
+                            .arg(head->hash.left(12))});
+            at = left;
+        }
+    } else {
+        at = newestBefore(n);
+    }
+    std::vector<std::size_t> removedBefore;
+    while (at) {
+        const std::size_t k = *at;
+        reached[k] = 1;
+        chain.push_back(k);
+        const QString& previous = links[row(k)].sealed.prevHash;
+        if (previous.isEmpty()) {
+            break;  // the first record
+        }
+        at = named(previous, k);
+        if (!at) {
+            removedBefore.push_back(k);
+            at = newestBefore(k);
+        }
+    }
+    // Oldest first along the chain; place i should hold the i-th smallest seq of the chain.
+    std::reverse(chain.begin(), chain.end());
+    std::vector<qint64> seqs;
+    seqs.reserve(chain.size());
+    for (std::size_t k : chain) {
+        seqs.push_back(links[row(k)].sealed.seq);
+    }
+    std::sort(seqs.begin(), seqs.end());
+    std::vector<QString> what(n);
+    for (std::size_t i = 0; i < chain.size(); ++i) {
+        const std::size_t k = chain[i];
+        const qint64 seq = links[row(k)].sealed.seq;
+        if (seq != seqs[i] && (intact[k] || rows.intact(row(k), seqs[i]))) {
+            what[k] = kMoved;
+        } else if (!intact[k]) {
+            what[k] = kChanged;
+        }
+    }
+    for (std::size_t k : removedBefore) {
+        if (what[k].isEmpty()) {
+            what[k] = kRemovedBefore;
+        }
+    }
+    for (std::size_t k = 0; k < n; ++k) {
+        if (!reached[k]) {
+            what[k] = kInserted;
+        } else if (what[k].isEmpty() && rows.records[row(k)].damaged) {
+            what[k] = kNotACalibration;
+        }
+        if (!what[k].isEmpty()) {
+            problems.push_back({rows.records[row(k)].id, what[k]});
+        }
+    }
+    if (headProblem) {
+        problems.push_back(*headProblem);
+    }
+    if (summary) {
+        summary->records = n;
+        if (!chain.empty()) {
+            summary->newestId = rows.records[row(chain.back())].id;
+            summary->newestHash = links[row(chain.back())].hash;
+        }
     }
     return problems;
 }
@@ -317,6 +525,41 @@ QString sqlError(const QSqlError& error) {
 }
 
 QAtomicInt connectionCount;
+
+// A text as read: UTF-8 bytes (see Dialect::listedText) or already a text.
+QString textOf(const QVariant& value) {
+    return value.typeId() == QMetaType::QByteArray ? QString::fromUtf8(value.toByteArray())
+                                                   : value.toString();
+}
+
+// A server that could not be reached is not tried again for a while, by any store of the process: a
+// command that keeps several records waits for one connect timeout, not one a record.
+constexpr auto kUnreachableFor = std::chrono::seconds(60);
+struct Unreachable {
+    QString error;
+    std::chrono::steady_clock::time_point since;
+};
+QMutex unreachableLock;
+QHash<QString, Unreachable> unreachableServers;
+
+std::optional<QString> unreachable(const QString& location) {
+    const QMutexLocker locker(&unreachableLock);
+    const auto found = unreachableServers.constFind(location);
+    if (found == unreachableServers.constEnd() ||
+        std::chrono::steady_clock::now() - found->since >= kUnreachableFor) {
+        return std::nullopt;
+    }
+    return found->error;
+}
+
+void setUnreachable(const QString& location, const QString& error) {
+    const QMutexLocker locker(&unreachableLock);
+    if (error.isEmpty()) {
+        unreachableServers.remove(location);
+    } else {
+        unreachableServers.insert(location, {error, std::chrono::steady_clock::now()});
+    }
+}
 
 }  // namespace
 
@@ -359,9 +602,15 @@ class HistoryStore::Database {
         return run(query, sql, {}, error);
     }
 
+    // One record in one transaction: its id, or empty with `problem` set when nothing was kept.
+    QString append(const HistoryEntry& entry, QString* problem) const;
+    // Every row (or one unit's) and, for the whole history, the chain's head, in one transaction.
+    bool read(const QString& unit, Rows* rows, std::optional<Head>* head, QString* problem) const;
+
     const Dialect& dialect;
     QString name;
     bool writable = true;  // opened to keep records, not only to read them
+    int version = 0;       // the schema version, 1 when it could not be upgraded
 };
 
 bool holdsControlCharacter(const QString& text) {
@@ -453,6 +702,12 @@ HistoryStore::Database* HistoryStore::open(QString* error, bool forWriting) cons
     // The first use of a folder history imports it, which writes.
     const bool readOnly =
         !forWriting && (server || QFileInfo::exists(folderOf(location_) + u'/' + kDatabaseFile));
+    if (server) {
+        if (const std::optional<QString> known = unreachable(location_)) {
+            *error = *known;
+            return nullptr;
+        }
+    }
     const Dialect& dialect = server ? postgresDialect() : sqliteDialect();
     const QString name = QStringLiteral("kv-history-%1").arg(connectionCount.fetchAndAddRelaxed(1));
     auto database = std::make_unique<Database>(dialect, name);
@@ -499,6 +754,9 @@ HistoryStore::Database* HistoryStore::open(QString* error, bool forWriting) cons
                               .arg(shownLocation(), sqlError(db.lastError()))
                         : QStringLiteral("the history database in \"%1\" cannot be opened: %2")
                               .arg(shownLocation(), sqlError(db.lastError()));
+        if (server) {
+            setUnreachable(location_, *error);
+        }
         return nullptr;
     }
     if (server && readOnly) {
@@ -528,6 +786,16 @@ HistoryStore::Database* HistoryStore::open(QString* error, bool forWriting) cons
                      .arg(server ? shownLocation() : u'"' + shownLocation() + u'"', what, problem);
         return nullptr;
     };
+    // SQLite runs one statement per call; PostgreSQL takes the whole text at once.
+    auto runAll = [&](const QString& text, QString* problem) {
+        const QStringList statements = server ? QStringList{text} : text.split(QStringLiteral(";\n"));
+        for (const QString& statement : statements) {
+            if (!database->run(statement, problem)) {
+                return false;
+            }
+        }
+        return true;
+    };
     QString problem;
     QSqlQuery query(db);
     if (!database->run(readOnly ? QStringLiteral("BEGIN") : dialect.beginAppend, &problem) ||
@@ -542,24 +810,20 @@ HistoryStore::Database* HistoryStore::open(QString* error, bool forWriting) cons
                      .arg(server ? shownLocation() : u'"' + shownLocation() + u'"');
         return nullptr;
     }
+    query.finish();
+    bool upgraded = false;
     if (tables == 0) {
         std::vector<FolderRecord> imported;
         if (!server && holdsFolderHistory(folder)) {
             imported = readFolderHistory(folder);
         }
-        // SQLite runs one statement per call; PostgreSQL takes the whole text at once.
-        const QStringList statements =
-            server ? QStringList{dialect.schema} : dialect.schema.split(QStringLiteral(";\n"));
-        for (const QString& statement : statements) {
-            if (!database->run(statement, &problem)) {
-                return failed(QStringLiteral("holds no calibration records and cannot be given them"),
-                              problem);
-            }
+        if (!runAll(dialect.schema, &problem) || !runAll(dialect.upgrade, &problem)) {
+            return failed(QStringLiteral("holds no calibration records and cannot be given them"), problem);
         }
-        QString previous;
-        qint64 seq = 0;
+        Sealed sealed;
         for (FolderRecord& record : imported) {
-            const QString hash = recordHash(record.id, record.entry, record.cal, previous);
+            ++sealed.seq;
+            const QString hash = recordHash(record.id, record.entry, record.cal, sealed);
             if (hash.isEmpty()) {
                 return failed(QStringLiteral("could not take in the records of the folder"), kNoSha256);
             }
@@ -567,16 +831,19 @@ HistoryStore::Database* HistoryStore::open(QString* error, bool forWriting) cons
             const HistoryEntry& e = record.entry;
             if (!database->run(
                     insert,
-                    QStringLiteral("INSERT INTO calibration_records (seq, id, time_ms, operation, result, "
-                                   "program, port, adapter, adapter_serial, unit, operator, host, cal, "
-                                   "prev_hash, hash) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-                    {++seq, record.id, e.timeMs, e.operation, e.result, e.program, e.portPath, e.adapterName,
-                     e.adapterSerial, e.unit, e.operatorName, e.host, record.cal, previous, hash},
+                    QStringLiteral(
+                        "INSERT INTO calibration_records (seq, id, time_ms, operation, result, "
+                        "program, port, adapter, adapter_serial, unit, operator, host, cal, "
+                        "prev_hash, hash, chain) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                    {sealed.seq, record.id, e.timeMs, e.operation, e.result, e.program, e.portPath,
+                     e.adapterName, e.adapterSerial, e.unit, e.operatorName, e.host, record.cal,
+                     sealed.prevHash, hash, sealed.chain},
                     &problem)) {
                 return failed(QStringLiteral("could not take in the records of the folder"), problem);
             }
-            previous = hash;
+            sealed.prevHash = hash;
         }
+        database->version = kSchemaVersion;
     } else if (tables != 2) {
         return failed(QStringLiteral("is incomplete"), QStringLiteral("one of its two tables is missing"));
     } else {
@@ -588,20 +855,136 @@ HistoryStore::Database* HistoryStore::open(QString* error, bool forWriting) cons
             return failed(QStringLiteral("cannot be read"),
                           problem.isEmpty() ? QStringLiteral("it has no schema version") : problem);
         }
-        const int found = version.value(0).toInt();
+        const QString text = textOf(version.value(0));
+        version.finish();
+        bool number = false;
+        const int found = text.toInt(&number);
+        if (!number || found < 1) {
+            return failed(QStringLiteral("cannot be read"),
+                          QStringLiteral("its schema version \"%1\" is not a version").arg(oneLine(text)));
+        }
         if (found > kSchemaVersion) {
             return failed(
                 QStringLiteral("is of a newer kind"),
                 QStringLiteral("schema version %1; this program knows %2").arg(found).arg(kSchemaVersion));
         }
-        // Version 1 is the first; upgrades from older versions go here.
+        database->version = found;
+        if (found == 1 && !readOnly) {
+            // Upgraded in place when this user may; otherwise read and written as it is.
+            if (server && !database->run(QStringLiteral("SAVEPOINT upgrade"), &problem)) {
+                return failed(QStringLiteral("cannot be read"), problem);
+            }
+            upgraded = runAll(dialect.upgrade, &problem);
+            if (upgraded) {
+                database->version = 2;
+            } else if (server) {
+                database->run(QStringLiteral("ROLLBACK TO SAVEPOINT upgrade"), nullptr);
+            } else {
+                database->run(QStringLiteral("ROLLBACK"), nullptr);
+                db_ = std::move(database);
+                return db_.get();
+            }
+        }
     }
-    query.finish();
     if (!database->run(QStringLiteral("COMMIT"), &problem)) {
         return failed(QStringLiteral("cannot be written"), problem);
     }
     db_ = std::move(database);
     return db_.get();
+}
+
+namespace {
+
+QString insertStatement(int version) {
+    return version >= 2
+               ? QStringLiteral(
+                     "INSERT INTO calibration_records (seq, id, time_ms, operation, result, program, "
+                     "port, adapter, adapter_serial, unit, operator, host, cal, prev_hash, hash, "
+                     "chain) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+               : QStringLiteral(
+                     "INSERT INTO calibration_records (seq, id, time_ms, operation, result, program, "
+                     "port, adapter, adapter_serial, unit, operator, host, cal, prev_hash, hash) "
+                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+}
+
+}  // namespace
+
+// Writers take turns, so each names the record before it.
+QString HistoryStore::Database::append(const HistoryEntry& entry, QString* problem) const {
+    const Database* const database = this;
+    const QSqlDatabase db = database->db();
+    const bool chained = database->version >= 2;
+    QSqlQuery last(db);
+    if (!database->run(database->dialect.beginAppend, problem) ||
+        (!database->dialect.takeTurn.isEmpty() && !database->run(database->dialect.takeTurn, problem)) ||
+        !database->run(last,
+                       chained ? QStringLiteral("SELECT seq, hash FROM history_head")
+                               : QStringLiteral("SELECT seq, hash FROM calibration_records ORDER BY seq "
+                                                "DESC LIMIT 1"),
+                       {}, problem)) {
+        return {};
+    }
+    Sealed sealed;
+    sealed.chain = chained ? kChainVersion : 1;
+    if (last.next()) {
+        sealed.seq = last.value(0).toLongLong();
+        sealed.prevHash = last.value(1).toString();
+    } else if (chained) {
+        *problem = QStringLiteral("the chain's head is missing");
+        return {};
+    }
+    ++sealed.seq;
+    last.finish();
+    if (chained && database->dialect.stampsUser) {
+        QSqlQuery user(db);
+        if (!database->run(user, QStringLiteral("SELECT session_user"), {}, problem) || !user.next()) {
+            return {};
+        }
+        sealed.dbUser = user.value(0).toString();
+    }
+    const QString base = historyId(entry.timeMs, entry.operation, entry.result);
+    QString id = base;
+    for (int n = 2;; ++n) {
+        QSqlQuery taken(db);
+        if (!database->run(taken, QStringLiteral("SELECT 1 FROM calibration_records WHERE id = ?"), {id},
+                           problem)) {
+            return {};
+        }
+        if (!taken.next()) {
+            break;
+        }
+        id = base + u'_' + QString::number(n);
+    }
+    const QByteArray cal = calibrationFileContent(entry.values);
+    const QString hash = recordHash(id, entry, cal, sealed);
+    if (hash.isEmpty()) {
+        *problem = kNoSha256;
+        return {};
+    }
+    QVariantList values{sealed.seq,
+                        id,
+                        entry.timeMs,
+                        entry.operation,
+                        entry.result,
+                        entry.program,
+                        entry.portPath,
+                        entry.adapterName,
+                        entry.adapterSerial,
+                        entry.unit,
+                        entry.operatorName,
+                        entry.host,
+                        cal,
+                        sealed.prevHash,
+                        hash};
+    if (chained) {
+        values << sealed.chain;
+    }
+    QSqlQuery insert(db);
+    if (!database->run(insert, insertStatement(database->version), values, problem) ||
+        !database->run(QStringLiteral("COMMIT"), problem)) {
+        return {};
+    }
+    return id;
 }
 
 HistoryStore::Appended HistoryStore::append(const HistoryEntry& given) {
@@ -625,82 +1008,44 @@ HistoryStore::Appended HistoryStore::append(const HistoryEntry& given) {
     if (!database) {
         return {{}, error};
     }
-    const QSqlDatabase db = database->db();
-    auto failed = [&](const QString& problem) {
-        database->run(QStringLiteral("ROLLBACK"), nullptr);
-        reopen_ = true;  // the next record opens the database again
-        return Appended{
-            {}, QStringLiteral("the record could not be kept in %1: %2").arg(shownLocation(), problem)};
-    };
     QString problem;
-    QSqlQuery last(db);
-    // One record, one transaction; writers take turns, so each names the record before it.
-    if (!database->run(database->dialect.beginAppend, &problem) ||
-        (!database->dialect.takeTurn.isEmpty() && !database->run(database->dialect.takeTurn, &problem)) ||
-        !database->run(last,
-                       QStringLiteral("SELECT seq, hash FROM calibration_records ORDER BY seq DESC LIMIT 1"),
-                       {}, &problem)) {
-        return failed(problem);
-    }
-    qint64 seq = 1;
-    QString previous;
-    if (last.next()) {
-        seq = last.value(0).toLongLong() + 1;
-        previous = last.value(1).toString();
-    }
-    last.finish();
-    const QString base = historyId(entry.timeMs, entry.operation, entry.result);
-    QString id = base;
-    for (int n = 2;; ++n) {
-        QSqlQuery taken(db);
-        if (!database->run(taken, QStringLiteral("SELECT 1 FROM calibration_records WHERE id = ?"), {id},
-                           &problem)) {
-            return failed(problem);
+    QString id = database->append(entry, &problem);
+    if (id.isEmpty()) {
+        database->run(QStringLiteral("ROLLBACK"), nullptr);
+        // A server that dropped the session (a restart, an idle timeout): connect again, once.
+        if (isServer(location_) && !database->run(QStringLiteral("SELECT 1"), nullptr)) {
+            reopen_ = true;
+            database = open(&error, true);
+            if (!database) {
+                return {{}, error};
+            }
+            id = database->append(entry, &problem);
+            if (id.isEmpty()) {
+                database->run(QStringLiteral("ROLLBACK"), nullptr);
+            }
         }
-        if (!taken.next()) {
-            break;
-        }
-        id = base + u'_' + QString::number(n);
     }
-    const QByteArray cal = calibrationFileContent(entry.values);
-    const QString hash = recordHash(id, entry, cal, previous);
-    if (hash.isEmpty()) {
-        return failed(kNoSha256);
+    if (!isServer(location_)) {
+        // A bench's window keeps its connection all day: the pages a record read are not kept with it.
+        database->run(QStringLiteral("PRAGMA shrink_memory"), nullptr);
     }
-    QSqlQuery insert(db);
-    if (!database->run(
-            insert,
-            QStringLiteral("INSERT INTO calibration_records (seq, id, time_ms, operation, result, program, "
-                           "port, adapter, adapter_serial, unit, operator, host, cal, prev_hash, hash) "
-                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-            {seq, id, entry.timeMs, entry.operation, entry.result, entry.program, entry.portPath,
-             entry.adapterName, entry.adapterSerial, entry.unit, entry.operatorName, entry.host, cal,
-             previous, hash},
-            &problem) ||
-        !database->run(QStringLiteral("COMMIT"), &problem)) {
-        return failed(problem);
+    if (id.isEmpty()) {
+        reopen_ = true;  // the next record opens the database again
+        return {{}, QStringLiteral("the record could not be kept in %1: %2").arg(shownLocation(), problem)};
     }
     return {id, {}};
 }
 
 namespace {
 
-// A text as read: UTF-8 bytes (see Dialect::listedText) or already a text.
-QString textOf(const QVariant& value) {
-    return value.typeId() == QMetaType::QByteArray ? QString::fromUtf8(value.toByteArray())
-                                                   : value.toString();
-}
-
-// Reads rows oldest first; each record's texts are made from its .cal bytes.
-bool readRows(QSqlQuery& query, bool stampsUser, std::size_t expected, Rows* rows) {
+// Reads rows newest first; each record's texts are made from its .cal bytes.
+bool readRows(QSqlQuery& query, bool stampsUser, int version, Rows* rows) {
     CalTextReader reader;
-    rows->records.reserve(expected);
-    rows->links.reserve(expected);
     while (query.next()) {
         HistoryRecord& r = rows->records.emplace_back();
         Link& link = rows->links.emplace_back();
-        link.seq = query.value(0).toLongLong();
-        r.seq = link.seq;
+        link.sealed.seq = query.value(0).toLongLong();
+        r.seq = link.sealed.seq;
         r.id = textOf(query.value(1));
         HistoryEntry& e = r.entry;
         e.timeMs = query.value(2).toLongLong();
@@ -710,10 +1055,17 @@ bool readRows(QSqlQuery& query, bool stampsUser, std::size_t expected, Rows* row
             *texts[i] = textOf(query.value(3 + i));
         }
         link.cal = query.value(12).toByteArray();
-        link.prevHash = textOf(query.value(13));
+        link.sealed.prevHash = textOf(query.value(13));
         link.hash = textOf(query.value(14));
+        int column = 15;
+        if (version >= 2) {
+            link.sealed.chain = query.value(column++).toInt();
+        } else {
+            link.sealed.chain = 1;
+        }
         if (stampsUser) {
-            r.databaseUser = textOf(query.value(15));
+            r.databaseUser = textOf(query.value(column));
+            link.sealed.dbUser = r.databaseUser;
         }
         bool exact = false;
         e.values = reader.read(link.cal, &exact);
@@ -725,17 +1077,7 @@ bool readRows(QSqlQuery& query, bool stampsUser, std::size_t expected, Rows* row
     return query.lastError().type() == QSqlError::NoError;
 }
 
-// How many records there are, about: the last seq, read from the index's end.
-std::size_t recordCount(const QSqlDatabase& db) {
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    if (query.exec(QStringLiteral("SELECT max(seq) FROM calibration_records")) && query.next()) {
-        return std::size_t(std::clamp<qint64>(query.value(0).toLongLong(), 0, 10'000'000));
-    }
-    return 0;
-}
-
-QString selectRows(const Dialect& dialect, const QString& where) {
+QString selectRows(const Dialect& dialect, int version, const QString& where) {
     QStringList columns{QStringLiteral("seq"), dialect.listedText.arg(QStringLiteral("id")),
                         QStringLiteral("time_ms")};
     for (const char* text : {"operation", "result", "program", "port", "adapter", "adapter_serial", "unit",
@@ -744,6 +1086,9 @@ QString selectRows(const Dialect& dialect, const QString& where) {
     }
     columns << QStringLiteral("cal") << dialect.listedText.arg(QStringLiteral("prev_hash"))
             << dialect.listedText.arg(QStringLiteral("hash"));
+    if (version >= 2) {
+        columns << QStringLiteral("chain");
+    }
     if (dialect.stampsUser) {
         columns << QStringLiteral("db_user");
     }
@@ -753,43 +1098,71 @@ QString selectRows(const Dialect& dialect, const QString& where) {
 
 }  // namespace
 
-std::vector<HistoryRecord> HistoryStore::records(const QString& unit, QString* error) const {
-    QString problem;
-    auto failed = [&](const QString& text) {
-        if (error) {
-            *error = text;
+bool HistoryStore::Database::read(const QString& unit, Rows* rows, std::optional<Head>* head,
+                                  QString* problem) const {
+    const bool whole = unit.isEmpty();
+    const bool chained = version >= 2 && whole;
+    QSqlQuery query(db());
+    QSqlQuery headQuery(db());
+    bool ok = run(dialect.beginRead, problem);
+    if (ok && chained) {
+        ok = run(headQuery, QStringLiteral("SELECT records, seq, hash FROM history_head"), {}, problem);
+        if (ok && !headQuery.next()) {
+            ok = false;
+            *problem = QStringLiteral("the chain's head is missing");
         }
-        return std::vector<HistoryRecord>{};
-    };
+    }
+    if (ok) {
+        ok = run(query, selectRows(dialect, version, whole ? QString() : QStringLiteral(" WHERE unit = ?")),
+                 whole ? QVariantList() : QVariantList{unit}, problem);
+    }
+    if (ok && !readRows(query, dialect.stampsUser, version, rows)) {
+        ok = false;
+        *problem = sqlError(query.lastError());
+    }
+    if (ok && chained) {
+        *head = Head{headQuery.value(0).toLongLong(), headQuery.value(1).toLongLong(),
+                     textOf(headQuery.value(2))};
+    }
+    query.finish();
+    headQuery.finish();
+    run(ok ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK"), nullptr);
+    return ok;
+}
+
+HistoryStore::Database* HistoryStore::openToRead(QString* error) const {
+    Database* database = open(error, false);
+    if (database && !sha256Digest()) {
+        *error = QStringLiteral("the history %1 cannot be checked: %2").arg(shownLocation(), kNoSha256);
+        return nullptr;
+    }
+    return database;
+}
+
+std::vector<HistoryRecord> HistoryStore::records(const QString& unit, QString* error) const {
     // Nothing kept yet is an empty history, not a reason to make a folder (absence() says so).
     if (locationProblem(location_).isEmpty() && !absence().isEmpty()) {
         return {};
     }
-    Database* database = open(&problem, false);
-    if (!database) {
-        return failed(problem);
-    }
-    if (!sha256Digest()) {
-        return failed(QStringLiteral("the history %1 cannot be checked: %2").arg(shownLocation(), kNoSha256));
-    }
-    const bool stamps = database->dialect.stampsUser;
-    QSqlQuery query(database->db());
     Rows rows;
-    const std::size_t expected = unit.isEmpty() ? recordCount(database->db()) : 64;
-    const bool ok =
-        unit.isEmpty()
-            ? database->run(query, selectRows(database->dialect, {}), {}, &problem)
-            : database->run(query, selectRows(database->dialect, QStringLiteral(" WHERE unit = ?")), {unit},
-                            &problem);
-    if (!ok || !readRows(query, stamps, expected, &rows)) {
+    std::optional<Head> head;
+    QString problem;
+    Database* database = openToRead(&problem);
+    if (database && !database->read(unit, &rows, &head, &problem)) {
         reopen_ = true;
-        return failed(QStringLiteral("the history %1 cannot be read: %2")
-                          .arg(shownLocation(), problem.isEmpty() ? sqlError(query.lastError()) : problem));
+        problem = QStringLiteral("the history %1 cannot be read: %2").arg(shownLocation(), problem);
+        database = nullptr;
+    }
+    if (!database) {
+        if (error) {
+            *error = problem;
+        }
+        return {};
     }
     // A whole listing is checked as a chain; one unit's records each against its own hash.
     std::vector<HistoryProblem> problems;
     if (unit.isEmpty()) {
-        problems = chainProblems(rows);
+        problems = chainProblems(rows, head, nullptr);
     } else {
         for (std::size_t i = 0; i < rows.records.size(); ++i) {
             if (!rows.intact(i)) {
@@ -799,7 +1172,9 @@ std::vector<HistoryRecord> HistoryStore::records(const QString& unit, QString* e
     }
     QHash<QString, QString> damage;
     for (const HistoryProblem& p : problems) {
-        damage.insert(p.id, QStringLiteral("it %1").arg(p.what));
+        if (!p.id.isEmpty() && p.what != kNotACalibration) {
+            damage.insert(p.id, QStringLiteral("it %1").arg(p.what));
+        }
     }
 
     // Newest first. Rows come newest first by seq, which is mostly time order too; otherwise the
@@ -812,7 +1187,8 @@ std::vector<HistoryRecord> HistoryStore::records(const QString& unit, QString* e
     auto newer = [&](int a, int b) {
         const qint64 ta = listed[std::size_t(a)].entry.timeMs;
         const qint64 tb = listed[std::size_t(b)].entry.timeMs;
-        return ta != tb ? ta > tb : rows.links[std::size_t(a)].seq > rows.links[std::size_t(b)].seq;
+        return ta != tb ? ta > tb
+                        : rows.links[std::size_t(a)].sealed.seq > rows.links[std::size_t(b)].sealed.seq;
     };
     const bool inOrder = std::is_sorted(order.begin(), order.end(), newer);
     if (!inOrder) {
@@ -865,33 +1241,29 @@ std::optional<QByteArray> HistoryStore::calibrationFile(const QString& id) const
     return calibrationFileContent(record->entry.values);
 }
 
-bool HistoryStore::check(std::vector<HistoryProblem>* problems, QString* error) const {
+bool HistoryStore::check(std::vector<HistoryProblem>* problems, QString* error, HistoryCheck* checked) const {
     problems->clear();
     // No history is not an intact one.
     if (const QString absent = absence(); !absent.isEmpty()) {
         *error = absent;
         return false;
     }
-    QString problem;
-    Database* database = open(&problem, false);
-    if (!database) {
-        *error = problem;
-        return false;
+    if (checked) {
+        *checked = {};
     }
-    if (!sha256Digest()) {
-        *error = QStringLiteral("the history %1 cannot be checked: %2").arg(shownLocation(), kNoSha256);
-        return false;
-    }
-    QSqlQuery query(database->db());
     Rows rows;
-    const std::size_t expected = recordCount(database->db());
-    if (!database->run(query, selectRows(database->dialect, {}), {}, &problem) ||
-        !readRows(query, database->dialect.stampsUser, expected, &rows)) {
+    std::optional<Head> head;
+    Database* database = openToRead(error);
+    if (!database) {
+        return false;
+    }
+    QString problem;
+    if (!database->read({}, &rows, &head, &problem)) {
         reopen_ = true;
         *error = QStringLiteral("the history %1 cannot be read: %2").arg(shownLocation(), problem);
         return false;
     }
-    *problems = chainProblems(rows);
+    *problems = chainProblems(rows, head, checked);
     return true;
 }
 

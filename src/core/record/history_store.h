@@ -6,7 +6,9 @@
 // (packaging/sql/postgresql-schema.sql keeps the PostgreSQL text, built in as history_schema.h; the
 // SQLite text and the few places where the two dialects differ are in history_store.cpp). Every record is
 // one transaction; the database refuses to change or remove a record, and each record carries a
-// SHA-256 over its content and the previous record's hash, so check() proves the chain intact.
+// SHA-256 over all its fields and the previous record's hash, so check() proves the chain intact. The
+// database keeps the chain's head (how many records, the newest one's hash) beside the records and
+// guards it as it guards them; a record that does not follow the head is refused.
 //
 // A folder that holds a history of the earlier kind (index.txt and .cal files) and no database is
 // imported on first use, in one transaction, with the same ids; its files stay where they are.
@@ -64,13 +66,20 @@ struct HistoryRecord {
 
 // What check() found wrong with one record.
 struct HistoryProblem {
-    QString id;
+    QString id;    // empty for a problem of the whole history (the newest records removed)
     QString what;  // "has been changed", ...
 };
 
 // Whether a unit tag or an operator's name holds a control character (a line break, a tab...),
 // which would break the one-line listing and the certificate.
 bool holdsControlCharacter(const QString& text);
+
+// What check() checked, so that a lab can compare it with an earlier check.
+struct HistoryCheck {
+    std::size_t records = 0;
+    QString newestId;  // the newest record of the chain; empty when there is none
+    QString newestHash;
+};
 
 class HistoryStore {
   public:
@@ -108,14 +117,15 @@ class HistoryStore {
     std::optional<HistoryRecord> find(const QString& id, QString* error = nullptr) const;
     // A record as the .cal file Save Settings to File writes, when its record is intact.
     std::optional<QByteArray> calibrationFile(const QString& id) const;
-    // Walks the chain oldest first; empty when every record is intact. False when the history could
-    // not be read at all.
-    bool check(std::vector<HistoryProblem>* problems, QString* error) const;
+    // Walks the chain back from its head; empty when every record is intact. False when the history
+    // could not be read at all.
+    bool check(std::vector<HistoryProblem>* problems, QString* error, HistoryCheck* checked = nullptr) const;
 
   private:
     class Database;
     // Reads open the database read-only; a write reopens it for writing.
     Database* open(QString* error, bool forWriting) const;
+    Database* openToRead(QString* error) const;  // also that the records can be checked
 
     QString location_;
     mutable std::unique_ptr<Database> db_;

@@ -1,0 +1,11 @@
+-- A history of schema version 1 on SQLite, as the programs before schema version 2 kept it: two
+-- records of chain 1 (the hash over the id, the entry, the .cal and the previous hash).
+CREATE TABLE history_meta (key TEXT PRIMARY KEY, value TEXT NOT NULL);
+CREATE TABLE calibration_records (seq INTEGER PRIMARY KEY, id TEXT NOT NULL UNIQUE, time_ms INTEGER NOT NULL, operation TEXT NOT NULL, result TEXT NOT NULL, program TEXT NOT NULL, port TEXT NOT NULL, adapter TEXT NOT NULL, adapter_serial TEXT NOT NULL, unit TEXT NOT NULL, operator TEXT NOT NULL, host TEXT NOT NULL, cal BLOB NOT NULL, prev_hash TEXT NOT NULL, hash TEXT NOT NULL);
+CREATE INDEX calibration_records_unit ON calibration_records (unit, time_ms);
+CREATE INDEX calibration_records_time ON calibration_records (time_ms);
+CREATE TRIGGER calibration_records_no_update BEFORE UPDATE ON calibration_records BEGIN SELECT RAISE(ABORT, 'calibration records cannot be changed or removed'); END;
+CREATE TRIGGER calibration_records_no_delete BEFORE DELETE ON calibration_records BEGIN SELECT RAISE(ABORT, 'calibration records cannot be changed or removed'); END;
+INSERT INTO history_meta (key, value) VALUES ('schema_version', '1');
+INSERT INTO calibration_records VALUES (1, '20261209T080000.000Z_load_received', 1796803200000, 'load', 'received', 'kestrovar-link 1.0.0', '/dev/ttyUSB0', 'by-id/usb-X', 'S42', 'KV-0042', 'alice', 'bench1', X'31302c32302c37302c3132302c3137300d0a3130302c37352c36352c35302c32352c300d0a302c312c322c332c342c352c362c372c382c392c31302c31312c31322c31332c31342c31352c31362c31372c31382c31392c32302c32312c32322c32332c32342c32352c32362c32372c32382c32390d0a330d0a5965730d0a', '', '2a1824f4f86575c26bcdddd7f7cbcb3e20ac3a718f2147af91bfd171ee7c02f4');
+INSERT INTO calibration_records VALUES (2, '20261209T080001.000Z_load_received', 1796803201000, 'load', 'received', 'kestrovar-link 1.0.0', '/dev/ttyUSB0', 'by-id/usb-X', 'S42', 'KV-0042', 'alice', 'bench1', X'31302c32302c37302c3132302c3137300d0a3130302c37352c36352c35302c32352c300d0a312c322c332c342c352c362c372c382c392c31302c31312c31322c31332c31342c31352c31362c31372c31382c31392c32302c32312c32322c32332c32342c32352c32362c32372c32382c32392c33300d0a322e350d0a5965730d0a', '2a1824f4f86575c26bcdddd7f7cbcb3e20ac3a718f2147af91bfd171ee7c02f4', 'b2eb92904f5cc12f9e63dda8b0969e1c609e0f1b9e59316d4936fa2aa4b65fdf')
