@@ -121,6 +121,9 @@ void Form1::sayRecordProblem(const QString& exchange) {
     const QStringList lost = std::exchange(recordsLost_, QStringList());
     const int kept = std::exchange(recordsKept_, 0);
     if (!lost.isEmpty() && kept == 0) {
+        platform_.messageBox(this,
+                             QStringLiteral("The calibration history could not keep a record of this %1: %2.")
+                                 .arg(exchange, problem));
     } else if (!lost.isEmpty()) {
         // Some were kept: the message names the ones that were not.
         platform_.messageBox(this,
