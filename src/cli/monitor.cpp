@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 #include "core/device/device_session.h"
+#include "core/publish/mqtt_publisher.h"
 #include "core/readings/readings.h"
 #include "core/readings/readings_csv.h"
 #include "core/readings/readings_recorder.h"
@@ -111,6 +112,9 @@ class MonitorCommand : public Command {
             return exitCantWrite;
         }
 
+        if (context.publisher) {
+            context.publisher->setReadings(unit, interval);
+        }
         int failure = exitOk;
         std::unique_ptr<DeviceSession> session = openSession(context, kMonitoringFrameSize, &failure);
         if (!session) {
@@ -142,6 +146,9 @@ class MonitorCommand : public Command {
             } else if ((frames == 1 && !recorder.start(*path, frame.timeMs, &writeError)) ||
                        !recorder.record(frame, &writeError)) {
                 --frames;  // not kept
+            }
+            if (context.publisher && writeError.isEmpty()) {
+                context.publisher->publishReading(frame);  // queued: the broker never holds up the line
             }
         };
         // Between frames, too, so that a long interval does not hide a removed file for long.
