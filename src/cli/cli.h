@@ -44,7 +44,7 @@ struct Context {
     bool portGivenAsPath = false;  // --port PATH: messages name the path alone
     bool quiet = false;
     bool historyProblemSaid = false;
-    QString unit;  // --unit TAG: the unit under calibration, carried by every record
+    QString unit;                        // --unit TAG: the unit under calibration, carried by every record
     MqttPublisher* publisher = nullptr;  // --mqtt: where readings and records are also published
     QString program = QStringLiteral("kestrovar-cli");
     std::function<void(const QByteArray&)> out;  // data

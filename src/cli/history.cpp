@@ -2,9 +2,9 @@
 #include "core/calibration/calibration_text.h"
 #include "core/publish/mqtt_publisher.h"
 #include "core/publish/record_json.h"
+#include "core/readings/time_text.h"
 #include "core/record/history_store.h"
 #include "core/version.h"
-#include "core/readings/time_text.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

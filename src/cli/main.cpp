@@ -123,7 +123,8 @@ void onSignal(int) {
 // write, verify or restore on every port at once. Each port gets its own platform, with its own
 // port map (a path stands in for Com 1 on each), and its own context, in a thread of its own.
 int onSeveralPorts(const QStringList& givenPorts, const QStringList& units, const kv::PortMap& ports,
-                   bool quiet, const QStringList& commandLine, const bool& stop, const kv::cli::MqttOptions& mqtt) {
+                   bool quiet, const QStringList& commandLine, const bool& stop,
+                   const kv::cli::MqttOptions& mqtt) {
     struct Choice {
         kv::PortMap ports;
         PortChoice port;

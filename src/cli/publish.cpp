@@ -46,7 +46,7 @@ bool takeMqttOption(const QStringList& words, qsizetype& at, MqttOptions& option
         options.discovery = true;
         return true;
     }
-    QString* target = word == QStringLiteral("--mqtt")                ? &options.url
+    QString* target = word == QStringLiteral("--mqtt")                 ? &options.url
                       : word == QStringLiteral("--mqtt-ca")            ? &options.caFile
                       : word == QStringLiteral("--mqtt-password-file") ? &options.passwordFile
                                                                        : nullptr;
@@ -59,8 +59,9 @@ bool takeMqttOption(const QStringList& words, qsizetype& at, MqttOptions& option
         }
     }
     if (!value || value->trimmed().isEmpty()) {
-        *problem = QStringLiteral("%1 needs %2").arg(word, target == &options.url ? QStringLiteral("a URL")
-                                                                                  : QStringLiteral("a FILE"));
+        *problem =
+            QStringLiteral("%1 needs %2")
+                .arg(word, target == &options.url ? QStringLiteral("a URL") : QStringLiteral("a FILE"));
         return true;
     }
     *target = *value;
@@ -72,22 +73,25 @@ int runPublished(Context& context, const MqttOptions& options, const QStringList
     const QString url = options.urlGiven ? options.url : qEnvironmentVariable("KESTROVAR_MQTT").trimmed();
     if (url.isEmpty()) {
         if (!options.caFile.isEmpty() || !options.passwordFile.isEmpty() || options.discovery) {
-            return usage(context, QStringLiteral("--mqtt-ca, --mqtt-password-file and --mqtt-discovery go with "
-                                                 "--mqtt URL or KESTROVAR_MQTT"));
+            return usage(context,
+                         QStringLiteral("--mqtt-ca, --mqtt-password-file and --mqtt-discovery go with "
+                                        "--mqtt URL or KESTROVAR_MQTT"));
         }
         return runCli(context, commandLine);
     }
     QString problem;
     const std::optional<MqttAddress> address = parseMqttAddress(url, &problem);
     if (!address) {
-        return usage(context, (options.urlGiven ? QStringLiteral("--mqtt: ") : QStringLiteral("KESTROVAR_MQTT: ")) +
-                                  problem);
+        return usage(
+            context,
+            (options.urlGiven ? QStringLiteral("--mqtt: ") : QStringLiteral("KESTROVAR_MQTT: ")) + problem);
     }
     if (!options.caFile.isEmpty() && !address->tls) {
         return usage(context, QStringLiteral("--mqtt-ca is for an mqtts:// broker"));
     }
     if (!options.passwordFile.isEmpty() && address->user.isEmpty()) {
-        return usage(context, QStringLiteral("--mqtt-password-file needs a user in the address: mqtt://USER@HOST"));
+        return usage(context,
+                     QStringLiteral("--mqtt-password-file needs a user in the address: mqtt://USER@HOST"));
     }
     if (!publishes(commandLine)) {
         return runCli(context, commandLine);  // no device, nothing to publish
@@ -116,16 +120,18 @@ int runPublished(Context& context, const MqttOptions& options, const QStringList
     }
     MqttPublisher publisher(settings, [&context](const QString& line) { context.say(line); });
     switch (publisher.start(kConnectWaitMs, &problem)) {
-    case MqttPublisher::Start::Refused:
-        context.say(QStringLiteral("the MQTT broker %1 cannot be used: %2").arg(address->shown(), problem));
-        return exitNoBroker;
-    case MqttPublisher::Start::Trying:
-        context.say(QStringLiteral("the MQTT broker %1 is not reachable (%2); readings and records are kept and "
-                                   "sent when it is back")
-                        .arg(address->shown(), problem));
-        break;
-    case MqttPublisher::Start::Connected:
-        break;
+        case MqttPublisher::Start::Refused:
+            context.say(
+                QStringLiteral("the MQTT broker %1 cannot be used: %2").arg(address->shown(), problem));
+            return exitNoBroker;
+        case MqttPublisher::Start::Trying:
+            context.say(
+                QStringLiteral("the MQTT broker %1 is not reachable (%2); readings and records are kept and "
+                               "sent when it is back")
+                    .arg(address->shown(), problem));
+            break;
+        case MqttPublisher::Start::Connected:
+            break;
     }
     context.publisher = &publisher;
     const int status = runCli(context, commandLine);

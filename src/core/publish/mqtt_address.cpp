@@ -7,7 +7,8 @@ namespace kv {
 QString MqttAddress::shown() const {
     const QString h = host.contains(u':') ? u'[' + host + u']' : host;
     return QStringLiteral("%1://%2%3:%4/%5")
-        .arg(tls ? QStringLiteral("mqtts") : QStringLiteral("mqtt"), user.isEmpty() ? QString() : user + u'@', h)
+        .arg(tls ? QStringLiteral("mqtts") : QStringLiteral("mqtt"), user.isEmpty() ? QString() : user + u'@',
+             h)
         .arg(port)
         .arg(prefix);
 }
@@ -32,8 +33,9 @@ std::optional<MqttAddress> parseMqttAddress(const QString& text, QString* proble
         address.user = authority.left(at);
         authority = authority.mid(at + 1);
         if (address.user.contains(u':')) {
-            *problem = QStringLiteral("the broker's address holds a password; give it in KESTROVAR_MQTT_PASSWORD "
-                                      "or --mqtt-password-file instead");
+            *problem = QStringLiteral(
+                "the broker's address holds a password; give it in KESTROVAR_MQTT_PASSWORD "
+                "or --mqtt-password-file instead");
             return std::nullopt;
         }
         if (address.user.isEmpty()) {
@@ -81,7 +83,8 @@ std::optional<MqttAddress> parseMqttAddress(const QString& text, QString* proble
         bool ok = false;
         address.port = portText.toInt(&ok);
         if (!ok || address.port < 1 || address.port > 65535 || !portText.at(0).isDigit()) {
-            *problem = QStringLiteral("the broker's port is a number from 1 to 65535, not \"%1\"").arg(portText);
+            *problem =
+                QStringLiteral("the broker's port is a number from 1 to 65535, not \"%1\"").arg(portText);
             return std::nullopt;
         }
     }
@@ -98,8 +101,9 @@ std::optional<MqttAddress> parseMqttAddress(const QString& text, QString* proble
                 bad = bad || c == u'+' || c == u'#' || c.unicode() < 0x20 || c.unicode() == 0x7f;
             }
             if (bad) {
-                *problem = QStringLiteral("the topic prefix \"%1\" has an empty level, a \"+\", \"#\" or \"$\", "
-                                          "or a control character")
+                *problem = QStringLiteral(
+                               "the topic prefix \"%1\" has an empty level, a \"+\", \"#\" or \"$\", "
+                               "or a control character")
                                .arg(prefix);
                 return std::nullopt;
             }

@@ -21,9 +21,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -32,10 +32,13 @@ namespace kv {
 
 namespace {
 
-constexpr int kWindow = 64;        // QoS 1 messages handed to libmosquitto and not yet acknowledged
-constexpr int kKeepAliveS = 10;    // the broker sends the last will within 1.5 times this of silence
-constexpr int kRetryMs = 1000;     // between tries to connect again
+constexpr int kWindow = 64;      // QoS 1 messages handed to libmosquitto and not yet acknowledged
+constexpr int kKeepAliveS = 10;  // the broker sends the last will within 1.5 times this of silence
+constexpr int kRetryMs = 1000;   // between tries to connect again
 constexpr int kMinQueuedReadings = 1000;
+// Without the broker's answer to CONNECT within this, the try counts as failed (libmosquitto does
+// not report a refused TLS connection: its loop goes on as if it were waiting).
+constexpr int kConnackMs = 2000;
 
 void initialiseLibrary() {
     static std::once_flag once;
@@ -44,16 +47,16 @@ void initialiseLibrary() {
 
 QString connackText(int rc) {
     switch (rc) {
-    case 1:
-        return QStringLiteral("the broker refused the protocol version");
-    case 2:
-        return QStringLiteral("the broker refused the client identifier");
-    case 4:
-        return QStringLiteral("the broker refused the login: bad user name or password");
-    case 5:
-        return QStringLiteral("the broker refused the login: not authorised");
-    default:
-        return QStringLiteral("the broker refused the connection (%1)").arg(rc);
+        case 1:
+            return QStringLiteral("the broker refused the protocol version");
+        case 2:
+            return QStringLiteral("the broker refused the client identifier");
+        case 4:
+            return QStringLiteral("the broker refused the login: bad user name or password");
+        case 5:
+            return QStringLiteral("the broker refused the login: not authorised");
+        default:
+            return QStringLiteral("the broker refused the connection (%1)").arg(rc);
     }
 }
 
@@ -93,9 +96,10 @@ class MqttPublisher::Client {
     bool everConnected_ = false;
     bool awaySaid_ = false;  // the loss has been said; "is back" is due
     bool finishing_ = false;
-    qint64 dropped_ = 0;     // readings dropped since the last "is back"
+    qint64 dropped_ = 0;  // readings dropped since the last "is back"
     bool droppingSaid_ = false;
     TemperatureUnit unit_ = TemperatureUnit::Fahrenheit;
+    bool readingsSet_ = false;  // setReadings() has said the keys: discovery can go out
     // The first outcome, for start().
     enum class Outcome { Pending, Connected, Failed, Refused } outcome_ = Outcome::Pending;
     QString outcomeText_;
@@ -173,13 +177,15 @@ class MqttPublisher::Client {
         self->connected_ = true;
         // What libmosquitto holds is sent again by itself; the status and discovery come first.
         std::deque<Message> first;
-        first.push_back({self->topic("status"),
-                         statusPayload(QStringLiteral("online"), self->settings().unit, self->settings().program,
-                                       self->settings().host, QDateTime::currentMSecsSinceEpoch()),
-                         true});
-        if (self->settings().discovery) {
-            for (const MqttMessage& m : discoveryMessages(self->settings().address.prefix, self->settings().unit,
-                                                          self->unit_, self->settings().program)) {
+        first.push_back(
+            {self->topic("status"),
+             statusPayload(QStringLiteral("online"), self->settings().unit, self->settings().program,
+                           self->settings().host, QDateTime::currentMSecsSinceEpoch()),
+             true});
+        if (self->settings().discovery && self->readingsSet_) {
+            for (const MqttMessage& m :
+                 discoveryMessages(self->settings().address.prefix, self->settings().unit, self->unit_,
+                                   self->settings().program)) {
                 first.push_back({m.topic.toUtf8(), m.payload, m.retain});
             }
         }
@@ -189,8 +195,9 @@ class MqttPublisher::Client {
         self->others_.insert(self->others_.begin(), first.begin(), first.end());
         if (self->awaySaid_) {
             self->awaySaid_ = false;
-            QString line = QStringLiteral("%1: the MQTT broker %2 is back; %3 readings and %4 other messages waiting go "
-                                          "out now")
+            QString line = QStringLiteral(
+                               "%1: the MQTT broker %2 is back; %3 readings and %4 other messages waiting go "
+                               "out now")
                                .arg(self->now(), self->settings().address.shown())
                                .arg(self->readings_.size())
                                .arg(self->others_.size() - first.size());
@@ -242,9 +249,10 @@ class MqttPublisher::Client {
         if ((wasConnected || !everConnected_) && !awaySaid_ && !finishing_ && outcome_ != Outcome::Refused) {
             awaySaid_ = true;
             if (everConnected_) {
-                say_(QStringLiteral("%1: the MQTT broker %2 went away (%3); readings and records are kept and "
-                                    "sent when it is back")
-                         .arg(now(), settings().address.shown(), why));
+                say_(
+                    QStringLiteral("%1: the MQTT broker %2 went away (%3); readings and records are kept and "
+                                   "sent when it is back")
+                        .arg(now(), settings().address.shown(), why));
             }
         }
         setState(State::Trying);
@@ -270,6 +278,7 @@ class MqttPublisher::Client {
         if (!socketUp) {
             lost(startText(firstRc), fatal(firstRc));
         }
+        auto triedAt = std::chrono::steady_clock::now();
         auto nextTry = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRetryMs);
         while (!stopping_.load()) {
             if (!socketUp) {
@@ -285,6 +294,7 @@ class MqttPublisher::Client {
                 }
                 nextTry = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRetryMs);
                 const int rc = mosquitto_reconnect_async(mosq_);
+                triedAt = std::chrono::steady_clock::now();
                 socketUp = rc == MOSQ_ERR_SUCCESS;
                 if (!socketUp) {
                     lost(startText(rc), false);
@@ -292,6 +302,17 @@ class MqttPublisher::Client {
                 continue;
             }
             const int rc = mosquitto_loop(mosq_, 100, 1);
+            bool answered = false;
+            {
+                std::lock_guard lock(mutex_);
+                answered = connected_ || outcome_ == Outcome::Refused;
+            }
+            if (rc == MOSQ_ERR_SUCCESS && !answered &&
+                std::chrono::steady_clock::now() - triedAt > std::chrono::milliseconds(kConnackMs)) {
+                socketUp = false;
+                lost(QStringLiteral("no answer from the broker in %1 ms").arg(kConnackMs), false);
+                continue;
+            }
             if (rc != MOSQ_ERR_SUCCESS) {
                 socketUp = false;
                 bool refusedAtStart = false;
@@ -366,11 +387,12 @@ MqttPublisher::Start MqttPublisher::start(int waitMs, QString* problem) {
     mosquitto_log_callback_set(c.mosq_, &Client::onLog);
     mosquitto_max_inflight_messages_set(c.mosq_, kWindow);
     if (!a.user.isEmpty()) {
-        mosquitto_username_pw_set(c.mosq_, a.user.toUtf8().constData(),
-                                  settings_.password.isEmpty() ? nullptr : settings_.password.toUtf8().constData());
+        mosquitto_username_pw_set(
+            c.mosq_, a.user.toUtf8().constData(),
+            settings_.password.isEmpty() ? nullptr : settings_.password.toUtf8().constData());
     }
-    const QByteArray will = statusPayload(QStringLiteral("offline"), settings_.unit, settings_.program,
-                                          settings_.host, 0);
+    const QByteArray will =
+        statusPayload(QStringLiteral("offline"), settings_.unit, settings_.program, settings_.host, 0);
     mosquitto_will_set(c.mosq_, c.topic("status").constData(), int(will.size()), will.constData(), 1, true);
     if (a.tls) {
         int rc = MOSQ_ERR_SUCCESS;
@@ -381,7 +403,8 @@ MqttPublisher::Start MqttPublisher::start(int waitMs, QString* problem) {
                                    nullptr, nullptr);
         }
         if (rc != MOSQ_ERR_SUCCESS) {
-            *problem = QStringLiteral("TLS could not be set up: %1").arg(QString::fromUtf8(mosquitto_strerror(rc)));
+            *problem =
+                QStringLiteral("TLS could not be set up: %1").arg(QString::fromUtf8(mosquitto_strerror(rc)));
             return Start::Refused;
         }
     }
@@ -392,16 +415,16 @@ MqttPublisher::Start MqttPublisher::start(int waitMs, QString* problem) {
     c.changed_.wait_for(lock, std::chrono::milliseconds(waitMs),
                         [&] { return c.outcome_ != Client::Outcome::Pending; });
     switch (c.outcome_) {
-    case Client::Outcome::Connected:
-        return Start::Connected;
-    case Client::Outcome::Refused:
-        *problem = c.outcomeText_;
-        lock.unlock();
-        c.stopThread();
-        return Start::Refused;
-    case Client::Outcome::Failed:
-    case Client::Outcome::Pending:
-        break;
+        case Client::Outcome::Connected:
+            return Start::Connected;
+        case Client::Outcome::Refused:
+            *problem = c.outcomeText_;
+            lock.unlock();
+            c.stopThread();
+            return Start::Refused;
+        case Client::Outcome::Failed:
+        case Client::Outcome::Pending:
+            break;
     }
     *problem = c.outcome_ == Client::Outcome::Pending ? QStringLiteral("no answer in %1 ms").arg(waitMs)
                                                       : c.outcomeText_;
@@ -413,11 +436,14 @@ MqttPublisher::Start MqttPublisher::start(int waitMs, QString* problem) {
 void MqttPublisher::setReadings(TemperatureUnit unit, int intervalMs) {
     std::lock_guard lock(client_->mutex_);
     client_->unit_ = unit;
+    client_->readingsSet_ = true;
     // An hour and a quarter of readings at the interval.
-    client_->maxReadings_ = std::size_t(std::max<qint64>(kMinQueuedReadings, 4500000 / std::max(1, intervalMs)));
-    if (settings_.discovery && client_->mosq_) {
-        // The keys may have changed (°C): discovery again, after what is already queued.
-        for (const MqttMessage& m : discoveryMessages(settings_.address.prefix, settings_.unit, unit, settings_.program)) {
+    client_->maxReadings_ =
+        std::size_t(std::max<qint64>(kMinQueuedReadings, 4500000 / std::max(1, intervalMs)));
+    if (settings_.discovery && client_->mosq_ && client_->connected_) {
+        // Once the keys are known (°F or °C); onConnect sends them again after a loss.
+        for (const MqttMessage& m :
+             discoveryMessages(settings_.address.prefix, settings_.unit, unit, settings_.program)) {
             client_->others_.push_back({m.topic.toUtf8(), m.payload, m.retain});
         }
         client_->pump();
@@ -440,9 +466,9 @@ void MqttPublisher::publishRecord(const HistoryRecord& record) {
     if (!client_->mosq_) {
         return;
     }
-    client_->enqueue(
-        {client_->topic("records"), QJsonDocument(historyRecordJson(record)).toJson(QJsonDocument::Compact), false},
-        false);
+    client_->enqueue({client_->topic("records"),
+                      QJsonDocument(historyRecordJson(record)).toJson(QJsonDocument::Compact), false},
+                     false);
 }
 
 void MqttPublisher::finish(int waitMs) {
@@ -467,8 +493,9 @@ void MqttPublisher::finish(int waitMs) {
         // The offline status is the last message; it is no record.
         const std::size_t others = c.others_.size() + std::size_t(c.inflight_);
         if (readings || others) {
-            c.say_(QStringLiteral("%1 readings and %2 other messages (records, status) could not be sent to the MQTT "
-                                  "broker %3 before the end")
+            c.say_(QStringLiteral(
+                       "%1 readings and %2 other messages (records, status) could not be sent to the MQTT "
+                       "broker %3 before the end")
                        .arg(readings)
                        .arg(others)
                        .arg(settings_.address.shown()));

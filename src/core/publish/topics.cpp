@@ -92,8 +92,10 @@ std::vector<MqttMessage> discoveryMessages(const QString& prefix, const QString&
             {QStringLiteral("value_template"), QStringLiteral("{{ value_json.%1 }}").arg(key)},
             {QStringLiteral("unit_of_measurement"),
              voltage ? QStringLiteral("V")
-                     : (unit == TemperatureUnit::Celsius ? QStringLiteral("\u00B0C") : QStringLiteral("\u00B0F"))},
-            {QStringLiteral("device_class"), voltage ? QStringLiteral("voltage") : QStringLiteral("temperature")},
+                     : (unit == TemperatureUnit::Celsius ? QStringLiteral("\u00B0C")
+                                                         : QStringLiteral("\u00B0F"))},
+            {QStringLiteral("device_class"),
+             voltage ? QStringLiteral("voltage") : QStringLiteral("temperature")},
             {QStringLiteral("state_class"), QStringLiteral("measurement")},
             {QStringLiteral("availability_topic"), base + QStringLiteral("/status")},
             {QStringLiteral("availability_template"), QStringLiteral("{{ value_json.state }}")},
@@ -102,6 +104,20 @@ std::vector<MqttMessage> discoveryMessages(const QString& prefix, const QString&
             {QStringLiteral("device"), device}};
         messages.push_back({QStringLiteral("homeassistant/sensor/%1/%2/config").arg(id, key),
                             QJsonDocument(config).toJson(QJsonDocument::Compact), true});
+    }
+    // A sensor of the other temperature unit, from an earlier run, is removed: an empty retained config.
+    const QList<QByteArray> others =
+        readingsCsvHeader(unit == TemperatureUnit::Celsius ? TemperatureUnit::Fahrenheit
+                                                           : TemperatureUnit::Celsius)
+            .trimmed()
+            .split(',');
+    for (const QByteArray& key : others) {
+        if (!keys.contains(key)) {
+            messages.push_back(
+                {QStringLiteral("homeassistant/sensor/%1/%2/config").arg(id, QString::fromLatin1(key)),
+                 {},
+                 true});
+        }
     }
     return messages;
 }
