@@ -102,6 +102,9 @@ void Form1::keepRecords(const std::vector<HistoryEntry>& entries, const QString&
         if (problem.isEmpty()) {
             problem = appended.error;
         }
+        if (onRecordKept && !appended.id.isEmpty()) {
+            onRecordKept(appended.id);
+        }
     }
     if (frmHistory) {
         frmHistory->reload();

@@ -285,7 +285,8 @@ class MqttPublisher::Client {
                 {
                     std::unique_lock lock(mutex_);
                     if (outcome_ == Outcome::Refused) {
-                        return;  // start() says why; nothing is tried again
+                        setState(State::Off);  // refusal() says why; nothing is tried again
+                        return;
                     }
                     changed_.wait_until(lock, nextTry, [&] { return stopping_.load(); });
                 }
@@ -511,6 +512,11 @@ void MqttPublisher::finish(int waitMs) {
 MqttPublisher::State MqttPublisher::state() const {
     std::lock_guard lock(client_->mutex_);
     return client_->state_;
+}
+
+QString MqttPublisher::refusal() const {
+    std::lock_guard lock(client_->mutex_);
+    return client_->outcome_ == Client::Outcome::Refused ? client_->outcomeText_ : QString();
 }
 
 }  // namespace kv

@@ -57,7 +57,10 @@ class MqttPublisher {
     void finish(int waitMs);
 
     State state() const;
-    // Called from the publisher's thread on every change of state().
+    // Why the broker cannot be used, once it has refused (state() is then Off for good); else empty.
+    QString refusal() const;
+    // Called from the publisher's thread on every change of state(), with the publisher's lock held:
+    // it must not call back into the publisher.
     std::function<void(State)> onState;
 
     const MqttSettings& settings() const { return settings_; }

@@ -21,5 +21,8 @@ void MqttPublisher::finish(int) {}
 MqttPublisher::State MqttPublisher::state() const {
     return State::Off;
 }
+QString MqttPublisher::refusal() const {
+    return QStringLiteral("this build has no MQTT");
+}
 
 }  // namespace kv
