@@ -5,6 +5,7 @@
 #include "core/version.h"
 #include "gui/main_window.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -84,8 +85,12 @@ std::optional<MqttAddress> mqttWindowAddress(const MqttWindowSettings& settings,
 }
 
 MqttTool::MqttTool(Form1& window) : QObject(&window), window_(window), settings_(loadSettings()) {
-    window.Tools->addSeparator();
-    PublishToMqtt = window.Tools->addAction(QStringLiteral("Publish to MQTT\u2026"));
+    // Ahead of the history's items, which stay last: its own separator, then the item.
+    PublishToMqtt = new QAction(QStringLiteral("Publish to MQTT\u2026"), window.Tools);
+    const QList<QAction*> items = window.Tools->actions();
+    const qsizetype unitAt = items.indexOf(window.UnitUnderCalibration);
+    window.Tools->insertAction(unitAt > 0 ? items[unitAt - 1] : nullptr, PublishToMqtt);
+    window.Tools->insertSeparator(PublishToMqtt);
     PublishToMqtt->setObjectName(QStringLiteral("PublishToMqtt"));
     connect(PublishToMqtt, &QAction::triggered, this, [this] { PublishToMqtt_Click(); });
 

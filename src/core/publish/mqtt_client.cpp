@@ -92,6 +92,10 @@ class MqttPublisher::Client {
     std::deque<Message> readings_;  // the oldest dropped when full
     std::size_t maxReadings_ = 6429;
     int inflight_ = 0;
+    // After a reconnection libmosquitto first sends again what was in flight; ours wait until
+    // those are acknowledged, so that the readings stay in order.
+    bool draining_ = false;
+    std::chrono::steady_clock::time_point drainingSince_;
     bool connected_ = false;
     bool everConnected_ = false;
     bool awaySaid_ = false;  // the loss has been said; "is back" is due
@@ -123,7 +127,10 @@ class MqttPublisher::Client {
 
     // Hands queued messages to libmosquitto while connected and the window has room. mutex_ held.
     void pump() {
-        while (connected_ && inflight_ < kWindow && (!others_.empty() || !readings_.empty())) {
+        if (draining_ && inflight_ == 0) {
+            draining_ = false;
+        }
+        while (connected_ && !draining_ && inflight_ < kWindow && (!others_.empty() || !readings_.empty())) {
             std::deque<Message>& queue = others_.empty() ? readings_ : others_;
             const Message& m = queue.front();
             const int rc = mosquitto_publish(mosq_, nullptr, m.topic.constData(), int(m.payload.size()),
@@ -175,6 +182,8 @@ class MqttPublisher::Client {
             return;
         }
         self->connected_ = true;
+        self->draining_ = self->inflight_ > 0;
+        self->drainingSince_ = std::chrono::steady_clock::now();
         // What libmosquitto holds is sent again by itself; the status and discovery come first.
         std::deque<Message> first;
         first.push_back(
@@ -307,6 +316,16 @@ class MqttPublisher::Client {
             {
                 std::lock_guard lock(mutex_);
                 answered = connected_ || outcome_ == Outcome::Refused;
+            }
+            {
+                // Should the messages in flight never be acknowledged, ours go on after a while.
+                std::lock_guard lock(mutex_);
+                if (draining_ &&
+                    std::chrono::steady_clock::now() - drainingSince_ > std::chrono::seconds(10)) {
+                    draining_ = false;
+                    inflight_ = 0;
+                    pump();
+                }
             }
             if (rc == MOSQ_ERR_SUCCESS && !answered &&
                 std::chrono::steady_clock::now() - triedAt > std::chrono::milliseconds(kConnackMs)) {
