@@ -12,9 +12,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QSettings>
 #include <QTableView>
 #include <QTemporaryDir>
 
@@ -185,8 +185,9 @@ TEST(History, TheWindowShowsMarksLoadsIntoTheEditorAndExports) {
     r.h.platform.inputAnswers.push_back(" KV-0042 ");
     w.UnitUnderCalibration->trigger();
     EXPECT_EQ(w.unitCorner->text(), "Unit: KV-0042");
-    EXPECT_TRUE(w.menuBar()->cornerWidget()->isAncestorOf(w.unitCorner));  // beside the MQTT state
-    w.Command2_Click();                                                    // as found
+    // Beside the MQTT state.
+    EXPECT_TRUE(w.menuBar()->cornerWidget()->isAncestorOf(w.unitCorner));
+    w.Command2_Click();  // as found
     r.h.clock().advanceBy(100);
     storeWronglyAfterTheWrite(r);
     putInEditor(w, edited("Yes"));
