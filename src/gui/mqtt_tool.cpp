@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QEvent>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -98,7 +99,8 @@ MqttTool::MqttTool(Form1& window) : QObject(&window), window_(window), settings_
     mqttCorner = new QLabel;
     mqttCorner->setObjectName(QStringLiteral("mqttCorner"));
     mqttCorner->setContentsMargins(0, 0, 8, 0);
-    auto* corner = new QWidget(window.menuBar());
+    corner_ = new QWidget(window.menuBar());
+    QWidget* corner = corner_;
     auto* row = new QHBoxLayout(corner);
     row->setContentsMargins(0, 0, 0, 0);
     if (QWidget* earlier = window.menuBar()->cornerWidget(Qt::TopRightCorner)) {
@@ -107,6 +109,8 @@ MqttTool::MqttTool(Form1& window) : QObject(&window), window_(window), settings_
     row->addWidget(mqttCorner);
     window.menuBar()->setCornerWidget(corner, Qt::TopRightCorner);
     corner->show();
+    // The menu bar sizes its corner when it is set: again whenever a label in it changes.
+    corner->installEventFilter(this);
     mqttCorner->setVisible(!settings_.broker.isEmpty());
     showState(MqttPublisher::State::Off);
 
@@ -126,6 +130,14 @@ MqttTool::MqttTool(Form1& window) : QObject(&window), window_(window), settings_
     if (settings_.enabled && settings_.user.trimmed().isEmpty()) {
         apply(settings_, QString());
     }
+}
+
+bool MqttTool::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == corner_ && event->type() == QEvent::LayoutRequest) {
+        corner_->adjustSize();
+        window_.menuBar()->setCornerWidget(corner_, Qt::TopRightCorner);
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 MqttTool::~MqttTool() {

@@ -14,6 +14,7 @@
 
 class QAction;
 class QLabel;
+class QWidget;
 
 namespace kv {
 
@@ -45,11 +46,15 @@ class MqttTool : public QObject {
     QAction* PublishToMqtt{};
     QLabel* mqttCorner{};  // "MQTT: connected", "MQTT: trying again", "MQTT: off"
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     void showState(MqttPublisher::State state);
     QString unitName() const;
 
     Form1& window_;
+    QWidget* corner_{};
     MqttWindowSettings settings_;
     QString password_;
     std::unique_ptr<MqttPublisher> publisher_;
