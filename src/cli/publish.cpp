@@ -96,6 +96,14 @@ int runPublished(Context& context, const MqttOptions& options, const QStringList
     if (!publishes(commandLine)) {
         return runCli(context, commandLine);  // no device, nothing to publish
     }
+    if (!options.caFile.isEmpty()) {
+        QFile ca(options.caFile);
+        if (!ca.open(QIODevice::ReadOnly)) {
+            context.say(
+                QStringLiteral("the CA file %1 cannot be read: %2").arg(options.caFile, ca.errorString()));
+            return exitNoInput;
+        }
+    }
     MqttSettings settings;
     settings.address = *address;
     settings.caFile = options.caFile;

@@ -161,8 +161,10 @@ def main():
         got = sub.messages("A_1__/readings")
         check(got == [dict(p, unit="A_1__") for p in printed] and len(got) == 4,
               "lab/b1/A_1__/readings carries each frame as monitor --json printed it, with \"unit\", in order")
-        states = [m["state"] for m in sub.messages("A_1__/status")]
-        check(states == ["online", "offline"], f"the status says online, then offline at the end: {states}")
+        status = sub.messages("A_1__/status")
+        states = [m["state"] for m in status]
+        check(states == ["online", "offline"] and "time" in status[-1],
+              f"the status says online, then offline at a clean end (not the last will): {status}")
         run = cli("--unit", "A/1+#", "--mqtt", plain + "/lab/b1", "read", "-o", "unit.cal")
         wait_for(lambda: sub.messages("/records"), 5)
         listed = json.loads(subprocess.run([args.cli, "history", "--json", "--limit", "1"], env=env,

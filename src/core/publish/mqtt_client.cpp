@@ -100,7 +100,8 @@ class MqttPublisher::Client {
     bool everConnected_ = false;
     bool awaySaid_ = false;  // the loss has been said; "is back" is due
     bool finishing_ = false;
-    qint64 dropped_ = 0;  // readings dropped since the last "is back"
+    bool closed_ = false;  // the socket is closed (after our DISCONNECT went out, at the end)
+    qint64 dropped_ = 0;   // readings dropped since the last "is back"
     bool droppingSaid_ = false;
     TemperatureUnit unit_ = TemperatureUnit::Fahrenheit;
     bool readingsSet_ = false;  // setReadings() has said the keys: discovery can go out
@@ -231,6 +232,13 @@ class MqttPublisher::Client {
         std::lock_guard lock(self->mutex_);
         self->inflight_ = std::max(0, self->inflight_ - 1);
         self->pump();
+        self->changed_.notify_all();
+    }
+
+    static void onDisconnect(mosquitto*, void* data, int) {
+        auto* self = static_cast<Client*>(data);
+        std::lock_guard lock(self->mutex_);
+        self->closed_ = true;
         self->changed_.notify_all();
     }
 
@@ -405,6 +413,7 @@ MqttPublisher::Start MqttPublisher::start(int waitMs, QString* problem) {
     mosquitto_connect_callback_set(c.mosq_, &Client::onConnect);
     mosquitto_publish_callback_set(c.mosq_, &Client::onPublish);
     mosquitto_log_callback_set(c.mosq_, &Client::onLog);
+    mosquitto_disconnect_callback_set(c.mosq_, &Client::onDisconnect);
     mosquitto_max_inflight_messages_set(c.mosq_, kWindow);
     if (!a.user.isEmpty()) {
         mosquitto_username_pw_set(
@@ -506,6 +515,10 @@ void MqttPublisher::finish(int waitMs) {
                                  true});
             c.pump();
         }
+        // A broker that is away gets one more try to come back, not the whole wait.
+        if (!c.connected_) {
+            waitMs = std::min(waitMs, kRetryMs + 500);
+        }
         c.changed_.wait_for(lock, std::chrono::milliseconds(waitMs), [&] {
             return c.connected_ && c.inflight_ == 0 && c.others_.empty() && c.readings_.empty();
         });
@@ -521,7 +534,10 @@ void MqttPublisher::finish(int waitMs) {
                        .arg(settings_.address.shown()));
         }
         if (c.connected_) {
-            mosquitto_disconnect(c.mosq_);  // a clean end: the broker does not send the last will
+            // A clean end: once DISCONNECT has gone out, the broker does not send the last will.
+            c.closed_ = false;
+            mosquitto_disconnect(c.mosq_);
+            c.changed_.wait_for(lock, std::chrono::milliseconds(1000), [&] { return c.closed_; });
         }
     }
     c.stopThread();
