@@ -52,7 +52,8 @@ std::vector<std::unique_ptr<Command>> allCommands() {
 QString mainHelp() {
     QString text = QStringLiteral(
         "Usage: kestrovar-cli [--port N|PATH|N=PATH] [--history LOCATION] [--unit TAG] [--simulate]\n"
-        "       [--quiet] COMMAND [ARGS]\n"
+        "       [--quiet] [--mqtt URL [--mqtt-ca FILE] [--mqtt-password-file FILE] [--mqtt-discovery]]\n"
+        "       COMMAND [ARGS]\n"
         "Read, write, verify and monitor a KestroVar dew-point compensator from scripts.\n"
         "\n"
         "Options:\n"
@@ -66,6 +67,16 @@ QString mainHelp() {
         "                 (with several --port: one --unit for each, in the same order)\n"
         "  --simulate     talk to the built-in simulated device\n"
         "  --quiet        no messages on stderr, only data on stdout\n"
+        "  --mqtt URL     also publish the readings and records to an MQTT broker:\n"
+        "                 mqtt://[USER@]HOST[:PORT][/PREFIX] or mqtts://... (TLS); the same as\n"
+        "                 KESTROVAR_MQTT. Topics PREFIX/UNIT/readings, status and records; PREFIX\n"
+        "                 is kestrovar unless given, UNIT the --unit tag, else the adapter's serial\n"
+        "                 number, else the machine and the port\n"
+        "  --mqtt-ca FILE  the CAs an mqtts:// broker's certificate is checked against (default:\n"
+        "                 the system's)\n"
+        "  --mqtt-password-file FILE  the password of USER, on the file's first line (default:\n"
+        "                 KESTROVAR_MQTT_PASSWORD); never on the command line\n"
+        "  --mqtt-discovery  also Home Assistant's discovery messages for the six readings\n"
         "  -h, --help     this text; COMMAND --help for a command's own\n"
         "  -v, --version  the version\n"
         "\n"
@@ -81,7 +92,8 @@ QString mainHelp() {
     text += QStringLiteral(
         "\n"
         "Exit status: 0 done; 1 the device does not hold what was asked; 64 usage; 65 bad file;\n"
-        "66 file not found or unreadable; 69 port absent or device not answering; 73 output file\n"
+        "66 file not found or unreadable; 68 the MQTT broker's host unknown, its login refused or\n"
+        "its certificate not trusted; 69 port absent or device not answering; 73 output file\n"
         "cannot be written or went away; 74 standard output cannot be written; 75 port in use by\n"
         "another program; 77 no permission on the port; 130 (Ctrl+C) or 143 (SIGTERM) stopped before\n"
         "anything was written.\n"
@@ -89,7 +101,9 @@ QString mainHelp() {
         "Environment:\n"
         "  KESTROVAR_PORTS  port paths, for example 1=/dev/pts/4,3=/dev/ttyS0\n"
         "  KESTROVAR_HISTORY  where the calibration history is kept (see --history); a server's\n"
-        "                 password and TLS come from PGPASSWORD, ~/.pgpass, PGSSLMODE and the rest\n");
+        "                 password and TLS come from PGPASSWORD, ~/.pgpass, PGSSLMODE and the rest\n"
+        "  KESTROVAR_MQTT  the MQTT broker (see --mqtt)\n"
+        "  KESTROVAR_MQTT_PASSWORD  the MQTT user's password\n");
     return text;
 }
 

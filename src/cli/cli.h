@@ -16,6 +16,10 @@
 #include <set>
 #include <vector>
 
+namespace kv {
+class MqttPublisher;
+}
+
 namespace kv::cli {
 
 // The exit statuses scripts can rely on (the BSD sysexits values where one fits).
@@ -25,6 +29,7 @@ enum Exit : int {
     exitUsage = 64,      // unknown command or option, missing argument, no port
     exitBadFile = 65,    // not a complete .cal, or a value the save would refuse
     exitNoInput = 66,    // file not found or not readable
+    exitNoBroker = 68,   // --mqtt: the broker's host unknown, its login refused or its certificate untrusted
     exitNoDevice = 69,   // port absent or the device not answering
     exitCantWrite = 73,  // output file cannot be written, or it went away while being written
     exitIoError = 74,    // standard output could not be written (a full disk, a closed pipe)
@@ -45,7 +50,8 @@ struct Context {
     // Why the command failed, in a few words, where its exit status alone does not tell ("not
     // there", where 69 is also "no answer"); for the summary of several ports.
     QString why;
-    QString unit;  // --unit TAG: the unit under calibration, carried by every record
+    QString unit;                        // --unit TAG: the unit under calibration, carried by every record
+    MqttPublisher* publisher = nullptr;  // --mqtt: where readings and records are also published
     QString program = QStringLiteral("kestrovar-cli");
     std::function<void(const QByteArray&)> out;  // data
     // Why a write of data to standard output failed, once one has; then the command ends with

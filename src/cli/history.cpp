@@ -1,5 +1,7 @@
 #include "cli/commands.h"
 #include "core/calibration/calibration_text.h"
+#include "core/publish/mqtt_publisher.h"
+#include "core/publish/record_json.h"
 #include "core/readings/time_text.h"
 #include "core/record/history_store.h"
 #include "core/version.h"
@@ -31,6 +33,12 @@ QString recordCalibration(Context& context, const QString& operation, const QStr
         // The exchange itself is done; only its record is missing. Said once per run.
         context.historyProblemSaid = true;
         context.say(QStringLiteral("the calibration history could not be kept: %1").arg(appended.error));
+    }
+    if (context.publisher && !appended.id.isEmpty()) {
+        // As `history --json` lists it, once the history holds it.
+        if (const std::optional<HistoryRecord> record = store.find(appended.id)) {
+            context.publisher->publishRecord(*record);
+        }
     }
     return appended.id;
 }
@@ -152,30 +160,7 @@ The records are kept by KestroVar Link and kestrovar-cli alike, in KESTROVAR_HIS
         if (args.has(QStringLiteral("--json"))) {
             QJsonArray array;
             for (const HistoryRecord& r : records) {
-                QJsonObject o;
-                o.insert(QStringLiteral("id"), r.id);
-                o.insert(QStringLiteral("time"), rfc3339Local(r.entry.timeMs));
-                o.insert(QStringLiteral("operation"), r.entry.operation);
-                o.insert(QStringLiteral("result"), r.entry.result);
-                o.insert(QStringLiteral("program"), r.entry.program);
-                o.insert(QStringLiteral("port"), r.entry.portPath);
-                o.insert(QStringLiteral("adapter"), r.entry.adapterName);
-                o.insert(QStringLiteral("adapter_serial"), r.entry.adapterSerial);
-                o.insert(QStringLiteral("unit"), r.entry.unit);
-                o.insert(QStringLiteral("operator"), r.entry.operatorName);
-                o.insert(QStringLiteral("host"), r.entry.host);
-                if (!r.databaseUser.isEmpty()) {
-                    o.insert(QStringLiteral("database_user"), r.databaseUser);
-                }
-                o.insert(QStringLiteral("same_as"), r.sameAsId);
-                o.insert(QStringLiteral("damaged"), r.damaged);
-                if (r.damaged) {
-                    o.insert(QStringLiteral("damage"), r.damage);
-                } else {
-                    o.insert(QStringLiteral("cal"),
-                             QString::fromLatin1(calibrationFileContent(r.entry.values)));
-                }
-                array.append(o);
+                array.append(historyRecordJson(r));
             }
             context.out(QJsonDocument(array).toJson(QJsonDocument::Compact) + '\n');
             return exitOk;

@@ -1,6 +1,7 @@
 // kestrovar-cli: QtCore only, no window system needed.
 #include "cli/cli.h"
 #include "cli/multi_port.h"
+#include "cli/publish.h"
 #include "core/platform/port_map.h"
 #include "core/platform/qt_system.h"
 #include "core/record/history_store.h"
@@ -146,7 +147,8 @@ std::function<int()> catchStopSignals(QObject* owner) {
 // write, verify or restore on every port at once. Each port gets its own platform, with its own
 // port map (a path stands in for Com 1 on each), and its own context, in a thread of its own.
 int onSeveralPorts(const QStringList& givenPorts, const QStringList& units, const kv::PortMap& ports,
-                   bool quiet, const QStringList& commandLine, const std::function<int()>& stopped) {
+                   bool quiet, const QStringList& commandLine, const std::function<int()>& stopped,
+                   const kv::cli::MqttOptions& mqtt) {
     struct Choice {
         kv::PortMap ports;
         PortChoice port;
@@ -210,7 +212,7 @@ int onSeveralPorts(const QStringList& givenPorts, const QStringList& units, cons
         };
         context.err = err;
         context.stopSignal = stopped;
-        const int status = kv::cli::runCli(context, commandLine);
+        const int status = kv::cli::runPublished(context, mqtt, commandLine);
         return kv::cli::PortOutcome{status, context.why};
     };
     const int status = kv::cli::runOnSeveralPorts(run);
@@ -237,6 +239,7 @@ int main(int argc, char** argv) {
     bool simulate = false;
     bool quiet = false;
     QString history;
+    kv::cli::MqttOptions mqtt;
     qsizetype at = 0;
     for (; at < words.size() && words[at].startsWith(u'-'); ++at) {
         const QString& word = words[at];
@@ -246,7 +249,11 @@ int main(int argc, char** argv) {
         if (word == QStringLiteral("--version") || word == QStringLiteral("-v")) {
             return printOut(QStringLiteral("%1 %2\n").arg(QLatin1String(kProgram), kv::programVersion()));
         }
-        if (word == QStringLiteral("--simulate")) {
+        if (QString problem; kv::cli::takeMqttOption(words, at, mqtt, &problem)) {
+            if (!problem.isEmpty()) {
+                return usage(problem);
+            }
+        } else if (word == QStringLiteral("--simulate")) {
             simulate = true;
         } else if (word == QStringLiteral("--quiet") || word == QStringLiteral("-q")) {
             quiet = true;
@@ -353,7 +360,7 @@ int main(int argc, char** argv) {
     const std::function<int()> stopped = catchStopSignals(&app);
 
     if (several) {
-        return onSeveralPorts(givenPorts, units, ports, quiet, commandLine, stopped);
+        return onSeveralPorts(givenPorts, units, ports, quiet, commandLine, stopped, mqtt);
     }
 
     kv::QtSystemPlatform platform(ports);
@@ -372,7 +379,7 @@ int main(int argc, char** argv) {
     };
     context.err = writeErr;
     context.stopSignal = stopped;
-    const int status = kv::cli::runCli(context, commandLine);
+    const int status = kv::cli::runPublished(context, mqtt, commandLine);
     // Whatever a library left in the buffer goes out now; losing it is as bad as losing a row.
     if (context.outputError.isEmpty() && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
         context.outputError = QString::fromLocal8Bit(std::strerror(errno ? errno : EIO));

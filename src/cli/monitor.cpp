@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 #include "core/device/device_session.h"
+#include "core/publish/mqtt_publisher.h"
 #include "core/readings/readings.h"
 #include "core/readings/readings_csv.h"
 #include "core/readings/readings_recorder.h"
@@ -110,6 +111,9 @@ ends with status 69; everything written until then is kept.
             return exitCantWrite;
         }
 
+        if (context.publisher) {
+            context.publisher->setReadings(unit, interval);
+        }
         int frames = 0;
         bool silent = false;
         bool lost = false;
@@ -136,6 +140,9 @@ ends with status 69; everything written until then is kept.
             } else if ((frames == 1 && !recorder.start(*path, frame.timeMs, &writeError)) ||
                        !recorder.record(frame, &writeError)) {
                 --frames;  // not kept
+            }
+            if (context.publisher && writeError.isEmpty()) {
+                context.publisher->publishReading(frame);  // queued: the broker never holds up the line
             }
         };
         // Between frames, too, so that a long interval does not hide a removed file for long.

@@ -110,6 +110,9 @@ void Form1::keepRecord(const HistoryEntry& entry) {
         if (recordProblem_.isEmpty()) {
             recordProblem_ = appended.error;
         }
+        if (onRecordKept && !appended.id.isEmpty()) {
+            onRecordKept(appended.id);
+        }
     }
     if (frmHistory) {
         frmHistory->reload();

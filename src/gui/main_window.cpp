@@ -4,6 +4,7 @@
 #include "gui/artwork.h"
 #include "gui/certificate_window.h"
 #include "gui/correction_map_window.h"
+#include "gui/mqtt_tool.h"
 #include "gui/serial_link.h"
 #include "gui/trend_tools.h"
 #include "protocol/device_protocol.h"
@@ -115,6 +116,7 @@ Form1::Form1(Platform& platform, QWidget* parent) : QMainWindow(parent), platfor
     connectHandlers();
     buildCertificateMenu(*this);
     buildHistoryMenu();  // after every other Tools item
+    mqttTool = new MqttTool(*this);
     Form_Load();
     Timer3->setEnabled(true);
 }

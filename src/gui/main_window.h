@@ -42,6 +42,7 @@ namespace kv {
 
 class AboutDialog;
 class CorrectionMapTool;
+class MqttTool;
 class HistoryWindow;
 class TrendTools;
 
@@ -225,6 +226,9 @@ class Form1 : public QMainWindow {
     QMenu* Tools{};
     TrendTools* trendTools{};            // Trend Chart, Record Readings to CSV…, Open Recording…
     CorrectionMapTool* correctionMap{};  // Correction Map
+    MqttTool* mqttTool{};                // Publish to MQTT…
+    // Told the id of every record the history has just kept (the MQTT publisher listens).
+    std::function<void(const QString& id)> onRecordKept;
     QMenu* Help{};
     QAction* About{};
     QAction* CalibrationHistory{};

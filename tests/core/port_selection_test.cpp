@@ -1,4 +1,7 @@
 #include "core/platform/port_map.h"
+#include "core/publish/mqtt_address.h"
+#include "core/publish/topics.h"
+#include "gui/mqtt_tool.h"
 
 #include <gtest/gtest.h>
 
@@ -120,6 +123,77 @@ TEST(PortNames, DefaultsAndTheEnvironmentVariable) {
     EXPECT_EQ(PortMap::splitVariable(" , 2=/a ,"), QStringList({"2=/a"}));
     EXPECT_EQ(PortMap::splitVariable("1=/dev/serial/by-id/usb-FTDI_FT232R_A9-if00-port0,9=/dev/ttyACM0"),
               QStringList({"1=/dev/serial/by-id/usb-FTDI_FT232R_A9-if00-port0", "9=/dev/ttyACM0"}));
+}
+
+}  // namespace
+}  // namespace kv
+
+namespace kv {
+namespace {
+
+// --mqtt URL and the window's boxes: what each part of an address gives, and every refusal.
+TEST(MqttAddress, ReadsEachPartAndRefusesWhatNamesNoBroker) {
+    struct Case {
+        const char* text;
+        const char* shown;    // the address read, or empty when refused
+        const char* problem;  // part of the refusal
+    };
+    const Case cases[] = {
+        {"mqtt://h", "mqtt://h:1883/kestrovar", ""},
+        {"mqtts://u@h:8884/lab/b1/", "mqtts://u@h:8884/lab/b1", ""},
+        {"mqtts://h", "mqtts://h:8883/kestrovar", ""},
+        {"mqtt://[::1]:1884/", "mqtt://[::1]:1884/kestrovar", ""},
+        {"http://h", "", "starts with mqtt://"},
+        {"mqtt://u:hunter2@h", "", "holds a password"},
+        {"mqtt://@h", "", "empty user name"},
+        {"mqtt://[::1", "", "no closing"},
+        {"mqtt://[::1]x", "", "after its host"},
+        {"mqtt:///p", "", "names no host"},
+        {"mqtt://a b", "", "a space"},
+        {"mqtt://h:", "", "not \"none\""},
+        {"mqtt://h:0", "", "1 to 65535"},
+        {"mqtt://h:65536", "", "1 to 65535"},
+        {"mqtt://h:+1", "", "1 to 65535"},
+        {"mqtt://h/a//b", "", "empty level"},
+        {"mqtt://h/a/+", "", "\"+\""},
+        {"mqtt://h/a#", "", "\"+\""},
+        {"mqtt://h/$SYS", "", "\"$\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        QString problem;
+        const std::optional<MqttAddress> address = parseMqttAddress(QString::fromUtf8(c.text), &problem);
+        EXPECT_EQ(address ? address->shown() : QString(), QString::fromUtf8(c.shown));
+        EXPECT_TRUE(problem.contains(QString::fromUtf8(c.problem))) << problem.toStdString();
+        EXPECT_FALSE(problem.contains(QStringLiteral("hunter2")));
+    }
+    // The window's boxes: a bare host is mqtt://; the user and the prefix have boxes of their own.
+    QString problem;
+    EXPECT_EQ(mqttWindowAddress(
+                  {QStringLiteral("lab:1884/"), QStringLiteral("u"), QStringLiteral("/b1"), {}, false, true},
+                  &problem)
+                  ->shown(),
+              QStringLiteral("mqtt://u@lab:1884/b1"));
+    EXPECT_FALSE(mqttWindowAddress({QStringLiteral("mqtt://lab/b1"), {}, {}, {}, false, true}, &problem));
+    EXPECT_TRUE(problem.contains(QStringLiteral("boxes of their own")));
+}
+
+// The unit's topic level: the tag, else the adapter's serial number, else the machine and the port.
+TEST(MqttTopics, TheUnitIsTheTagTheSerialOrTheMachineAndPortMadeSafe) {
+    EXPECT_EQ(unitTopicName(QStringLiteral(" A/1+# "), QStringLiteral("FT1"), QStringLiteral("pc"), {}),
+              QStringLiteral("A_1__"));
+    EXPECT_EQ(unitTopicName({},
+                            QStringLiteral("FT\x01"
+                                           "1"),
+                            QStringLiteral("pc"), {}),
+              QStringLiteral("FT_1"));
+    EXPECT_EQ(unitTopicName({}, {}, QStringLiteral("pc"), QStringLiteral("/dev/ttyUSB0")),
+              QStringLiteral("pc_dev_ttyUSB0"));
+    EXPECT_EQ(unitTopicName({}, {}, {}, {}), QStringLiteral("unit"));
+    FeedFrame frame;
+    frame.timeMs = 1'000;
+    EXPECT_TRUE(readingPayload(frame, TemperatureUnit::Fahrenheit, QStringLiteral("b\"1"))
+                    .endsWith(",\"correction_active\":0,\"unit\":\"b\\\"1\"}"));
 }
 
 }  // namespace
