@@ -105,6 +105,7 @@ class Command {
     const QString& name() const { return info_.name; }
     const QString& summary() const { return info_.summary; }
     const QString& help() const { return info_.help; }
+    bool needsPort() const { return info_.needsPort; }
     // The whole command: the common checks, then run(). Returns the exit status.
     int execute(Context& context, const QStringList& words);
 
