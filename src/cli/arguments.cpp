@@ -100,7 +100,8 @@ QString Command::usageProblem(const Context& context, Arguments& args) const {
                 .arg(context.unit, own);
         }
         args.values[unitOption] = context.unit;
-    } else if (!context.unit.isEmpty() && !info_.keepsRecords) {
+    } else if (!context.unit.isEmpty() && !info_.keepsRecords && !(context.publisher && info_.needsPort)) {
+        // Published, the unit also names the topics of a command that talks to a device.
         return QStringLiteral(
                    "--unit names the unit of the records a command keeps or reads; %1 keeps and "
                    "reads none")
