@@ -3,6 +3,7 @@
 #include "cli/multi_port.h"
 #include "core/platform/port_map.h"
 #include "core/platform/qt_system.h"
+#include "simulator/in_process_device.h"
 #include "simulator/pty_device.h"
 
 #include <QCoreApplication>
@@ -22,6 +23,11 @@
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>
+#endif
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
 #endif
 
 namespace {
@@ -96,7 +102,9 @@ PortChoice choosePort(const QString& value, kv::PortMap& ports) {
         if (n && !ports.apply({value})) {
             choice.number = n;
         }
-    } else if (slash >= 0) {
+    } else if (const int com = kv::comPortNumber(value); com >= kv::kFirstPort && com <= kv::kLastPort) {
+        choice.number = com;                                  // COM3 is Com 3
+    } else if (slash >= 0 || com || value.contains(u'\\')) {  // COM17 and up, \\.\CNCA0: devices too
         choice.number = kv::kFirstPort;  // one port is used at a time; the path stands in for Com 1
         ports.set(choice.number, value);
         choice.byPath = true;
@@ -117,6 +125,28 @@ void onSignal(int) {
     const char byte = 1;
     [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
 }
+#endif
+#ifdef Q_OS_WIN
+// Ctrl+C and Ctrl+Break end a long command at its next chance, as SIGINT does elsewhere. Windows
+// runs the handler on a thread of its own: it posts the stop to the event loop, which wakes for it.
+std::atomic<bool> signalled{false};
+bool* stopOnSignal = nullptr;
+BOOL WINAPI onConsoleEvent(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
+        return FALSE;
+    }
+    signalled.store(true);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [] { *stopOnSignal = true; }, Qt::QueuedConnection);
+    return TRUE;
+}
+
+// Messages are UTF-8, as on Linux; the console shows them as such while the program runs.
+struct ConsoleCodePage {
+    UINT before = GetConsoleOutputCP();
+    ConsoleCodePage() { SetConsoleOutputCP(CP_UTF8); }
+    ~ConsoleCodePage() { SetConsoleOutputCP(before); }
+};
 #endif
 
 // write, verify or restore on every port at once. Each port gets its own platform, with its own
@@ -186,7 +216,7 @@ int onSeveralPorts(const QStringList& givenPorts, const QStringList& units, cons
         };
         context.err = err;
         context.stopRequested = [&stop] {
-#ifdef Q_OS_UNIX
+#if defined(Q_OS_UNIX) || defined(Q_OS_WIN)
             return stop || signalled.load();
 #else
             return stop;
@@ -207,10 +237,12 @@ int onSeveralPorts(const QStringList& givenPorts, const QStringList& units, cons
 }  // namespace
 
 int main(int argc, char** argv) {
-    QStringList words;
-    for (int i = 1; i < argc; ++i) {
-        words << QString::fromLocal8Bit(argv[i]);
-    }
+#ifdef Q_OS_WIN
+    // Data keeps its bytes: a .cal's CR LF stays CR LF, never CR CR LF.
+    _setmode(_fileno(stdout), _O_BINARY);
+    const ConsoleCodePage utf8Console;
+#endif
+    const QStringList words = kv::commandLineWords(argc, argv).mid(1);
     // The global options come before the command.
     std::optional<QString> port;
     QStringList givenPorts;  // every --port, in order
@@ -272,7 +304,7 @@ int main(int argc, char** argv) {
     }
     const QString unit = units.value(0);
     if (!history.isEmpty()) {
-        qputenv("KESTROVAR_HISTORY", history.toLocal8Bit());  // the option wins over the variable
+        kv::setEnvironmentText("KESTROVAR_HISTORY", history);  // the option wins over the variable
     }
 
     QCoreApplication app(argc, argv);
@@ -313,8 +345,10 @@ int main(int argc, char** argv) {
         ports.set(number, simulator->slavePath());
     }
 #else
-    if (simulate) {
-        return usage(QStringLiteral("--simulate needs pseudo-terminals, which this system does not offer"));
+    if (simulate) {  // no pseudo-terminals here: the simulated device lives in this process, as Com 1
+        number = kv::kFirstPort;
+        byPath = false;
+        ports.set(number, QLatin1String(kv::sim::kInProcessPortName));
     }
 #endif
     if (number == 0) {
@@ -335,12 +369,23 @@ int main(int argc, char** argv) {
         std::signal(SIGTERM, onSignal);
     }
 #endif
+#ifdef Q_OS_WIN
+    stopOnSignal = &stop;
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+#endif
 
     if (several) {
         return onSeveralPorts(givenPorts, units, ports, quiet, commandLine, stop);
     }
 
     kv::QtSystemPlatform platform(ports);
+#ifndef KV_HAS_PTY_DEVICE
+    std::unique_ptr<kv::sim::InProcessDevice> simulator;
+    if (simulate) {
+        simulator = std::make_unique<kv::sim::InProcessDevice>(platform);
+        platform.setInProcessPort(number, simulator.get());
+    }
+#endif
     kv::cli::Context context(platform);
     context.port = number;
     context.portPath = number ? ports.systemName(number) : QString();

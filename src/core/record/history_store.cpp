@@ -16,7 +16,11 @@
 #include <QUrl>
 #include <QVariant>
 
+#ifdef KV_HAVE_OPENSSL
 #include <openssl/evp.h>
+#else
+#include <QCryptographicHash>
+#endif
 
 #include <algorithm>
 #include <charconv>
@@ -220,19 +224,26 @@ struct Rows {
     }
 };
 
+#ifdef KV_HAVE_OPENSSL
 // libcrypto's SHA-256 uses the processor's SHA instructions; a listing hashes every record. Null
 // when OpenSSL's configuration offers no SHA-256: then no record can be proved intact or kept.
 const EVP_MD* sha256Digest() {
     static EVP_MD* const sha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
     return sha256;
 }
+bool sha256Available() {
+    return sha256Digest() != nullptr;
+}
+#else
+// Built without OpenSSL: Qt's own SHA-256, the same hashes.
+bool sha256Available() {
+    return true;
+}
+#endif
 const QString kNoSha256 = QStringLiteral("OpenSSL offers no SHA-256 (see OPENSSL_CONF)");
 
 QString recordHash(const QString& id, const HistoryEntry& e, const QByteArray& cal, const QString& prevHash) {
     // Each field with its length in front, so no two different records give the same bytes.
-    const EVP_MD* const sha256 = sha256Digest();
-    thread_local const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
-                                                                                       &EVP_MD_CTX_free);
     thread_local std::string content;
     content.clear();
     auto add = [](const char* data, std::size_t size) {
@@ -252,6 +263,15 @@ QString recordHash(const QString& id, const HistoryEntry& e, const QByteArray& c
     }
     addBytes(cal);
     addBytes(prevHash.toLatin1());
+#ifndef KV_HAVE_OPENSSL
+    return QString::fromLatin1(
+        QCryptographicHash::hash(QByteArray::fromRawData(content.data(), qsizetype(content.size())),
+                                 QCryptographicHash::Sha256)
+            .toHex());
+#else
+    const EVP_MD* const sha256 = sha256Digest();
+    thread_local const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
+                                                                                       &EVP_MD_CTX_free);
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
     if (!sha256 || !context || !EVP_DigestInit_ex2(context.get(), sha256, nullptr) ||
@@ -260,6 +280,7 @@ QString recordHash(const QString& id, const HistoryEntry& e, const QByteArray& c
         return {};  // matches no stored hash: the record counts as damaged rather than as intact
     }
     return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(digest), int(size)).toHex());
+#endif
 }
 
 const QString kChanged = QStringLiteral("has been changed since it was kept");
@@ -658,7 +679,7 @@ std::vector<HistoryRecord> HistoryStore::records(const QString& unit, QString* e
     if (!database) {
         return failed(problem);
     }
-    if (!sha256Digest()) {
+    if (!sha256Available()) {
         return failed(QStringLiteral("the history %1 cannot be checked: %2").arg(shownLocation(), kNoSha256));
     }
     const bool stamps = database->dialect.stampsUser;
@@ -766,7 +787,7 @@ bool HistoryStore::check(std::vector<HistoryProblem>* problems, QString* error) 
         *error = problem;
         return false;
     }
-    if (!sha256Digest()) {
+    if (!sha256Available()) {
         *error = QStringLiteral("the history %1 cannot be checked: %2").arg(shownLocation(), kNoSha256);
         return false;
     }
