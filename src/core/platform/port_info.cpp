@@ -72,7 +72,9 @@ QString devicePath(const QString& systemPath) {
 AdapterInfo adapterInfo(const QString& systemPath, const QString& byIdFolder) {
     AdapterInfo info;
     info.path = devicePath(systemPath);
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+    Q_UNUSED(byIdFolder);
+#else
     const QDir byId(byIdFolder);
     if (QFileInfo(systemPath).absoluteDir() == byId) {
         info.stableName = systemPath;  // named by its stable name already, plugged in or not

@@ -202,6 +202,7 @@ class WinSerialControl : public QObject, public SerialControl {
 
     void onWaitDone() {
         if (!waiting_ || !PortOpen()) {
+            ResetEvent(wait_.io.hEvent);  // a stale signal must not wake the loop again and again
             return;
         }
         waiting_ = false;
