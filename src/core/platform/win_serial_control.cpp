@@ -1,11 +1,12 @@
 // The serial control on Windows, on the Win32 API (there is no QtSerialPort in this build): the port
-// opened as \\.\COMn with overlapped I/O, the line set through the DCB, a WaitCommEvent always
-// pending whose completion wakes the UI thread's event loop through a QWinEventNotifier, so that
-// OnComm is raised there, as QSerialPort raises readyRead.
+// opened as \\.\COMn with overlapped I/O, the line set through the DCB, and the driver asked every
+// few milliseconds by a timer of the UI thread, so that OnComm is raised there, as QSerialPort
+// raises readyRead. A WaitCommEvent(EV_RXCHAR) watched by a QWinEventNotifier stopped the event
+// loop from waking at all under wine, timers included; the poll works on every driver.
 #include "core/platform/qt_system.h"
 
 #include <QDeadlineTimer>
-#include <QWinEventNotifier>
+#include <QTimer>
 
 #include <algorithm>
 #include <limits>
@@ -20,8 +21,11 @@ namespace {
 // before a close. At 19200 baud a byte takes half a millisecond on the line.
 constexpr DWORD kOutputLimitMs = 100;
 constexpr int kDrainLimitMs = 200;
+// How often the driver is asked for received bytes: 19 bytes' time at 19200 baud, a small part of
+// the device's 20 ms before it answers.
+constexpr int kPollMs = 10;
 
-// An event for one overlapped operation: manual reset, as the notifier and GetOverlappedResult expect.
+// An event for one overlapped operation: manual reset, as GetOverlappedResult expects.
 struct Overlapped {
     Overlapped() { io.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
     ~Overlapped() { CloseHandle(io.hEvent); }
@@ -38,9 +42,15 @@ struct Overlapped {
 
 class WinSerialControl : public QObject, public SerialControl {
   public:
-    explicit WinSerialControl(const PortMap& ports) : ports_(ports), notifier_(wait_.io.hEvent) {
-        notifier_.setEnabled(false);
-        connect(&notifier_, &QWinEventNotifier::activated, this, &WinSerialControl::onWaitDone);
+    explicit WinSerialControl(const PortMap& ports) : ports_(ports) {
+        poll_.setInterval(kPollMs);
+        poll_.setTimerType(Qt::PreciseTimer);
+        connect(&poll_, &QTimer::timeout, this, [this] {
+            if (PortOpen() && !readAvailable()) {
+                lose();
+            }
+            raiseReceived();
+        });
     }
     ~WinSerialControl() override { closePort(); }
 
@@ -83,8 +93,7 @@ class WinSerialControl : public QObject, public SerialControl {
         setLine(line);
         // Reads return at once with what the driver holds; a write gives up after the output limit.
         COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, kOutputLimitMs};
-        if (!SetCommState(handle, &line) || !SetCommTimeouts(handle, &timeouts) ||
-            !SetCommMask(handle, EV_RXCHAR)) {
+        if (!SetCommState(handle, &line) || !SetCommTimeouts(handle, &timeouts) || !SetCommMask(handle, 0)) {
             SetCommState(handle, &saved_);
             SetCommTimeouts(handle, &savedTimeouts_);
             CloseHandle(handle);
@@ -94,9 +103,8 @@ class WinSerialControl : public QObject, public SerialControl {
         PurgeComm(handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
         handle_ = handle;
         rx_.clear();
-        notifier_.setEnabled(true);
-        startWait();
-        return PortOpen();
+        poll_.start();
+        return true;
     }
 
     void setRThreshold(int bytes) override { threshold_ = bytes; }
@@ -187,41 +195,6 @@ class WinSerialControl : public QObject, public SerialControl {
         line.fAbortOnError = FALSE;
     }
 
-    // One WaitCommEvent is pending while the port is open; its event wakes the notifier.
-    void startWait() {
-        mask_ = 0;
-        OVERLAPPED* io = wait_.start();
-        if (WaitCommEvent(handle_, &mask_, io)) {
-            SetEvent(io->hEvent);  // done at once: the notifier still reports it
-        } else if (GetLastError() != ERROR_IO_PENDING) {
-            lose();
-            return;
-        }
-        waiting_ = true;
-    }
-
-    void onWaitDone() {
-        if (!waiting_ || !PortOpen()) {
-            ResetEvent(wait_.io.hEvent);  // a stale signal must not wake the loop again and again
-            return;
-        }
-        waiting_ = false;
-        DWORD unused = 0;
-        // A pulled adapter ends the wait with an error (ERROR_OPERATION_ABORTED, ERROR_BAD_COMMAND,
-        // ERROR_DEVICE_REMOVED, ...) or with no event; ClearCommError then fails as well.
-        const bool waited = GetOverlappedResult(handle_, &wait_.io, &unused, FALSE);
-        if (!readAvailable() || !waited) {
-            if (PortOpen()) {
-                lose();
-            }
-            return;
-        }
-        raiseReceived();
-        if (PortOpen() && !waiting_) {
-            startWait();
-        }
-    }
-
     // Takes what the driver holds into the receive buffer. false when the port has gone away.
     bool readAvailable() {
         DWORD errors = 0;
@@ -247,7 +220,7 @@ class WinSerialControl : public QObject, public SerialControl {
         return true;
     }
 
-    // The wait wakes only when new bytes arrive, so keep raising the event while a whole block waits.
+    // Keep raising the event while a whole block waits.
     void raiseReceived() {
         if (raising_) {
             return;  // the loop below sees the new bytes
@@ -275,23 +248,10 @@ class WinSerialControl : public QObject, public SerialControl {
         }
     }
 
-    // Ends the pending wait, and waits for its end, so that its OVERLAPPED is free again.
-    void endWait() {
-        notifier_.setEnabled(false);
-        if (waiting_) {
-            SetCommMask(handle_, 0);  // completes a pending WaitCommEvent
-            CancelIoEx(handle_, &wait_.io);
-            DWORD unused = 0;
-            GetOverlappedResult(handle_, &wait_.io, &unused, TRUE);
-            waiting_ = false;
-        }
-        ResetEvent(wait_.io.hEvent);
-    }
-
     // The adapter has gone: the port closes at once, without the drain, so the next Output fails,
     // which is how the link notices. There is no line left to protect.
     void lose() {
-        endWait();
+        poll_.stop();
         CloseHandle(handle_);
         handle_ = INVALID_HANDLE_VALUE;
         rx_.clear();
@@ -326,7 +286,7 @@ class WinSerialControl : public QObject, public SerialControl {
         if (drained) {
             FlushFileBuffers(handle_);
         }
-        endWait();
+        poll_.stop();
         SetCommState(handle_, &saved_);
         SetCommTimeouts(handle_, &savedTimeouts_);
         CloseHandle(handle_);
@@ -336,12 +296,9 @@ class WinSerialControl : public QObject, public SerialControl {
 
     const PortMap& ports_;
     HANDLE handle_ = INVALID_HANDLE_VALUE;
-    Overlapped wait_;
     Overlapped read_;
     Overlapped write_;
-    QWinEventNotifier notifier_;
-    DWORD mask_ = 0;
-    bool waiting_ = false;
+    QTimer poll_;
     DCB saved_{};
     COMMTIMEOUTS savedTimeouts_{};
     QByteArray rx_;
