@@ -3,11 +3,17 @@
 // kestrovar-cli itself never loads QtGui; it needs no display.
 #include "certificate/certificate_document.h"
 #include "core/platform/file_write.h"
+#include "core/platform/qt_system.h"
 
 #include <QFile>
 #include <QGuiApplication>
 
 #include <cstdio>
+
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 namespace {
 
@@ -28,11 +34,15 @@ int main(int argc, char** argv) {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
+#ifdef Q_OS_WIN
+    _setmode(_fileno(stdin), _O_BINARY);  // the JSON as sent, whatever bytes it holds
+#endif
     QString output;
-    for (int i = 1; i < argc; ++i) {
-        const QString word = QString::fromLocal8Bit(argv[i]);
-        if (word == QLatin1String("-o") && i + 1 < argc) {
-            output = QString::fromLocal8Bit(argv[++i]);
+    const QStringList words = kv::commandLineWords(argc, argv);
+    for (qsizetype i = 1; i < words.size(); ++i) {
+        const QString& word = words[i];
+        if (word == QLatin1String("-o") && i + 1 < words.size()) {
+            output = words[++i];
         } else {
             return fail(64, QStringLiteral("usage: kestrovar-certificate -o FILE.pdf < CERTIFICATE.json"));
         }

@@ -5,6 +5,7 @@
 #include "core/platform/port_map.h"
 #include "core/platform/qt_system.h"
 #include "core/record/history_store.h"
+#include "simulator/in_process_device.h"
 #include "simulator/pty_device.h"
 
 #include <QCoreApplication>
@@ -24,6 +25,11 @@
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>
+#endif
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
 #endif
 
 namespace {
@@ -98,7 +104,9 @@ PortChoice choosePort(const QString& value, kv::PortMap& ports) {
         if (n && !ports.apply({value})) {
             choice.number = n;
         }
-    } else if (slash >= 0) {
+    } else if (const int com = kv::comPortNumber(value); com >= kv::kFirstPort && com <= kv::kLastPort) {
+        choice.number = com;                                  // COM3 is Com 3
+    } else if (slash >= 0 || com || value.contains(u'\\')) {  // COM17 and up, \\.\CNCA0: devices too
         choice.number = kv::kFirstPort;  // one port is used at a time; the path stands in for Com 1
         ports.set(choice.number, value);
         choice.byPath = true;
@@ -122,6 +130,26 @@ void onSignal(int signal) {
     [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
 }
 #endif
+#ifdef Q_OS_WIN
+// Ctrl+C and Ctrl+Break stop a long command at its next chance, as SIGINT does elsewhere. Windows
+// runs the handler on a thread of its own: it keeps the signal and wakes the event loop.
+BOOL WINAPI onConsoleEvent(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
+        return FALSE;
+    }
+    stopSignal.store(SIGINT);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [] {}, Qt::QueuedConnection);
+    return TRUE;
+}
+
+// Messages are UTF-8, as on Linux; the console shows them as such while the program runs.
+struct ConsoleCodePage {
+    UINT before = GetConsoleOutputCP();
+    ConsoleCodePage() { SetConsoleOutputCP(CP_UTF8); }
+    ~ConsoleCodePage() { SetConsoleOutputCP(before); }
+};
+#endif
 
 // Ctrl+C and SIGTERM, from now on, no longer end the program at once: they are kept for the
 // command, which stops at its next safe point (a write that has begun is finished and read back
@@ -138,6 +166,9 @@ std::function<int()> catchStopSignals(QObject* owner) {
         std::signal(SIGINT, onSignal);
         std::signal(SIGTERM, onSignal);
     }
+#elif defined(Q_OS_WIN)
+    Q_UNUSED(owner);
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 #else
     Q_UNUSED(owner);
 #endif
@@ -228,10 +259,12 @@ int onSeveralPorts(const QStringList& givenPorts, const QStringList& units, cons
 }  // namespace
 
 int main(int argc, char** argv) {
-    QStringList words;
-    for (int i = 1; i < argc; ++i) {
-        words << QString::fromLocal8Bit(argv[i]);
-    }
+#ifdef Q_OS_WIN
+    // Data keeps its bytes: a .cal's CR LF stays CR LF, never CR CR LF.
+    _setmode(_fileno(stdout), _O_BINARY);
+    const ConsoleCodePage utf8Console;
+#endif
+    const QStringList words = kv::commandLineWords(argc, argv).mid(1);
     // The global options come before the command.
     std::optional<QString> port;
     QStringList givenPorts;  // every --port, in order
@@ -301,7 +334,7 @@ int main(int argc, char** argv) {
     }
     const QString unit = units.value(0);
     if (!history.isEmpty()) {
-        qputenv("KESTROVAR_HISTORY", history.toLocal8Bit());  // the option wins over the variable
+        kv::setEnvironmentText("KESTROVAR_HISTORY", history);  // the option wins over the variable
     }
     if (const QString chosen = qEnvironmentVariable("KESTROVAR_HISTORY"); !chosen.isEmpty()) {
         if (const QString problem = kv::HistoryStore::locationProblem(chosen); !problem.isEmpty()) {
@@ -349,8 +382,10 @@ int main(int argc, char** argv) {
         ports.set(number, simulator->slavePath());
     }
 #else
-    if (simulate) {
-        return usage(QStringLiteral("--simulate needs pseudo-terminals, which this system does not offer"));
+    if (simulate) {  // no pseudo-terminals here: the simulated device lives in this process, as Com 1
+        number = kv::kFirstPort;
+        byPath = false;
+        ports.set(number, QLatin1String(kv::sim::kInProcessPortName));
     }
 #endif
     if (number == 0) {
@@ -364,6 +399,13 @@ int main(int argc, char** argv) {
     }
 
     kv::QtSystemPlatform platform(ports);
+#ifndef KV_HAS_PTY_DEVICE
+    std::unique_ptr<kv::sim::InProcessDevice> simulator;
+    if (simulate) {
+        simulator = std::make_unique<kv::sim::InProcessDevice>(platform);
+        platform.setInProcessPort(number, simulator.get());
+    }
+#endif
     kv::cli::Context context(platform);
     context.port = number;
     context.portPath = number ? ports.systemName(number) : QString();

@@ -5,6 +5,7 @@
 #include "gui/deferred_icons.h"
 #include "gui/main_window.h"
 #include "gui/qt_platform.h"
+#include "simulator/in_process_device.h"
 #include "simulator/pty_device.h"
 
 #include <QApplication>
@@ -74,7 +75,7 @@ std::optional<int> parseOptions(const QStringList& arguments, Options& options) 
             std::fprintf(stderr, "kestrovar-link: --history needs a LOCATION\n");
             return 2;
         }
-        qputenv("KESTROVAR_HISTORY", location.toLocal8Bit());
+        kv::setEnvironmentText("KESTROVAR_HISTORY", location);
     }
     if (const QString chosen = qEnvironmentVariable("KESTROVAR_HISTORY"); !chosen.isEmpty()) {
         if (const QString problem = kv::HistoryStore::locationProblem(chosen); !problem.isEmpty()) {
@@ -93,10 +94,7 @@ int main(int argc, char** argv) {
     kv::benchMark("main");
     QCoreApplication::setApplicationName(QStringLiteral("kestrovar-link"));
     QCoreApplication::setApplicationVersion(kv::programVersion());
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i) {
-        arguments << QString::fromLocal8Bit(argv[i]);
-    }
+    const QStringList arguments = kv::commandLineWords(argc, argv);
     Options options;
     if (auto exitCode = parseOptions(arguments, options)) {
         return *exitCode;
@@ -122,13 +120,19 @@ int main(int argc, char** argv) {
     }
 #else
     if (options.simulate) {
-        std::fputs("kestrovar-link: --simulate needs pseudo-terminals, which this system does not offer\n",
-                   stderr);
-        return 2;
+        options.ports.set(1, QLatin1String(kv::sim::kInProcessPortName));
     }
 #endif
 
     kv::QtPlatform platform(options.ports);
+#ifndef KV_HAS_PTY_DEVICE
+    // No pseudo-terminals here: the simulated device lives in the program, behind Com 1's control.
+    std::unique_ptr<kv::sim::InProcessDevice> simulator;
+    if (options.simulate) {
+        simulator = std::make_unique<kv::sim::InProcessDevice>(platform);
+        platform.setInProcessPort(1, simulator.get());
+    }
+#endif
     kv::Form1 window(platform);
     kv::benchMark("window");
     if (options.simulate) {

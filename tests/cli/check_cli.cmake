@@ -67,16 +67,19 @@ endif()
 file(CHMOD ${WORK}/history PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 file(CHMOD ${WORK}/history/history.db PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 
-# An empty or malformed --port is a usage error, N=PATH names Com N, lost stdout is never a success.
+# An empty or malformed --port is a usage error, N=PATH and COMn name Com N, lost stdout is never a
+# success.
 cli(64 --port= read)
 cli(64 --port 17=/dev/ttyUSB0 read)
-foreach(case "69;--port;3=${WORK}/no-port;read" "74;--simulate;read")
+set(ENV{KESTROVAR_PORTS} 3=${WORK}/no-port)
+foreach(case "69;--port;3=${WORK}/no-port;read" "69;--port;com3;read" "74;--simulate;read")
     list(POP_FRONT case expected)
     execute_process(COMMAND ${CLI} ${case} OUTPUT_FILE /dev/full RESULT_VARIABLE rc ERROR_VARIABLE err)
     if(NOT rc EQUAL expected OR (rc EQUAL 69 AND NOT err MATCHES "Com 3 \\(${WORK}/no-port\\) is not"))
         message(FATAL_ERROR "kestrovar-cli ${case}: exit ${rc}, expected ${expected}\n${err}")
     endif()
 endforeach()
+unset(ENV{KESTROVAR_PORTS})
 
 # Two simulated units written at once, each line naming its port, each record its unit.
 set(sims "")

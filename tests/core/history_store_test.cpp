@@ -62,7 +62,8 @@ HistoryEntry entry(qint64 timeMs, const QString& operation, const QString& resul
 const bool kPostgres = !qEnvironmentVariableIsEmpty("KV_TEST_POSTGRES");
 
 // Runs SQL as the database's owner, beside the store: what an administrator or an intruder does.
-QString sql(const QString& location, const QStringList& statements) {
+// `value` gets the first value the last statement answers.
+QString sql(const QString& location, const QStringList& statements, QString* value = nullptr) {
     static int n = 0;
     const QString name = QStringLiteral("test-%1").arg(++n);
     QString error;
@@ -81,6 +82,9 @@ QString sql(const QString& location, const QStringList& statements) {
             QSqlQuery query(db);
             if (error.isEmpty() && !query.exec(statement)) {
                 error = query.lastError().databaseText();
+            }
+            if (value && query.next()) {
+                *value = query.value(0).toString();
             }
         }
     }
@@ -137,7 +141,10 @@ TEST(HistoryStore, KeepsEveryFieldListsNewestFirstWithSameAsAndOneUnit) {
         SCOPED_TRACE(location.toStdString());
         HistoryStore store(location);
         const qint64 t0 = 1796803200000;  // 2026-12-09 08:00:00 UTC
-        const HistoryStore::Appended a = store.append(entry(t0, "load", "received", 1, "KV-0042"));
+        HistoryEntry first = entry(t0, "load", "received", 1, "KV-0042");
+        first.operatorName = "jürgen";
+        first.host = "BENCH-7";
+        const HistoryStore::Appended a = store.append(first);
         const HistoryStore::Appended b = store.append(entry(t0 + 1250, "save-sent", "no read-back", 2));
         const HistoryStore::Appended c =
             store.append(entry(t0 + 1250, "save-sent", "no read-back", 1, "KV-0042"));
@@ -147,6 +154,11 @@ TEST(HistoryStore, KeepsEveryFieldListsNewestFirstWithSameAsAndOneUnit) {
         EXPECT_EQ(b.id, "20261209T080001.250Z_save-sent_no+read-back");
         EXPECT_EQ(c.id, "20261209T080001.250Z_save-sent_no+read-back_2");
         EXPECT_EQ(store.calibrationFile(a.id), calibrationFileContent(texts(1)));
+        // The same record has the same hash on every platform, whichever SHA-256 the build uses.
+        QString hash;
+        EXPECT_EQ(sql(location, {"SELECT hash FROM calibration_records WHERE id = '" + a.id + "'"}, &hash),
+                  "");
+        EXPECT_EQ(hash, "f4ae15ca3e27b0e5af1f045d26d4ad923efb118bf26016b743358356be06d00f");
 
         const std::vector<HistoryRecord> records = store.records();
         std::vector<std::pair<QString, QString>> listed;  // id, same as

@@ -104,6 +104,16 @@ TEST(PortNames, AssignmentsOverrideSinglePortsAndRejectMistakes) {
     }
 }
 
+TEST(PortNames, AWindowsComNameGivesItsNumber) {
+    const std::pair<const char*, int> cases[] = {
+        {"COM3", 3},    {"com16", 16}, {"\\\\.\\COM10", 10}, {"COM255", 255}, {"COM256", 0},
+        {"COM1000", 0}, {"COM03", 0},  {"COM", 0},           {"COM1x", 0},    {"/dev/ttyS0", 0},
+    };
+    for (const auto& [name, number] : cases) {
+        EXPECT_EQ(comPortNumber(name), number) << name;
+    }
+}
+
 TEST(PortNames, DefaultsAndTheEnvironmentVariable) {
     PortMap map;
 #ifdef Q_OS_WIN

@@ -2,6 +2,7 @@
 // when it opens and no running program holds its lock, and a device that is there but refuses this
 // user or is held by another program is explained from that same probe.
 #include "core/platform/qt_system.h"
+#include "simulator/in_process_device.h"
 
 #include <QDir>
 #include <QFile>
@@ -189,6 +190,27 @@ TEST(QtPlatformPorts, AnAdapterIsKnownByItsStableName) {
                      QStringLiteral("Maker: Prolific"), QStringLiteral("Serial number: 0123")}));
     EXPECT_EQ(describeAdapter({QStringLiteral("/dev/ttyUSB2"), QStringLiteral("/dev/ttyUSB2"), {}, {}, {}}),
               QStringList({QStringLiteral("/dev/ttyUSB2")}));
+}
+
+TEST(QtPlatformPorts, ADeviceInTheProgramStandsInForItsPortOnly) {
+    PortMap ports;
+    ports.set(1, QLatin1String(sim::kInProcessPortName));
+    ports.set(2, QStringLiteral("/nonexistent/ttyUSB9"));
+    QtSystemPlatform platform(ports);
+    sim::InProcessDevice device(platform);
+    platform.setInProcessPort(1, &device);
+    EXPECT_TRUE(platform.portExists(1));
+    EXPECT_EQ(platform.portAdapter(1).description, QStringLiteral("KestroVar simulated in this program"));
+    const std::unique_ptr<SerialControl> control = platform.createSerialControl();
+    control->setCommPort(2);
+    EXPECT_FALSE(control->setPortOpen(true));  // the system's port, which is not there
+    control->setCommPort(1);
+    EXPECT_TRUE(control->setPortOpen(true));
+    EXPECT_TRUE(control->Output(requestSample));
+    device.vanish();
+    EXPECT_FALSE(control->PortOpen());
+    EXPECT_FALSE(control->Output(requestSample));
+    EXPECT_FALSE(platform.portExists(1));
 }
 
 TEST(QtPlatformPorts, WithoutAProbeThereIsNothingToExplain) {

@@ -228,6 +228,9 @@ std::vector<std::pair<qint64, std::uint8_t>> FakeSerial::writes() const {
 VirtualPlatform::VirtualPlatform() = default;
 
 std::unique_ptr<SerialControl> VirtualPlatform::createSerialControl() {
+    if (makeSerialControl) {
+        return makeSerialControl();
+    }
     auto control = std::make_unique<FakeSerial>(*this);
     serial = control.get();
     if (onSerialCreated) {

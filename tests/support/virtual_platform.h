@@ -187,6 +187,8 @@ class VirtualPlatform : public Platform {
     VirtualClock clock;
     // Called with every serial control the program creates, before it is used.
     std::function<void(FakeSerial&)> onSerialCreated;
+    // When set, makes the program's serial controls instead of FakeSerial (serial stays null).
+    std::function<std::unique_ptr<SerialControl>()> makeSerialControl;
     qint64 wallClockBaseMs = 1796803200000;
     FakeSerial* serial = nullptr;  // the serial control the window created
 

@@ -1,5 +1,6 @@
 // Load Settings from KestroVar and Save Settings to KestroVar in virtual time: the bytes on the wire
 // with their times, the editor, the device copies, the buttons and the banner.
+#include "simulator/in_process_device.h"
 #include "support/window_harness.h"
 
 #include <QAction>
@@ -209,6 +210,43 @@ TEST(SettingsTransfer, SaveWritesThenVerifiesByReadingBack) {
     EXPECT_EQ(w.matrixSent[29], "129");
     for (auto* b : w.Matrix)
         EXPECT_EQ(Form1::backColor(b), w.windowBackground());
+}
+
+// --simulate where there is no pseudo-terminal: the device model behind the serial-control seam,
+// its answers timed by the platform's timers, serves the window as a port does.
+TEST(SettingsTransfer, TheSimulatedDeviceInTheProgramServesTheWindowAsAPort) {
+    for (const char* line : {"19200,N,8,1", "9600,N,8,1"}) {
+        SCOPED_TRACE(line);
+        WindowHarness h;
+        h.platform.presentPorts = {1};
+        sim::InProcessDevice device(h.platform);
+        h.platform.makeSerialControl = [&device] { return device.createSerialControl(); };
+        Form1& w = h.start();
+        w.MSComm1->setSettings(line);
+        w.comp_Click(1);
+        w.Command1_Click();
+        h.clock().advanceBy(1200);
+        if (line[0] == '9') {  // the device hears nothing on a line at another speed
+            EXPECT_EQ(h.platform.messageTexts(), QStringList{"Connection to KestroVar Failed"});
+            continue;
+        }
+        EXPECT_TRUE(w.Text1->text().endsWith("V"));
+        EXPECT_EQ(w.Text9->text(), "Yes");
+        EXPECT_FALSE(device.createSerialControl()->setPortOpen(true));  // the line is held: in use
+
+        fillEditor(w);
+        w.Command5_Click();
+        EXPECT_EQ(h.platform.messageTexts(), QStringList{"Save to KestroVar Successful"});
+        EXPECT_EQ(device.model().settingsWritten, 1);
+        EXPECT_EQ(device.model().settings().matrix[29], 129);
+        h.clock().advanceBy(2000);
+        EXPECT_EQ(w.Command1->text(), "Disconnect");
+
+        device.vanish();  // pulled: the next poll cannot write, and the link drops without a word
+        h.clock().advanceBy(700);
+        EXPECT_EQ(w.Command1->text(), "Connect to KestroVar");
+        EXPECT_EQ(h.platform.messages.size(), 1u);
+    }
 }
 
 TEST(SettingsTransfer, ReadBackDifferencesAreMarkedAndReported) {

@@ -1,13 +1,17 @@
 #include "core/platform/port_info.h"
+#include "core/platform/port_map.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSerialPortInfo>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
+
+#include <map>
 #else
+#include <QSerialPortInfo>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -17,9 +21,48 @@
 
 namespace kv {
 
+#ifdef Q_OS_WIN
+namespace {
+
+// The serial ports Windows knows now, from HKLM\HARDWARE\DEVICEMAP\SERIALCOMM: "COM3" and its
+// kernel device ("\Device\VCP0"), names in upper case. Nothing when the key cannot be read.
+std::optional<std::map<QString, QString>> registryPorts() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    std::map<QString, QString> ports;
+    for (DWORD i = 0;; ++i) {
+        wchar_t device[256];
+        wchar_t name[64];
+        DWORD deviceSize = DWORD(std::size(device));
+        DWORD nameBytes = sizeof name - sizeof(wchar_t);
+        DWORD type = 0;
+        const LONG got = RegEnumValueW(key, i, device, &deviceSize, nullptr, &type,
+                                       reinterpret_cast<BYTE*>(name), &nameBytes);
+        if (got == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (got != ERROR_SUCCESS || type != REG_SZ) {
+            continue;
+        }
+        name[nameBytes / sizeof(wchar_t)] = L'\0';
+        ports[QString::fromWCharArray(name).trimmed().toUpper()] =
+            QString::fromWCharArray(device, int(deviceSize));
+    }
+    RegCloseKey(key);
+    return ports;
+}
+
+}  // namespace
+#endif
+
 QString devicePath(const QString& systemPath) {
 #ifdef Q_OS_WIN
-    return systemPath;
+    // COM3, com3 and \\.\COM3 are one port.
+    const int com = comPortNumber(systemPath);
+    return com ? QStringLiteral("COM%1").arg(com) : systemPath;
 #else
     const QString canonical = QFileInfo(systemPath).canonicalFilePath();
     return canonical.isEmpty() ? systemPath : canonical;
@@ -29,7 +72,9 @@ QString devicePath(const QString& systemPath) {
 AdapterInfo adapterInfo(const QString& systemPath, const QString& byIdFolder) {
     AdapterInfo info;
     info.path = devicePath(systemPath);
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+    Q_UNUSED(byIdFolder);
+#else
     const QDir byId(byIdFolder);
     if (QFileInfo(systemPath).absoluteDir() == byId) {
         info.stableName = systemPath;  // named by its stable name already, plugged in or not
@@ -53,6 +98,15 @@ AdapterInfo adapterInfo(const QString& systemPath, const QString& byIdFolder) {
         return info;
     }
 #endif
+#ifdef Q_OS_WIN
+    // Windows tells its kernel device, which names the driver: \Device\VCP0 (FTDI),
+    // \Device\Silabser0 (Silicon Labs), \Device\ProlificSerial0, \Device\Serial0 (a UART).
+    if (const auto ports = registryPorts()) {
+        if (const auto found = ports->find(info.path.toUpper()); found != ports->end()) {
+            info.description = found->second;
+        }
+    }
+#else
     const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo& port : ports) {
         if (port.systemLocation() == info.path || port.portName() == info.path) {
@@ -62,6 +116,7 @@ AdapterInfo adapterInfo(const QString& systemPath, const QString& byIdFolder) {
             break;
         }
     }
+#endif
     return info;
 }
 
@@ -137,6 +192,13 @@ PortStatus probePortStatus(const QString& systemPath, const QStringList& lockFol
     }
 #ifdef Q_OS_WIN
     Q_UNUSED(lockFolders);
+    // A COM port Windows does not list is not there; it is not opened either.
+    const QString name = devicePath(systemPath);
+    if (comPortNumber(name)) {
+        if (const auto ports = registryPorts(); ports && !ports->count(name)) {
+            return {};
+        }
+    }
     // Access mask 0: asks for no read or write access, so nothing on the line changes.
     const QString device =
         systemPath.startsWith(QLatin1String("\\\\.\\")) ? systemPath : QStringLiteral("\\\\.\\") + systemPath;
@@ -144,9 +206,21 @@ PortStatus probePortStatus(const QString& systemPath, const QStringList& lockFol
         CreateFileW(reinterpret_cast<const wchar_t*>(device.utf16()), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        // A COM port is opened by one program at a time; Windows answers "access denied" to the others.
-        return GetLastError() == ERROR_ACCESS_DENIED ? PortStatus{PortState::InUse, inUse(systemPath)}
-                                                     : PortStatus{};
+        switch (GetLastError()) {
+            // A COM port is opened by one program at a time; Windows answers "access denied" to
+            // the others.
+            case ERROR_ACCESS_DENIED:
+            case ERROR_SHARING_VIOLATION:
+            case ERROR_BUSY:
+                return {PortState::InUse, inUse(systemPath)};
+            case ERROR_PRIVILEGE_NOT_HELD:
+                return {PortState::NoPermission,
+                        QStringLiteral("%1 exists but cannot be opened: permission denied. Ask the "
+                                       "administrator for read and write access to it.")
+                            .arg(systemPath)};
+            default:  // ERROR_FILE_NOT_FOUND and the like: no such port
+                return {};
+        }
     }
     CloseHandle(handle);
     return {PortState::Present, {}};

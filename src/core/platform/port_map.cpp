@@ -36,6 +36,18 @@ QByteArray TaggedValue::toBytes() const {
 
 // ---- port names ------------------------------------------------------------------------------
 
+int comPortNumber(const QString& name) {
+    const QString bare = name.startsWith(QLatin1String("\\\\.\\")) ? name.mid(4) : name;
+    const QString digits = bare.mid(3);
+    if (!bare.startsWith(QLatin1String("COM"), Qt::CaseInsensitive) || digits.isEmpty() ||
+        digits.size() > 3 || digits.startsWith(u'0') ||
+        !std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= u'0' && c <= u'9'; })) {
+        return 0;
+    }
+    const int number = digits.toInt();
+    return number <= 255 ? number : 0;
+}
+
 PortMap::PortMap() {
     for (int n = kFirstPort; n <= kLastPort; ++n) {
 #ifdef Q_OS_WIN

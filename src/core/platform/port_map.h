@@ -36,6 +36,10 @@ struct TaggedValue {
     bool operator==(const TaggedValue&) const = default;
 };
 
+// The number of a Windows COM port name: "COM3", "com3", "\\.\COM10" give 3, 3 and 10 (up to 255,
+// the numbers Windows hands out); anything else gives 0.
+int comPortNumber(const QString& name);
+
 // Which system port each number 1..16 stands for. On Windows port n is "COMn". Elsewhere Com 1..8
 // are /dev/ttyUSB0..7 and Com 9..16 /dev/ttyACM0..7, unless overridden by KESTROVAR_PORTS
 // ("1=/dev/pts/4,3=/dev/ttyS0") or --port N=PATH, the option winning over the variable.

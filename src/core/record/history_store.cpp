@@ -18,7 +18,11 @@
 #include <QUrl>
 #include <QVariant>
 
+#ifdef KV_HAVE_OPENSSL
 #include <openssl/evp.h>
+#else
+#include <QCryptographicHash>
+#endif
 
 #include <algorithm>
 #include <charconv>
@@ -289,19 +293,26 @@ struct Rows {
     }
 };
 
+#ifdef KV_HAVE_OPENSSL
 // libcrypto's SHA-256 uses the processor's SHA instructions; a listing hashes every record. Null
 // when OpenSSL's configuration offers no SHA-256: then no record can be proved intact or kept.
 const EVP_MD* sha256Digest() {
     static EVP_MD* const sha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
     return sha256;
 }
+bool sha256Available() {
+    return sha256Digest() != nullptr;
+}
+#else
+// Built without OpenSSL: Qt's own SHA-256, the same hashes.
+bool sha256Available() {
+    return true;
+}
+#endif
 const QString kNoSha256 = QStringLiteral("OpenSSL offers no SHA-256 (see OPENSSL_CONF)");
 
 QString recordHash(const QString& id, const HistoryEntry& e, const QByteArray& cal, const Sealed& sealed) {
     // Each field with its length in front, so no two different records give the same bytes.
-    const EVP_MD* const sha256 = sha256Digest();
-    thread_local const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
-                                                                                       &EVP_MD_CTX_free);
     thread_local std::string content;
     content.clear();
     auto add = [](const char* data, std::size_t size) {
@@ -331,6 +342,18 @@ QString recordHash(const QString& id, const HistoryEntry& e, const QByteArray& c
     }
     addBytes(cal);
     addBytes(sealed.prevHash.toLatin1());
+    if (sealed.chain < 1 || sealed.chain > kChainVersion) {
+        return {};  // matches no stored hash: the record counts as damaged rather than as intact
+    }
+#ifndef KV_HAVE_OPENSSL
+    return QString::fromLatin1(
+        QCryptographicHash::hash(QByteArray::fromRawData(content.data(), qsizetype(content.size())),
+                                 QCryptographicHash::Sha256)
+            .toHex());
+#else
+    const EVP_MD* const sha256 = sha256Digest();
+    thread_local const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
+                                                                                       &EVP_MD_CTX_free);
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
     if (sealed.chain < 1 || sealed.chain > kChainVersion || !sha256 || !context ||
@@ -340,6 +363,7 @@ QString recordHash(const QString& id, const HistoryEntry& e, const QByteArray& c
         return {};  // matches no stored hash: the record counts as damaged rather than as intact
     }
     return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(digest), int(size)).toHex());
+#endif
 }
 
 const QString kChanged = QStringLiteral("has been changed since it was kept");
@@ -1132,7 +1156,7 @@ bool HistoryStore::Database::read(const QString& unit, Rows* rows, std::optional
 
 HistoryStore::Database* HistoryStore::openToRead(QString* error) const {
     Database* database = open(error, false);
-    if (database && !sha256Digest()) {
+    if (database && !sha256Available()) {
         *error = QStringLiteral("the history %1 cannot be checked: %2").arg(shownLocation(), kNoSha256);
         return nullptr;
     }
