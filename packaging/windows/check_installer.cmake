@@ -7,7 +7,8 @@ if(NOT EXISTS "${INSTALLER}")
 endif()
 set(ENV{KV_WINEPREFIX} "${WINE_PREFIX}")
 set(ENV{WINEPREFIX} "${WINE_PREFIX}")
-set(folder "${WINE_PREFIX}/drive_c/KestroVar Test")
+# wine quotes an argument with a space, and setup takes /D=DIR unquoted: a folder without one.
+set(folder "${WINE_PREFIX}/drive_c/KestroVar-Test")
 file(REMOVE_RECURSE "${folder}")
 function(wine expected)
     execute_process(COMMAND ${WINE_RUN} ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err
@@ -18,7 +19,7 @@ function(wine expected)
     set(out "${out}" PARENT_SCOPE)
 endfunction()
 
-wine(0 "${INSTALLER}" /S "/D=C:\\KestroVar Test")
+wine(0 "${INSTALLER}" /S "/D=C:\\KestroVar-Test")
 foreach(file kestrovar-link.exe kestrovar-cli.exe kestrovar-certificate.exe uninstall.exe qt.conf Qt6Core.dll
         libstdc++-6.dll libwinpthread-1.dll platforms/qwindows.dll styles/qwindowsvistastyle.dll
         sqldrivers/qsqlite.dll)
@@ -27,8 +28,8 @@ foreach(file kestrovar-link.exe kestrovar-cli.exe kestrovar-certificate.exe unin
     endif()
 endforeach()
 wine(0 reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KestroVarLink" /v UninstallString)
-if(NOT out MATCHES "C:\\\\KestroVar Test\\\\uninstall.exe")
-    message(FATAL_ERROR "Apps & features has no uninstaller for C:\\KestroVar Test:\n${out}")
+if(NOT out MATCHES "C:\\\\KestroVar-Test\\\\uninstall.exe")
+    message(FATAL_ERROR "Apps & features has no uninstaller for C:\\KestroVar-Test:\n${out}")
 endif()
 wine(0 "${folder}/kestrovar-cli.exe" --version)
 if(NOT out MATCHES "1\\.0\\.0")

@@ -21,6 +21,7 @@ VIAddVersionKey "ProductVersion" "${VERSION}"
 VIAddVersionKey "FileVersion" "${VERSION}"
 VIAddVersionKey "FileDescription" "${PRODUCT} ${VERSION} setup"
 VIAddVersionKey "CompanyName" "KestroVar Link developers"
+VIAddVersionKey "LegalCopyright" "Free software under the GNU GPL, version 3 or later"
 
 !define MUI_ICON "${STAGE}\kestrovar-link.ico"
 !define MUI_UNICON "${STAGE}\kestrovar-link.ico"
