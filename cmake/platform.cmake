@@ -41,8 +41,9 @@ else()
 endif()
 add_compile_definitions(KV_HAVE_OPENSSL_CRYPTO=${KV_HAVE_OPENSSL_CRYPTO})
 
-set(KV_POSIX_ONLY_SOURCES "/simulator/pty_device\\.(cpp|h)$"
-    CACHE STRING "A regular expression of the sources built on POSIX systems only")
+# The sources built on POSIX systems only: the simulator's pseudo-terminal front, the test of the
+# QSerialPort control on pseudo-terminals.
+set(KV_POSIX_ONLY_SOURCES "/simulator/pty_device\\.(cpp|h)$|/tests/core/qt_platform_ports_test\\.cpp$")
 
 # kv_sort_platform_sources: drops from every target of this project the sources the platform cannot
 # build, by the rules above. Run once, at the end of the top-level directory.

@@ -40,8 +40,8 @@ if(CMAKE_CROSSCOMPILING)
 endif()
 
 # The Qt plugins the programs load: window system, style, the history's SQL driver.
-set(KV_QT_PLUGINS platforms:Qt6::QWindowsIntegrationPlugin styles:Qt6::QWindowsVistaStylePlugin
-    sqldrivers:Qt6::QSQLiteDriverPlugin)
+set(KV_QT_PLUGINS platforms=Qt6::QWindowsIntegrationPlugin styles=Qt6::QWindowsVistaStylePlugin
+    sqldrivers=Qt6::QSQLiteDriverPlugin)
 
 # kv_windows_resources TARGET DESCRIPTION [ICON]: the version information and icon of TARGET.exe.
 function(kv_windows_resources target description)
@@ -85,8 +85,10 @@ function(kv_windows_targets)
     set(icon_sizes 16 24 32 48 64 128 256)
     set(icon_dir ${CMAKE_BINARY_DIR}/windows/icons)
     set(ico ${CMAKE_BINARY_DIR}/windows/kestrovar-link.ico)
-    add_executable(kv_write_icons ${CMAKE_SOURCE_DIR}/packaging/write_icons.cpp)
-    target_link_libraries(kv_write_icons PRIVATE kv_gui)
+    # Only the drawing: the icon does not wait for the rest of kv_gui to build on Windows.
+    add_executable(kv_write_icons ${CMAKE_SOURCE_DIR}/packaging/write_icons.cpp ${CMAKE_SOURCE_DIR}/src/gui/artwork.cpp)
+    target_include_directories(kv_write_icons PRIVATE ${CMAKE_SOURCE_DIR}/src)
+    target_link_libraries(kv_write_icons PRIVATE Qt6::Widgets)
     kv_warnings(kv_write_icons)
     find_program(KV_IMAGEMAGICK_CONVERT convert REQUIRED)
     set(pngs "")
@@ -111,7 +113,7 @@ function(kv_windows_targets)
     # Beside the programs: qt.conf, the plugins, and every DLL these load that is not Windows' own.
     set(plugin_files "")
     foreach(entry IN LISTS KV_QT_PLUGINS)
-        string(REPLACE ":" ";" entry "${entry}")
+        string(REPLACE "=" ";" entry "${entry}")
         list(GET entry 0 folder)
         list(GET entry 1 plugin)
         install(FILES $<TARGET_FILE:${plugin}> DESTINATION ${folder} COMPONENT application)
