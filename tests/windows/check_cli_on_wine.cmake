@@ -41,8 +41,9 @@ set(failure "")
 function(cli expected)
     execute_process(COMMAND ${WINE_RUN} ${CLI} --port COM1 ${ARGN} WORKING_DIRECTORY "${WORK}"
                     RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 60)
+    list(JOIN ARGN " " command)
     if(NOT rc STREQUAL "${expected}" AND NOT failure)
-        set(failure "kestrovar-cli.exe --port COM1 ${ARGN}: exit ${rc}, expected ${expected}\n${out}\n${err}"
+        set(failure "kestrovar-cli.exe --port COM1 ${command}: exit ${rc}, expected ${expected}\n${out}\n${err}"
             PARENT_SCOPE)
     endif()
 endfunction()
