@@ -127,6 +127,7 @@ function(kv_windows_targets)
         set(KV_DEPLOY_PLUGINS \"${plugin_files}\")
         set(KV_DEPLOY_DIRS \"${dll_dirs}\")
         set(KV_DEPLOY_OBJDUMP \"${CMAKE_OBJDUMP}\")
+        set(KV_DEPLOY_STRIP \"${CMAKE_STRIP}\")
         include(\"${KV_WINDOWS_DIR}/deploy_dlls.cmake\")
         " COMPONENT application)
 

@@ -7,7 +7,7 @@ if(NOT MAKENSIS)
 endif()
 set(root "${STAGE}/KestroVar Link")
 file(REMOVE_RECURSE "${STAGE}")
-execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${root}" --component application
+execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${root}" --component application --strip
                 RESULT_VARIABLE rc OUTPUT_QUIET)
 if(NOT rc EQUAL 0)
     message(FATAL_ERROR "cmake --install ${BUILD_DIR} failed")
