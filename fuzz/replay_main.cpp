@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
         for (const auto& input : inputsIn(argv[i])) {
             std::ifstream file(input, std::ios::binary);
             const std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-            std::printf("%s (%zu bytes)\n", input.c_str(), bytes.size());
+            std::printf("%s (%zu bytes)\n", input.string().c_str(), bytes.size());
             std::fflush(stdout);
             LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
             ++replayed;

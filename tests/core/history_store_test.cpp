@@ -438,7 +438,7 @@ TEST(HistoryStore, EightProcessesAtOnceLoseNothingAndAKilledOneLeavesWholeRecord
             std::unique_ptr<QProcess> victim(startWriter(location, 1000, "KV-killed"));
             ASSERT_TRUE(victim->waitForStarted());
             victim->waitForFinished(delayMs);
-            ::kill(pid_t(victim->processId()), SIGKILL);
+            victim->kill();  // SIGKILL; TerminateProcess on Windows
             victim->waitForFinished();
         }
         std::vector<HistoryProblem> problems;

@@ -1,0 +1,71 @@
+# cmake --build build-windows --target kv_installer runs this: installs the build into
+# STAGE/KestroVar Link, writes the NSIS lists of its files, runs makensis, and zips the same folder.
+#   -DBUILD_DIR= -DSTAGE= -DVERSION= -DMAKENSIS= -DNSIS_SCRIPT=
+# Prints the installer's path last.
+if(NOT MAKENSIS)
+    message(FATAL_ERROR "makensis not found (Debian: nsis)")
+endif()
+set(root "${STAGE}/KestroVar Link")
+file(REMOVE_RECURSE "${STAGE}")
+execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${root}" --component application --strip
+                RESULT_VARIABLE rc OUTPUT_QUIET)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "cmake --install ${BUILD_DIR} failed")
+endif()
+
+# Windows paths under $INSTDIR; the files of each folder after a SetOutPath to it.
+file(GLOB_RECURSE files LIST_DIRECTORIES false RELATIVE "${root}" "${root}/*")
+list(SORT files)
+set(install_lines "")
+set(uninstall_lines "")
+set(folders "")
+set(size 0)
+set(current "-")
+foreach(file IN LISTS files)
+    get_filename_component(folder "${file}" DIRECTORY)
+    string(REPLACE "/" "\\" win_file "${file}")
+    string(REPLACE "/" "\\" win_folder "${folder}")
+    if(NOT folder STREQUAL current)
+        set(current "${folder}")
+        if(folder STREQUAL "")
+            string(APPEND install_lines "SetOutPath \"$INSTDIR\"\n")
+        else()
+            string(APPEND install_lines "SetOutPath \"$INSTDIR\\${win_folder}\"\n")
+            list(APPEND folders "${win_folder}")
+        endif()
+    endif()
+    string(APPEND install_lines "File \"${root}/${file}\"\n")
+    string(APPEND uninstall_lines "Delete \"$INSTDIR\\${win_file}\"\n")
+    file(SIZE "${root}/${file}" bytes)
+    math(EXPR size "${size} + ${bytes}")
+endforeach()
+list(REMOVE_DUPLICATES folders)
+list(SORT folders ORDER DESCENDING)  # the deepest first
+foreach(folder IN LISTS folders)
+    string(APPEND uninstall_lines "RMDir \"$INSTDIR\\${folder}\"\n")
+endforeach()
+math(EXPR size_kb "${size} / 1024")
+file(WRITE "${STAGE}/files.nsh" "${install_lines}")
+file(WRITE "${STAGE}/unfiles.nsh" "${uninstall_lines}")
+
+set(installer "${BUILD_DIR}/KestroVarLink-${VERSION}-setup.exe")
+execute_process(COMMAND ${MAKENSIS} -V2 -DVERSION=${VERSION} "-DSTAGE=${root}" "-DOUTFILE=${installer}"
+                        "-DFILES=${STAGE}/files.nsh" "-DUNFILES=${STAGE}/unfiles.nsh" -DSIZE_KB=${size_kb}
+                        "${NSIS_SCRIPT}"
+                RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "makensis failed")
+endif()
+set(zip "${BUILD_DIR}/KestroVarLink-${VERSION}-portable.zip")
+file(REMOVE "${zip}")
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar cf "${zip}" --format=zip "KestroVar Link"
+                WORKING_DIRECTORY "${STAGE}" RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "zipping ${root} failed")
+endif()
+file(SIZE "${installer}" installer_size)
+file(SIZE "${zip}" zip_size)
+math(EXPR installer_mb "${installer_size} / 1048576")
+math(EXPR zip_mb "${zip_size} / 1048576")
+message("${zip} (${zip_mb} MB)")
+message("${installer} (${installer_mb} MB)")
