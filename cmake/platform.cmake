@@ -4,7 +4,7 @@
 # is not built for the Windows programs), the serial control being Win32's own. So
 #   KV_HAVE_QTSERIALPORT     a definition in every target: 1 with QtSerialPort, 0 without
 # and at the end of the configuration every target's sources are sorted by these rules:
-#   - a source that includes <QSerialPort> or <QSerialPortInfo> is built only with QtSerialPort;
+#   (the QSerialPort control, platform/qt_serial_control.cpp, is left out in CMakeLists.txt)
 #   - a source named win_*.cpp / win_*.h is built only for Windows;
 #   - the sources matching KV_POSIX_ONLY_SOURCES (pseudo-terminals, termios) are built only on POSIX.
 #
@@ -55,11 +55,6 @@ function(kv_sort_platform_sources)
                 set(keep FALSE)
             elseif(WIN32 AND path MATCHES "${KV_POSIX_ONLY_SOURCES}")
                 set(keep FALSE)
-            elseif(NOT KV_HAVE_QTSERIALPORT AND path MATCHES "\\.(cpp|h)$" AND EXISTS "${path}")
-                file(STRINGS "${path}" serial_includes REGEX "^[ \t]*#[ \t]*include[ \t]*<QSerialPort(Info)?>")
-                if(serial_includes)
-                    set(keep FALSE)
-                endif()
             endif()
             if(keep)
                 list(APPEND kept "${source}")

@@ -537,7 +537,7 @@ void MqttPublisher::finish(int waitMs) {
             // A clean end: once DISCONNECT has gone out, the broker does not send the last will.
             c.closed_ = false;
             mosquitto_disconnect(c.mosq_);
-            c.changed_.wait_for(lock, std::chrono::milliseconds(1000), [&] { return c.closed_; });
+            c.changed_.wait_for(lock, std::chrono::milliseconds(3000), [&] { return c.closed_; });
         }
     }
     c.stopThread();
