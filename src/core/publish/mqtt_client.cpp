@@ -305,6 +305,12 @@ class MqttPublisher::Client {
                         setState(State::Off);  // refusal() says why; nothing is tried again
                         return;
                     }
+                    if (finishing_ && closed_) {
+                        // Our own DISCONNECT at the end: connecting again would leave a session
+                        // whose close makes the broker send the last will after the offline status.
+                        changed_.wait(lock, [&] { return stopping_.load(); });
+                        break;
+                    }
                     changed_.wait_until(lock, nextTry, [&] { return stopping_.load(); });
                 }
                 if (stopping_.load()) {
