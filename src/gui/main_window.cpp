@@ -9,6 +9,8 @@
 #include "gui/trend_tools.h"
 #include "protocol/device_protocol.h"
 
+#include <utility>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -126,6 +128,8 @@ Form1::~Form1() {
     for (TextBox* box : findChildren<TextBox*>()) {
         box->onLostFocus = nullptr;
     }
+    // The publisher ends while the window it reads from is still whole, not as a child of its QWidget.
+    delete std::exchange(mqttTool, nullptr);
 }
 
 void Form1::buildControls() {

@@ -9,6 +9,8 @@
 #include <QMenu>
 #include <QTest>
 
+#include <QScopeGuard>
+
 #include <gtest/gtest.h>
 
 namespace kv::test {
@@ -222,6 +224,8 @@ TEST(SettingsTransfer, TheSimulatedDeviceInTheProgramServesTheWindowAsAPort) {
         sim::InProcessDevice device(h.platform);
         h.platform.makeSerialControl = [&device] { return device.createSerialControl(); };
         Form1& w = h.start();
+        // The program's device outlives its window (it is made first); so here.
+        const auto closeFirst = qScopeGuard([&h] { h.window.reset(); });
         w.MSComm1->setSettings(line);
         w.comp_Click(1);
         w.Command1_Click();
