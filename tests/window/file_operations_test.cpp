@@ -1,6 +1,8 @@
 // Save Settings to File and Load Settings from File, with the dialogs scripted and files in memory.
 #include "support/window_harness.h"
 
+#include <QDir>
+
 #include <gtest/gtest.h>
 
 namespace kv::test {
@@ -136,17 +138,19 @@ TEST(CalibrationFile, FailuresChangeNothingAndSayWhy) {
         bool unwritable;
         QString message;  // the start of the one message shown
     };
+    // A path in a message is written the way the system writes it: \ on Windows.
+    const auto shown = [](const QString& path) { return QDir::toNativeSeparators(path); };
     const Case cases[] = {
         {"save cancelled", Op::Save, std::nullopt, false, false, "Save Cancelled"},
         {"load cancelled", Op::Load, std::nullopt, false, false, "Save Cancelled"},
         {"load of a name that does not exist", Op::Load, QStringLiteral("/nowhere/x.cal"), false, false,
-         "The file \"/nowhere/x.cal\" could not be read: No such file or directory."},
+         "The file \"" + shown("/nowhere/x.cal") + "\" could not be read: No such file or directory."},
         {"load of a folder", Op::Load, QStringLiteral("/home/tech/"), false, false,
-         "The file \"/home/tech/\" could not be read: It is a folder, not a file."},
+         "The file \"" + shown("/home/tech/") + "\" could not be read: It is a folder, not a file."},
         {"load of an unreadable file", Op::Load, kPath, true, false,
-         "The file \"/home/tech/site-a.cal\" could not be read: Permission denied."},
+         "The file \"" + shown(kPath) + "\" could not be read: Permission denied."},
         {"save to an unwritable target", Op::Save, kPath, false, true,
-         "The file \"/home/tech/site-a.cal\" could not be saved: Permission denied."},
+         "The file \"" + shown(kPath) + "\" could not be saved: Permission denied."},
     };
     for (const Case& c : cases) {
         WindowHarness h;

@@ -148,7 +148,7 @@ TEST(History, EveryLoadAndSaveLeavesItsRecordsAfterItsOwnMessage) {
 
         QStringList messages;
         for (const QString& m : c.messages)
-            messages << (m.contains("%1") ? m.arg(blocked + "/history") : m);
+            messages << (m.contains("%1") ? m.arg(QDir::toNativeSeparators(blocked + "/history")) : m);
         EXPECT_EQ(r.h.platform.messageTexts(), messages);
         EXPECT_EQ(r.w->Command1->text(), "Disconnect");  // the exchange completed either way
 

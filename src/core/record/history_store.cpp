@@ -738,9 +738,14 @@ HistoryStore::Database* HistoryStore::open(QString* error, bool forWriting) cons
     database->writable = !readOnly;
     QSqlDatabase db = QSqlDatabase::addDatabase(dialect.driver, name);
     if (!db.isValid()) {  // only the driver asked for is loaded
+#ifdef Q_OS_WIN
+        // The Windows build carries SQLite only; there is no package to name.
+        *error = QStringLiteral("the Qt SQL driver %1 is not installed").arg(dialect.driver);
+#else
         *error = QStringLiteral("the Qt SQL driver %1 is not installed (Debian: %2)")
                      .arg(dialect.driver,
                           server ? QStringLiteral("libqt6sql6-psql") : QStringLiteral("libqt6sql6-sqlite"));
+#endif
         return nullptr;
     }
     const QString folder = folderOf(location_);
