@@ -37,6 +37,10 @@ if(CMAKE_CROSSCOMPILING)
     find_program(KV_WINE wine REQUIRED)
     set(KV_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine/prefix CACHE PATH "The wine prefix the built programs run in")
     set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
+    # The end-to-end tests under wine run the Windows programs on the Linux build's simulator.
+    set(KV_LINUX_BUILD ${CMAKE_SOURCE_DIR}/build
+        CACHE PATH "The Linux build with kestrovar-sim and kestrovar-cli, for the end-to-end tests under wine")
+    find_program(KV_PYTHON3 python3 REQUIRED)
 endif()
 
 # The Qt plugins the programs load: window system, style, the history's SQL driver.
@@ -122,6 +126,9 @@ function(kv_windows_targets)
     install(FILES ${KV_WINDOWS_DIR}/qt.conf DESTINATION . COMPONENT application)
     install(FILES ${ico} DESTINATION . COMPONENT application)  # the installer's and Apps & features' icon
     install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt COMPONENT application)
+    # The certificate carries DejaVu Sans; its licence goes with it.
+    install(FILES ${KV_DEJAVU_DIR}/../../../doc/fonts-dejavu-core/copyright DESTINATION .
+            RENAME DejaVu-fonts-LICENSE.txt COMPONENT application)
     install(CODE "
         set(KV_DEPLOY_PROGRAMS \"$<TARGET_FILE:kestrovar-link>;$<TARGET_FILE:kestrovar-cli>;$<TARGET_FILE:kestrovar-certificate>\")
         set(KV_DEPLOY_PLUGINS \"${plugin_files}\")
@@ -142,16 +149,15 @@ function(kv_windows_targets)
         VERBATIM)
 
     if(KV_BUILD_TESTS AND CMAKE_CROSSCOMPILING)
-        # The Windows kestrovar-cli under wine on the Linux build's simulated device, through COM1,
-        # which wine maps to the simulator's pseudo-terminal.
-        set(KV_LINUX_SIMULATOR ${CMAKE_SOURCE_DIR}/build/kestrovar-sim
-            CACHE FILEPATH "The Linux build's kestrovar-sim, for the end-to-end test under wine")
+        # The installed Windows kestrovar-cli under wine on the Linux build's simulated device,
+        # through COM1, which wine maps to the simulator's pseudo-terminal; compared with the
+        # Linux kestrovar-cli on the same device.
         add_test(NAME windows.cli_on_the_simulator
-                 COMMAND ${CMAKE_COMMAND} -DWINE_RUN=${CMAKE_BINARY_DIR}/wine-run -DCLI=$<TARGET_FILE:kestrovar-cli>
-                         -DSIM=${KV_LINUX_SIMULATOR} -DWORK=${CMAKE_BINARY_DIR}/windows/cli-work
-                         -DWINE_PREFIX=${CMAKE_BINARY_DIR}/wine/prefix-com
-                         -P ${CMAKE_SOURCE_DIR}/tests/windows/check_cli_on_wine.cmake)
-        set_tests_properties(windows.cli_on_the_simulator PROPERTIES LABELS "e2e;windows" TIMEOUT 180)
+                 COMMAND ${KV_PYTHON3} ${CMAKE_SOURCE_DIR}/tests/windows/check_cli_on_wine.py ${CMAKE_BINARY_DIR}/wine-run
+                         ${CMAKE_BINARY_DIR}/KestroVarLink-${PROJECT_VERSION}-setup.exe ${KV_LINUX_BUILD}/kestrovar-cli
+                         ${KV_LINUX_BUILD}/kestrovar-sim ${CMAKE_BINARY_DIR}/windows/cli-work
+                         ${CMAKE_BINARY_DIR}/wine/prefix-com)
+        set_tests_properties(windows.cli_on_the_simulator PROPERTIES LABELS "e2e;windows" TIMEOUT 240)
         # The installer, silently into a folder of a prefix of its own, and its uninstaller.
         add_test(NAME windows.installer
                  COMMAND ${CMAKE_COMMAND} -DWINE_RUN=${CMAKE_BINARY_DIR}/wine-run

@@ -1,8 +1,11 @@
 #include "certificate/certificate_document.h"
+#include "core/system_reason.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
+#include <QFontDatabase>
 #include <QHash>
 #include <QPageSize>
 #include <QPainter>
@@ -142,7 +145,7 @@ QString certificateLayout(const LabDetails& lab, QString* problem) {
         }
         *problem =
             QStringLiteral("the laboratory's layout \"%1\" could not be read (%2); the built-in one is used")
-                .arg(lab.layout, file.errorString());
+                .arg(lab.layout, systemReason(file.errorString()));
     }
     return builtInCertificateLayout();
 }
@@ -169,6 +172,14 @@ QString certificateHtml(const Certificate& c, const QString& layout) {
 }
 
 CertificatePdf certificatePdf(const Certificate& c, const QString& layout) {
+    // Where the system has no DejaVu Sans (Windows), the program carries its own.
+    static const bool fontsAdded = [] {
+        const QDir fonts(QStringLiteral(":/certificate/fonts"));
+        for (const QString& name : fonts.entryList(QDir::Files))
+            QFontDatabase::addApplicationFont(fonts.filePath(name));
+        return true;
+    }();
+    (void)fontsAdded;
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     QPdfWriter writer(&buffer);

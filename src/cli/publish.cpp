@@ -1,4 +1,5 @@
 #include "cli/publish.h"
+#include "core/system_reason.h"
 
 #include "core/publish/mqtt_publisher.h"
 #include "core/publish/topics.h"
@@ -99,8 +100,8 @@ int runPublished(Context& context, const MqttOptions& options, const QStringList
     if (!options.caFile.isEmpty()) {
         QFile ca(options.caFile);
         if (!ca.open(QIODevice::ReadOnly)) {
-            context.say(
-                QStringLiteral("the CA file %1 cannot be read: %2").arg(options.caFile, ca.errorString()));
+            context.say(QStringLiteral("the CA file %1 cannot be read: %2")
+                            .arg(options.caFile, systemReason(ca.errorString())));
             return exitNoInput;
         }
     }
@@ -117,7 +118,7 @@ int runPublished(Context& context, const MqttOptions& options, const QStringList
             QFile file(options.passwordFile);
             if (!file.open(QIODevice::ReadOnly)) {
                 context.say(QStringLiteral("the MQTT password file %1 cannot be read: %2")
-                                .arg(options.passwordFile, file.errorString()));
+                                .arg(options.passwordFile, systemReason(file.errorString())));
                 return exitNoInput;
             }
             // Its first line, without the line end.

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <optional>
 
 namespace kv::test {
@@ -205,6 +206,12 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
     const QByteArray none =
         ("there is no calibration history in \"" + QDir::toNativeSeparators(history.path()) + "\"\n").toUtf8();
     const QByteArray noCertificate = "no certificate: " + none;
+    // The system's words for a full disk: Linux's, and those of wine's Windows.
+#ifdef Q_OS_WIN
+    const QByteArray fullDisk = "/dev/full could not be written: Disk full; 0 frames were recorded";
+#else
+    const QByteArray fullDisk = "/dev/full could not be written: No space left on device; 0 frames were recorded";
+#endif
     const Case cases[] = {
         // Before any record is kept: no history is neither intact nor empty, and none is made.
         {"history --check where none was kept", {"history", "--check"}, {}, {}, {}, 66, none.constData(), "", false, ""},
@@ -269,7 +276,7 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
          {}, {}, folderRemovedAt2s, 73, "rec.csv could not be written: the file or its folder was removed; 1 frames were recorded",
          "", false, bytes({1})},
         {"monitor --csv into a full disk", {"monitor", "--csv", "/dev/full"}, {}, {}, {}, 73,
-         "/dev/full could not be written: No space left on device; 0 frames were recorded", "", false, bytes({1})},
+         fullDisk.constData(), "", false, bytes({1})},
         {"monitor to a stdout that cannot be written", {"monitor"}, {}, {}, {}, 74,
          "standard output could not be written", "", false, bytes({1}), true},
         {"monitor in °C as CSV", {"monitor", "--count", "1", "--csv", "--celsius"}, {}, {}, {}, 0, "",
@@ -316,6 +323,13 @@ TEST(Cli, CommandsGiveTheirDataMessagesStatusAndBytes) {
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+#ifdef Q_OS_WIN
+        // Windows refuses to remove a folder while a file in it is open: the recording holds it.
+        if (QByteArray(c.name).contains("folder removed between frames")) {
+            std::fprintf(stderr, "not on Windows: %s\n", c.name);
+            continue;
+        }
+#endif
         const CliRun r = run(c);
         EXPECT_EQ(r.exit, c.exit);
         if (std::string(c.errContains).empty()) {

@@ -2,9 +2,12 @@
 #include "core/record/certificate.h"
 #include "certificate/certificate_document.h"
 
+#include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -155,16 +158,38 @@ struct PdfText {
 };
 
 PdfText readPdf(const QByteArray& pdf) {
+#ifdef Q_OS_WIN
+    // Under wine, poppler's pdftotext is the Linux one, run from Z: on Linux paths. wine starts a
+    // Linux program without the Windows pipes and without waiting for it, so the text is written
+    // to a file and moved into place when complete, and the test waits for that file.
+    QTemporaryDir dir(QStringLiteral("Z:/tmp/kv-certificate-XXXXXX"));
+    auto hostPath = [](const QString& path) { return path.mid(2); };  // "Z:/tmp/..." is "/tmp/..."
+#else
     QTemporaryDir dir;
+    auto hostPath = [](const QString& path) { return path; };
+#endif
     QFile file(dir.filePath("c.pdf"));
     file.open(QIODevice::WriteOnly);
     file.write(pdf);
     file.close();
     auto pdftotext = [&](const char* option) {
+        const QString text = dir.filePath(QStringLiteral("c%1.txt").arg(QLatin1String(option)));
+        const QString command = QStringLiteral("pdftotext %1 '%2' '%3.part' && mv '%3.part' '%3'")
+                                    .arg(QLatin1String(option), hostPath(file.fileName()), hostPath(text));
         QProcess process;
-        process.start("pdftotext", {option, file.fileName(), "-"});
+#ifdef Q_OS_WIN
+        process.start(QStringLiteral("Z:/bin/sh"), {QStringLiteral("-c"), command});
         process.waitForFinished(20000);
-        return QString::fromUtf8(process.readAllStandardOutput());
+        QDeadlineTimer deadline(20000);
+        while (!QFileInfo::exists(text) && !deadline.hasExpired())
+            QThread::msleep(20);
+#else
+        process.start(QStringLiteral("sh"), {QStringLiteral("-c"), command});
+        process.waitForFinished(20000);
+#endif
+        QFile out(text);
+        out.open(QIODevice::ReadOnly);
+        return QString::fromUtf8(out.readAll());
     };
     PdfText read{pdftotext("-layout")};
     const QString html = pdftotext("-bbox");

@@ -1,4 +1,5 @@
 #include "core/platform/file_write.h"
+#include "core/system_reason.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -12,12 +13,12 @@ bool writeInPlace(const QString& path, const QByteArray& content, QString* reaso
     QFile file(path);
     // Unbuffered, so that a device's refusal comes back from this write and not from a later flush.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(content) != content.size()) {
-        *reason = file.errorString();
+        *reason = systemReason(file.errorString());
         return false;
     }
     file.close();
     if (file.error() != QFileDevice::NoError) {
-        *reason = file.errorString();
+        *reason = systemReason(file.errorString());
         return false;
     }
     return true;
@@ -36,7 +37,7 @@ bool writeWholeFile(const QString& path, const QByteArray& content, QString* rea
     }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
-        *reason = file.errorString();
+        *reason = systemReason(file.errorString());
         file.cancelWriting();
         return false;
     }

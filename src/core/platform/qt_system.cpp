@@ -1,7 +1,9 @@
 #include "core/platform/qt_system.h"
+#include "core/system_reason.h"
 
 #include "core/platform/file_write.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
@@ -44,6 +46,11 @@ std::optional<LineSettings> LineSettings::parse(const QString& text) {
 }
 
 namespace {
+
+#ifdef Q_OS_WIN
+// How often a wait on Windows asks whether it is over (see waitUntil).
+constexpr int kWaitProbeMs = 20;
+#endif
 
 // The serial control while a device in the process stands in for one port: the port chosen at
 // each open decides whether the line leads to the system's port or to that device.
@@ -163,6 +170,19 @@ void QtSystemPlatform::waitUntil(const std::function<bool()>& done, int timeoutM
     deadline.setSingleShot(true);
     deadline.setTimerType(Qt::PreciseTimer);
     deadline.start(std::max(0, timeoutMs));
+#ifdef Q_OS_WIN
+    // On Windows (seen under wine) the dispatcher's blocking wait can go on waiting after the very
+    // event that made done() true, when no other event follows, as after a pulled port: a probe
+    // asks every few milliseconds and interrupts the wait once done() holds.
+    QTimer probe;
+    probe.setInterval(kWaitProbeMs);
+    QObject::connect(&probe, &QTimer::timeout, [&done, &deadline] {
+        if (done() || !deadline.isActive()) {
+            QAbstractEventDispatcher::instance()->interrupt();
+        }
+    });
+    probe.start();
+#endif
     while (!done() && deadline.isActive()) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
@@ -246,14 +266,14 @@ std::optional<QByteArray> QtSystemPlatform::readTextFile(const QString& path, Fi
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         if (error) {
-            error->message = file.errorString();
+            error->message = systemReason(file.errorString());
         }
         return std::nullopt;
     }
     QByteArray content = file.readAll();
     if (file.error() != QFileDevice::NoError) {
         if (error) {
-            error->message = file.errorString();
+            error->message = systemReason(file.errorString());
         }
         return std::nullopt;
     }

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 #include <windows.h>
 
@@ -24,6 +25,13 @@ constexpr int kDrainLimitMs = 200;
 // How often the driver is asked for received bytes: 19 bytes' time at 19200 baud, a small part of
 // the device's 20 ms before it answers.
 constexpr int kPollMs = 10;
+// A read returns at once by its timeouts; one that is still pending after this is cancelled, and a
+// port whose cancelled operation does not end either has gone away (a hung-up line under wine).
+constexpr DWORD kReadLimitMs = 50;
+constexpr DWORD kCancelLimitMs = 100;
+// How long one read waits for a byte before it is made anew. Under wine a read that is waiting when
+// the line hangs up never ends, while one made after it fails: a pulled port is noticed this soon.
+constexpr int kRenewWaitMs = 100;
 
 // An event for one overlapped operation: manual reset, as GetOverlappedResult expects.
 struct Overlapped {
@@ -114,17 +122,18 @@ class WinSerialControl : public QObject, public SerialControl {
         if (!PortOpen()) {
             return false;
         }
-        const char c = char(byte);
+        outByte_ = char(byte);  // the control's: a write that is never ended may read it later
         OVERLAPPED* io = write_.start();
-        if (!WriteFile(handle_, &c, 1, nullptr, io) && GetLastError() != ERROR_IO_PENDING) {
+        if (!WriteFile(handle_, &outByte_, 1, nullptr, io) && GetLastError() != ERROR_IO_PENDING) {
             checkLine();  // a pulled adapter refuses the write; the port closes so the link notices
             return false;
         }
         // Synchronous: the byte is with the driver before Output returns, or the limit passes.
         DWORD written = 0;
         if (WaitForSingleObject(io->hEvent, kOutputLimitMs) != WAIT_OBJECT_0) {
-            CancelIoEx(handle_, io);
-            GetOverlappedResult(handle_, io, &written, TRUE);
+            if (!cancel(io)) {
+                lose();  // the write neither ends nor can be cancelled: the port has gone away
+            }
             return false;
         }
         if (!GetOverlappedResult(handle_, io, &written, FALSE)) {
@@ -151,11 +160,19 @@ class WinSerialControl : public QObject, public SerialControl {
         if (ClearCommError(handle_, &errors, &status)) {
             waiting += status.cbInQue;  // still in the driver: the event loop has not woken for them
         }
+        if (waiting_ && WaitForSingleObject(wait_.io.hEvent, 0) == WAIT_OBJECT_0) {
+            ++waiting;  // taken by the waiting read, not yet collected
+        }
         return int(std::min<qint64>(waiting, std::numeric_limits<int>::max()));
     }
 
     void discardInBuffer() override {
         if (PortOpen()) {
+            if (waiting_ && WaitForSingleObject(wait_.io.hEvent, 0) == WAIT_OBJECT_0) {
+                DWORD got = 0;
+                GetOverlappedResult(handle_, &wait_.io, &got, FALSE);  // a byte that came before: dropped
+                waiting_ = false;
+            }
             PurgeComm(handle_, PURGE_RXCLEAR);
             rx_.clear();
         }
@@ -196,28 +213,88 @@ class WinSerialControl : public QObject, public SerialControl {
     }
 
     // Takes what the driver holds into the receive buffer. false when the port has gone away.
+    // Between polls a one-byte read waits on the line (on Windows' own drivers it returns at once,
+    // by the timeouts): on a line that has hung up, a pulled adapter or, under wine, a
+    // pseudo-terminal whose other side closed, only a read fails; the driver's state still reads.
     bool readAvailable() {
+        if (waiting_) {
+            DWORD got = 0;
+            if (WaitForSingleObject(wait_.io.hEvent, 0) == WAIT_OBJECT_0) {
+                if (!GetOverlappedResult(handle_, &wait_.io, &got, FALSE)) {
+                    return false;
+                }
+            } else if (!renewWait_.hasExpired()) {
+                return true;  // no byte yet; what follows it is read once it has come, in order
+            } else if (const std::optional<DWORD> done = cancel(&wait_.io)) {
+                got = *done;  // a read that waits does not see the line hang up; a new one does
+            } else {
+                return false;
+            }
+            waiting_ = false;
+            rx_.append(waitByte_, qsizetype(std::min<DWORD>(got, 1)));
+        }
         DWORD errors = 0;
         COMSTAT status{};
         if (!ClearCommError(handle_, &errors, &status)) {
             return false;
         }
-        if (status.cbInQue == 0) {
+        if (status.cbInQue > 0) {
+            // The buffer is the control's: a read the driver does not end may fill it after the close.
+            chunk_.resize(qsizetype(status.cbInQue));
+            OVERLAPPED* io = read_.start();
+            DWORD got = 0;
+            if (!ReadFile(handle_, chunk_.data(), status.cbInQue, nullptr, io) &&
+                GetLastError() != ERROR_IO_PENDING) {
+                return false;
+            }
+            // The bytes are there, so the read ends at once; one that does not is cancelled.
+            if (WaitForSingleObject(io->hEvent, kReadLimitMs) == WAIT_OBJECT_0) {
+                if (!GetOverlappedResult(handle_, io, &got, FALSE)) {
+                    return false;
+                }
+            } else if (const std::optional<DWORD> done = cancel(io)) {
+                got = *done;
+            } else {
+                return false;
+            }
+            rx_.append(chunk_.left(qsizetype(got)));
+        }
+        OVERLAPPED* io = wait_.start();
+        if (ReadFile(handle_, waitByte_, 1, nullptr, io)) {
+            DWORD got = 0;
+            if (GetOverlappedResult(handle_, io, &got, FALSE)) {
+                rx_.append(waitByte_, qsizetype(std::min<DWORD>(got, 1)));
+            }
             return true;
         }
-        QByteArray chunk(qsizetype(status.cbInQue), '\0');
-        OVERLAPPED* io = read_.start();
-        DWORD got = 0;
-        if (!ReadFile(handle_, chunk.data(), status.cbInQue, nullptr, io) &&
-            GetLastError() != ERROR_IO_PENDING) {
+        if (GetLastError() != ERROR_IO_PENDING) {
             return false;
         }
-        // The read timeouts make it return at once with what is there.
-        if (!GetOverlappedResult(handle_, io, &got, TRUE)) {
-            return false;
-        }
-        rx_.append(chunk.left(qsizetype(got)));
+        waiting_ = true;
+        renewWait_.setRemainingTime(kRenewWaitMs);
         return true;
+    }
+
+    // The waiting read goes before the port closes, so that it cannot end into a later open.
+    void stopWaiting() {
+        if (waiting_) {
+            cancel(&wait_.io);
+            waiting_ = false;
+        }
+    }
+
+    // Cancels a pending operation and waits a bounded time for it to end: what it moved, or nothing
+    // if it did not end.
+    std::optional<DWORD> cancel(OVERLAPPED* io) {
+        CancelIoEx(handle_, io);
+        DWORD done = 0;
+        if (WaitForSingleObject(io->hEvent, kCancelLimitMs) != WAIT_OBJECT_0) {
+            return std::nullopt;
+        }
+        if (!GetOverlappedResult(handle_, io, &done, FALSE) && GetLastError() != ERROR_OPERATION_ABORTED) {
+            return std::nullopt;
+        }
+        return done;
     }
 
     // Keep raising the event while a whole block waits.
@@ -252,6 +329,7 @@ class WinSerialControl : public QObject, public SerialControl {
     // which is how the link notices. There is no line left to protect.
     void lose() {
         poll_.stop();
+        stopWaiting();
         CloseHandle(handle_);
         handle_ = INVALID_HANDLE_VALUE;
         rx_.clear();
@@ -287,6 +365,7 @@ class WinSerialControl : public QObject, public SerialControl {
             FlushFileBuffers(handle_);
         }
         poll_.stop();
+        stopWaiting();
         SetCommState(handle_, &saved_);
         SetCommTimeouts(handle_, &savedTimeouts_);
         CloseHandle(handle_);
@@ -302,6 +381,12 @@ class WinSerialControl : public QObject, public SerialControl {
     DCB saved_{};
     COMMTIMEOUTS savedTimeouts_{};
     QByteArray rx_;
+    QByteArray chunk_;
+    Overlapped wait_;
+    char waitByte_[1] = {};
+    bool waiting_ = false;
+    QDeadlineTimer renewWait_;
+    char outByte_ = 0;
     LineSettings settings_;
     int commPort_ = 1;
     int threshold_ = 0;

@@ -1,4 +1,5 @@
 #include "core/readings/readings_recorder.h"
+#include "core/system_reason.h"
 
 #include "core/readings/readings_csv.h"
 
@@ -15,7 +16,7 @@ ReadingsRecorder::~ReadingsRecorder() {
 bool ReadingsRecorder::start(const QString& path, qint64 nowMs, QString* reason) {
     auto file = std::make_unique<QFile>(path);
     if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-        *reason = file->errorString();
+        *reason = systemReason(file->errorString());
         return false;
     }
     return start(std::move(file), path, nowMs, reason);
@@ -87,7 +88,7 @@ bool ReadingsRecorder::write(const QByteArray& bytes, QString* reason) {
         goodSize_ += bytes.size();
         return true;
     }
-    *reason = device_->errorString();
+    *reason = systemReason(device_->errorString());
     if (file) {
         // A short write leaves part of a row; what was complete before it stays.
         file->unsetError();

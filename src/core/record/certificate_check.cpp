@@ -1,4 +1,5 @@
 #include "core/record/certificate_check.h"
+#include "core/system_reason.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -29,7 +30,7 @@ std::optional<QString> certificateNotWritten(const QString& path, const QString&
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        return QStringLiteral("the drawing program left no file: %1").arg(file.errorString());
+        return QStringLiteral("the drawing program left no file: %1").arg(systemReason(file.errorString()));
     }
     const QByteArray head = file.read(5);
     const qint64 size = file.size();
