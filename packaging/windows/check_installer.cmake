@@ -27,6 +27,13 @@ foreach(file kestrovar-link.exe kestrovar-cli.exe kestrovar-certificate.exe unin
         message(FATAL_ERROR "setup /S did not install ${file} into ${folder}")
     endif()
 endforeach()
+# The Start menu entry's working folder, where the window keeps comsetting.ini: writable, and left
+# alone by the uninstaller.
+set(workfolder "${WINE_PREFIX}/drive_c/users/Public/Documents/KestroVar Link")
+if(NOT IS_DIRECTORY "${workfolder}")
+    message(FATAL_ERROR "setup /S made no working folder ${workfolder} for the Start menu entry")
+endif()
+file(WRITE "${workfolder}/comsetting.ini" "port\n")
 wine(0 reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KestroVarLink" /v UninstallString)
 if(NOT out MATCHES "C:\\\\KestroVar-Test\\\\uninstall.exe")
     message(FATAL_ERROR "Apps & features has no uninstaller for C:\\KestroVar-Test:\n${out}")
@@ -45,7 +52,7 @@ foreach(file kestrovar-link.exe kestrovar-cli.exe Qt6Core.dll platforms/qwindows
         message(FATAL_ERROR "uninstall /S left ${file}")
     endif()
 endforeach()
-if(NOT EXISTS "${folder}/my-unit.cal")
+if(NOT EXISTS "${folder}/my-unit.cal" OR NOT EXISTS "${workfolder}/comsetting.ini")
     message(FATAL_ERROR "uninstall /S removed a user's file")
 endif()
 execute_process(COMMAND ${WINE_RUN} reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KestroVarLink"

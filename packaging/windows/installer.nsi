@@ -44,7 +44,12 @@ Section "KestroVar Link"
     !include "${FILES}"
     SetOutPath "$INSTDIR"
     WriteUninstaller "$INSTDIR\uninstall.exe"
+    ; The Start menu entry starts the window in a folder every user of the bench may write, where
+    ; it remembers the port (comsetting.ini) and the file dialogs begin: the install folder is not
+    ; writable. The COM ports are the machine's, so the users share it.
+    SetOutPath "$DOCUMENTS\${PRODUCT}"
     CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\kestrovar-link.exe"
+    SetOutPath "$INSTDIR"
     WriteRegStr HKLM "Software\${PRODUCT}" "InstallDir" "$INSTDIR"
     ; Apps & features
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
