@@ -129,6 +129,7 @@ class Subscriber:
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--cli", required=True)
+    ap.add_argument("--run", default="", help="a program that runs CLI, such as the Windows build's wine-run")
     ap.add_argument("--work", required=True)
     args = ap.parse_args()
     mosquitto = shutil.which("mosquitto") or shutil.which("mosquitto", path="/usr/sbin:/usr/local/sbin")
@@ -137,7 +138,7 @@ def main():
             raise SystemExit("mosquitto, mosquitto_sub and mosquitto_passwd are needed (Debian: mosquitto "
                              "mosquitto-clients)")
     work = os.path.abspath(args.work)
-    args.cli = os.path.abspath(args.cli)
+    program = ([args.run] if args.run else []) + [os.path.abspath(args.cli)]
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
     env = dict(os.environ, KESTROVAR_HISTORY=os.path.join(work, "history"))
@@ -147,7 +148,7 @@ def main():
     plain = f"mqtt://127.0.0.1:{broker.plain}"
 
     def cli(*words, extra_env=None, timeout=30):
-        return subprocess.run([args.cli, "--simulate", *words], cwd=work, env=dict(env, **(extra_env or {})),
+        return subprocess.run([*program, "--simulate", *words], cwd=work, env=dict(env, **(extra_env or {})),
                               capture_output=True, text=True, timeout=timeout)
 
     try:
@@ -167,7 +168,7 @@ def main():
               f"the status says online, then offline at a clean end (not the last will): {status}")
         run = cli("--unit", "A/1+#", "--mqtt", plain + "/lab/b1", "read", "-o", "unit.cal")
         wait_for(lambda: sub.messages("/records"), 5)
-        listed = json.loads(subprocess.run([args.cli, "history", "--json", "--limit", "1"], env=env,
+        listed = json.loads(subprocess.run([*program, "history", "--json", "--limit", "1"], env=env,
                                            capture_output=True, text=True).stdout)
         check(sub.messages("A_1__/records") == listed, "the read's record is published as history --json lists it")
         sub.stop()
@@ -188,7 +189,7 @@ def main():
 
         # The last will: a publisher killed shows offline, as the broker says it.
         sub = Subscriber(broker.plain, "kestrovar/killed/status", work, "will")
-        proc = subprocess.Popen([args.cli, "--simulate", "--unit", "killed", "--mqtt", plain, "monitor"], cwd=work,
+        proc = subprocess.Popen([*program, "--simulate", "--unit", "killed", "--mqtt", plain, "monitor"], cwd=work,
                                 env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         wait_for(lambda: sub.messages("/status"), 10)
         proc.send_signal(signal.SIGKILL)
@@ -201,7 +202,7 @@ def main():
 
         # The broker stopped for a few seconds mid-run: no reading lost or repeated, the CSV unbroken.
         sub = Subscriber(broker.plain, "kestrovar/gap/readings", work, "gap", ("-c", "-i", "kv-gap-check"))
-        proc = subprocess.Popen([args.cli, "--simulate", "--unit", "gap", "--mqtt", plain, "monitor", "--count", "40",
+        proc = subprocess.Popen([*program, "--simulate", "--unit", "gap", "--mqtt", plain, "monitor", "--count", "40",
                                  "--interval", "150", "--csv", "gap.csv"], cwd=work, env=env,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
         wait_for(lambda: len(sub.lines()) >= 5, 10)
@@ -244,7 +245,7 @@ def main():
 
         # Sixteen publishers into one broker, at once: every unit's readings arrive.
         sub = Subscriber(broker.plain, "kestrovar/+/readings", work, "sixteen")
-        procs = [subprocess.Popen([args.cli, "--simulate", "--unit", f"u{n}", "--mqtt", plain, "monitor", "--count",
+        procs = [subprocess.Popen([*program, "--simulate", "--unit", f"u{n}", "--mqtt", plain, "monitor", "--count",
                                    "3", "--json"], cwd=work, env=env, stdout=subprocess.DEVNULL,
                                   stderr=subprocess.DEVNULL) for n in range(16)]
         codes = [p.wait(60) for p in procs]

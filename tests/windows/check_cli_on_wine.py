@@ -107,6 +107,9 @@ try:
                                stderr=subprocess.PIPE)
     check(wait_for(lambda: os.path.exists(csv) and open(csv, "rb").read().count(b"\r\n") >= 3, 20),
           "monitor --csv recorded no two frames")
+    # Meanwhile the port is held: a second program is told so by Windows' own answer, status 75.
+    r = windows("read")
+    check(r.returncode == 75 and b"in use" in r.stderr, "read of a held COM1: exit %d, %r" % (r.returncode, r.stderr))
     monitor.send_signal(signal.SIGINT)
     try:
         out, err = monitor.communicate(timeout=20)

@@ -69,6 +69,36 @@ QString devicePath(const QString& systemPath) {
 #endif
 }
 
+#ifdef Q_OS_WIN
+QString portLockName(const QString& systemPath) {
+    QString name = devicePath(systemPath).toUpper();
+    if (name.startsWith(QLatin1String("\\\\.\\"))) {
+        name.remove(0, 4);
+    }
+    return QStringLiteral("Local\\KestroVarLink.port.") + name.replace(u'\\', u'_');
+}
+
+namespace {
+
+// Whether another of our programs holds the port (a mutex this thread already owns does not count).
+bool heldByAnotherProgram(const QString& systemPath) {
+    const QString name = portLockName(systemPath);
+    HANDLE lock =
+        OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, reinterpret_cast<const wchar_t*>(name.utf16()));
+    if (!lock) {
+        return false;
+    }
+    const DWORD got = WaitForSingleObject(lock, 0);
+    if (got == WAIT_OBJECT_0 || got == WAIT_ABANDONED) {
+        ReleaseMutex(lock);
+    }
+    CloseHandle(lock);
+    return got == WAIT_TIMEOUT;
+}
+
+}  // namespace
+#endif
+
 AdapterInfo adapterInfo(const QString& systemPath, const QString& byIdFolder) {
     AdapterInfo info;
     info.path = devicePath(systemPath);
@@ -198,6 +228,9 @@ PortStatus probePortStatus(const QString& systemPath, const QStringList& lockFol
         if (const auto ports = registryPorts(); ports && !ports->count(name)) {
             return {};
         }
+    }
+    if (heldByAnotherProgram(systemPath)) {
+        return {PortState::InUse, inUse(systemPath)};
     }
     // Access mask 0: asks for no read or write access, so nothing on the line changes.
     const QString device =

@@ -37,6 +37,13 @@ struct PortStatus {
     QString explanation;
 };
 
+#ifdef Q_OS_WIN
+// The name of the mutex a program of ours holds while it has the port open. Windows' own drivers
+// give a COM port to one program at a time; wine does not, so our programs also take this lock, and
+// a second one finds the port in use instead of reading the first one's answers.
+QString portLockName(const QString& systemPath);
+#endif
+
 // Where programs keep the lock files ("LCK..ttyUSB0") of the serial ports they hold.
 QStringList serialLockFolders();
 

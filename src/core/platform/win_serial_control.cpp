@@ -3,6 +3,7 @@
 // few milliseconds by a timer of the UI thread, so that OnComm is raised there, as QSerialPort
 // raises readyRead. A WaitCommEvent(EV_RXCHAR) watched by a QWinEventNotifier stopped the event
 // loop from waking at all under wine, timers included; the poll works on every driver.
+#include "core/platform/port_info.h"
 #include "core/platform/qt_system.h"
 
 #include <QDeadlineTimer>
@@ -84,17 +85,33 @@ class WinSerialControl : public QObject, public SerialControl {
         if (name.isEmpty()) {
             return false;
         }
+        // One of our programs at a time, even where the driver lets a second one open the port.
+        const QString lockName = portLockName(name);
+        HANDLE lock = CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t*>(lockName.utf16()));
+        if (!lock) {
+            return false;
+        }
+        if (const DWORD got = WaitForSingleObject(lock, 0); got != WAIT_OBJECT_0 && got != WAIT_ABANDONED) {
+            CloseHandle(lock);
+            return false;
+        }
+        const auto unlock = [lock] {
+            ReleaseMutex(lock);
+            CloseHandle(lock);
+        };
         // The \\.\ form is the only one that reaches COM10 and above.
         const QString device = win32DeviceName(name);
         const HANDLE handle =
             CreateFileW(reinterpret_cast<const wchar_t*>(device.utf16()), GENERIC_READ | GENERIC_WRITE, 0,
                         nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
+            unlock();
             return false;
         }
         saved_.DCBlength = sizeof saved_;
         if (!GetCommState(handle, &saved_) || !GetCommTimeouts(handle, &savedTimeouts_)) {
             CloseHandle(handle);
+            unlock();
             return false;
         }
         DCB line = saved_;
@@ -105,11 +122,13 @@ class WinSerialControl : public QObject, public SerialControl {
             SetCommState(handle, &saved_);
             SetCommTimeouts(handle, &savedTimeouts_);
             CloseHandle(handle);
+            unlock();
             return false;
         }
         // As with any port, nothing received before the open is delivered.
         PurgeComm(handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
         handle_ = handle;
+        lock_ = lock;
         rx_.clear();
         poll_.start();
         return true;
@@ -332,6 +351,7 @@ class WinSerialControl : public QObject, public SerialControl {
         stopWaiting();
         CloseHandle(handle_);
         handle_ = INVALID_HANDLE_VALUE;
+        releaseLock();
         rx_.clear();
     }
 
@@ -370,11 +390,21 @@ class WinSerialControl : public QObject, public SerialControl {
         SetCommTimeouts(handle_, &savedTimeouts_);
         CloseHandle(handle_);
         handle_ = INVALID_HANDLE_VALUE;
+        releaseLock();
         rx_.clear();
+    }
+
+    void releaseLock() {
+        if (lock_) {
+            ReleaseMutex(lock_);
+            CloseHandle(lock_);
+            lock_ = nullptr;
+        }
     }
 
     const PortMap& ports_;
     HANDLE handle_ = INVALID_HANDLE_VALUE;
+    HANDLE lock_ = nullptr;
     Overlapped read_;
     Overlapped write_;
     QTimer poll_;
