@@ -2,8 +2,8 @@
 // pseudo-terminal, in real time. Each test waits a few seconds at most.
 #include "gui/main_window.h"
 #include "protocol/device_protocol.h"
-#include "gui/qt_platform.h"
 #include "simulator/pty_device.h"
+#include "support/recording_platform.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -16,30 +16,6 @@
 
 namespace kv::test {
 namespace {
-
-// The production platform, except that message boxes are recorded instead of shown and
-// comsetting.ini stays in memory.
-class RecordingPlatform : public QtPlatform {
-  public:
-    using QtPlatform::QtPlatform;
-    void messageBox(QWidget*, const QString& text) override { messages << text; }
-    std::optional<QByteArray> readBinaryFile(const QString&) override { return QByteArray(); }
-    bool writeBinaryFile(const QString&, const QByteArray&) override { return true; }
-
-    QStringList messages;
-};
-
-bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!done()) {
-        if (elapsed.elapsed() > timeoutMs) {
-            return false;
-        }
-        QTest::qWait(5);
-    }
-    return true;
-}
 
 class LinkOverPty : public ::testing::Test {
   protected:

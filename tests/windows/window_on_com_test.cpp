@@ -3,10 +3,9 @@
 // check_window_on_wine.py starts the device, maps the port and names it in KV_TEST_COM_PORT; a
 // file named KV_TEST_VANISH, once made, asks it to close the pseudo-terminal like a pulled adapter.
 #include "gui/main_window.h"
-#include "gui/qt_platform.h"
 #include "simulator/device_model.h"
+#include "support/recording_platform.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QPushButton>
 #include <QTest>
@@ -15,30 +14,6 @@
 
 namespace kv::test {
 namespace {
-
-// The production platform, except that message boxes are recorded instead of shown and
-// comsetting.ini stays in memory.
-class RecordingPlatform : public QtPlatform {
-  public:
-    using QtPlatform::QtPlatform;
-    void messageBox(QWidget*, const QString& text) override { messages << text; }
-    std::optional<QByteArray> readBinaryFile(const QString&) override { return QByteArray(); }
-    bool writeBinaryFile(const QString&, const QByteArray&) override { return true; }
-
-    QStringList messages;
-};
-
-bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!done()) {
-        if (elapsed.elapsed() > timeoutMs) {
-            return false;
-        }
-        QTest::qWait(5);
-    }
-    return true;
-}
 
 class WindowOnComPort : public ::testing::Test {
   protected:
