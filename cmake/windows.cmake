@@ -9,6 +9,7 @@
 #   cmake --build build-windows --target kv_installer   KestroVarLink-<version>-setup.exe and a .zip
 #
 #   build-windows/wine-run PROGRAM.exe [ARGS]        runs one of the built programs under wine
+#   build-windows/wine-test PROGRAM.exe [ARGS]       the same for ctest, the output through files
 #
 # The programs sit at the top of the install folder with every DLL they load and Qt's plugins in
 # platforms\, styles\ and sqldrivers\ (qt.conf says so).
@@ -36,7 +37,7 @@ list(REMOVE_DUPLICATES KV_MINGW_DLL_DIRS)
 if(CMAKE_CROSSCOMPILING)
     find_program(KV_WINE wine REQUIRED)
     set(KV_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine/prefix CACHE PATH "The wine prefix the built programs run in")
-    set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-test)
     # The end-to-end tests under wine run the Windows programs on the Linux build's simulator.
     set(KV_LINUX_BUILD ${CMAKE_SOURCE_DIR}/build
         CACHE PATH "The Linux build with kestrovar-sim and kestrovar-cli, for the end-to-end tests under wine")
@@ -82,6 +83,9 @@ function(kv_windows_targets)
         configure_file(${CMAKE_SOURCE_DIR}/scripts/windows/wine-run.in ${CMAKE_BINARY_DIR}/windows/wine-run.in @ONLY)
         file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/wine-run INPUT ${CMAKE_BINARY_DIR}/windows/wine-run.in
              FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+        set(KV_WINE_RUN ${CMAKE_BINARY_DIR}/wine-run)
+        configure_file(${CMAKE_SOURCE_DIR}/scripts/windows/wine-test.in ${CMAKE_BINARY_DIR}/wine-test @ONLY
+                       FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
     endif()
 
     # The icon: the program draws it (kv_write_icons, run under wine at build time), ImageMagick
