@@ -382,8 +382,14 @@ class MqttPublisher::Client {
         return errorText(rc);
     }
 
+    // Called without the mutex held. stopping_ is set under it: set between the thread's look at it
+    // and its wait, the notification would be lost and the thread would wait for good (seen once in
+    // sixteen publishers at once, as a join that never ended).
     void stopThread() {
-        stopping_.store(true);
+        {
+            std::lock_guard lock(mutex_);
+            stopping_.store(true);
+        }
         changed_.notify_all();
         if (thread_.joinable()) {
             thread_.join();
